@@ -1,0 +1,178 @@
+// vigilor-content-server: the reference content server. It serves the start-up documents and files of
+// a content folder and answers ban lookups from an SQLite table, over HTTPS, bound to loopback unless
+// told otherwise.
+
+#include "BanStore.h"
+
+#include <httplib.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <string>
+
+namespace {
+
+struct Options
+{
+    std::string content;
+    std::string cert;
+    std::string key;
+    std::string bind = "127.0.0.1";
+    int port = 8443;
+};
+
+struct Document
+{
+    const char *path;
+    const char *file;
+    const char *type;
+};
+
+// What each request path serves from the content folder.
+const Document kDocuments[] = {
+    {"/version", "version.json", "application/json"},
+    {"/detection_data", "detection_data.json", "application/json"},
+    {"/motd", "motd.html", "text/html; charset=utf-8"},
+    {"/everything", "everything.json", "application/json"},
+    {"/unzip/dll", "unzip32.dll", "application/octet-stream"},
+    {"/unzip/exe", "unzip.exe", "application/octet-stream"},
+    {"/pack", "pack.zip", "application/zip"},
+};
+
+void usage()
+{
+    std::cerr << "usage: vigilor-content-server --content DIR --cert PEM --key PEM [--port N] [--bind ADDRESS]\n"
+                 "  DIR holds version.json, detection_data.json, motd.html, everything.json, unzip32.dll,\n"
+                 "  unzip.exe, pack.zip and bans.sqlite (table accounts(account, vac, community)).\n";
+}
+
+bool parseOptions(int argc, char **argv, Options &options)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string flag = argv[i];
+        if (i + 1 >= argc)
+            return false;
+        const std::string value = argv[++i];
+        if (flag == "--content")
+            options.content = value;
+        else if (flag == "--cert")
+            options.cert = value;
+        else if (flag == "--key")
+            options.key = value;
+        else if (flag == "--bind")
+            options.bind = value;
+        else if (flag == "--port")
+            options.port = std::atoi(value.c_str());
+        else
+            return false;
+    }
+    return !options.content.empty() && !options.cert.empty() && !options.key.empty() && options.port > 0 &&
+           options.port < 65536;
+}
+
+bool readFile(const std::string &path, std::string &content)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    content = buffer.str();
+    return true;
+}
+
+std::string jsonString(const std::string &text)
+{
+    std::string out = "\"";
+    for (const unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+std::string failure(const std::string &message)
+{
+    return "{\"ok\":false,\"message\":" + jsonString(message) + "}";
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    Options options;
+    if (!parseOptions(argc, argv, options)) {
+        usage();
+        return 2;
+    }
+
+    httplib::SSLServer server(options.cert.c_str(), options.key.c_str());
+    if (!server.is_valid()) {
+        std::cerr << "cannot use the certificate " << options.cert << " with the key " << options.key << "\n";
+        return 1;
+    }
+
+    for (const Document &document : kDocuments) {
+        const std::string file = options.content + "/" + document.file;
+        const std::string type = document.type;
+        server.Get(document.path, [file, type](const httplib::Request &, httplib::Response &response) {
+            std::string body;
+            if (!readFile(file, body)) {
+                response.status = 404;
+                response.set_content("not found", "text/plain");
+                return;
+            }
+            response.set_content(body, type.c_str());
+        });
+    }
+
+    BanStore bans(options.content + "/bans.sqlite");
+    if (!bans.isOpen())
+        std::cerr << "bans table unavailable: " << bans.error() << "\n";
+    std::mutex bansMutex;
+    server.Get("/bans", [&bans, &bansMutex](const httplib::Request &request, httplib::Response &response) {
+        if (!request.has_param("account")) {
+            response.set_content(failure("account is required"), "application/json");
+            return;
+        }
+        std::lock_guard<std::mutex> lock(bansMutex);
+        const std::optional<BanStore::Bans> found = bans.isOpen() ? bans.lookup(request.get_param_value("account"))
+                                                                  : std::nullopt;
+        if (!found) {
+            response.status = 500;
+            response.set_content(failure("bans table unavailable"), "application/json");
+            return;
+        }
+        response.set_content(std::string("{\"ok\":true,\"data\":{\"vac\":") + (found->vac ? "true" : "false") +
+                                 ",\"community\":" + (found->community ? "true" : "false") + "}}",
+                             "application/json");
+    });
+
+    std::mutex logMutex;
+    server.set_logger([&logMutex](const httplib::Request &request, const httplib::Response &response) {
+        std::lock_guard<std::mutex> lock(logMutex);
+        std::cout << request.remote_addr << " " << request.method << " " << request.target << " " << response.status
+                  << " " << response.body.size() << std::endl;
+    });
+
+    if (!server.bind_to_port(options.bind.c_str(), options.port)) {
+        std::cerr << "cannot listen on " << options.bind << ":" << options.port << "\n";
+        return 1;
+    }
+    std::cout << "serving " << options.content << " on https://" << options.bind << ":" << options.port << "/"
+              << std::endl;
+    server.listen_after_bind();
+    return 0;
+}

@@ -1,0 +1,21 @@
+#include "app/LoadGate.h"
+
+#include "content/ContentLoader.h"
+
+#include <QCoreApplication>
+#include <QMessageBox>
+#include <QWidget>
+
+bool loadResources(QWidget *preloader)
+{
+    preloader->show();
+    ContentLoader *loader = ContentLoader::instance();
+    const bool loaded = loader->load();
+    if (!loaded) {
+        QMessageBox::critical(preloader, QCoreApplication::translate("PreloaderWidget", "Ошибка"),
+                              QCoreApplication::translate("PreloaderWidget", "Не удалось загрузить ресурсы: ") +
+                                  loader->errorString());
+    }
+    preloader->close();
+    return loaded;
+}

@@ -1,0 +1,55 @@
+#include "app/MainWindow.h"
+
+#include "app/Version.h"
+#include "content/ContentLoader.h"
+#include "ui_MainWindow.h"
+
+#include <QMessageBox>
+
+int compareVersions(const QString &a, const QString &b)
+{
+    QStringList partsA = a.split(QLatin1Char('.'));
+    QStringList partsB = b.split(QLatin1Char('.'));
+    while (partsB.size() < partsA.size())
+        partsB.append(QStringLiteral("0"));
+    while (partsA.size() < partsB.size())
+        partsA.append(QStringLiteral("0"));
+    for (int i = 0; i < partsA.size(); ++i) {
+        // A part that is not a number reads as 0.
+        const int numberA = partsA.at(i).toInt(nullptr, 10);
+        const int numberB = partsB.at(i).toInt(nullptr, 10);
+        if (numberA < numberB)
+            return -1;
+        if (numberA > numberB)
+            return 1;
+    }
+    return 0;
+}
+
+MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindow)
+{
+    ui->setupUi(this);
+    tabs.addTab(&infoPage, tr("Информация"));
+    tabs.addTab(&prohibitedPage, tr("Запрещенные программы"));
+    tabs.addTab(&utilitiesPage, tr("Утилиты"));
+    tabs.addTab(&accountsPage, tr("Аккаунты"));
+    tabs.addTab(&repairPage, tr("Исправление ошибок"));
+    ui->gridLayout->addWidget(&tabs);
+    showUpdateNotice();
+}
+
+MainWindow::~MainWindow()
+{
+    delete ui;
+}
+
+void MainWindow::showUpdateNotice()
+{
+    const QString serverVersion = ContentLoader::instance()->version();
+    const QString ownVersion = QString::fromLatin1(kProgramVersion);
+    if (compareVersions(ownVersion, serverVersion) >= 0)
+        return;
+    QMessageBox::information(this, tr("Обновление"),
+                             tr("Найдена новая версия: ") + serverVersion + tr(" (используется ") + ownVersion +
+                                 QStringLiteral(")"));
+}

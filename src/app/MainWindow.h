@@ -1,0 +1,41 @@
+#pragma once
+
+#include "accounts/AccountsWidget.h"
+#include "app/InfoWidget.h"
+#include "app/VerticalTabWidget.h"
+#include "scan/SusProgrammsWidget.h"
+#include "tools/AuxProgrammsWidget.h"
+#include "tools/FixWidget.h"
+
+#include <QMainWindow>
+
+namespace Ui {
+class MainWindow;
+}
+
+// -1 when version a is older than b, 1 when newer, 0 when equal; dotted parts compare as numbers,
+// missing parts count as 0 and so does a part that is not a number.
+int compareVersions(const QString &a, const QString &b);
+
+// The window the examiner works in: the five pages in a column of tabs, and the notice of a newer
+// version announced by the content server.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(MainWindow)
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+private:
+    void showUpdateNotice();
+
+    VerticalTabWidget tabs;
+    InfoWidget infoPage;
+    SusProgrammsWidget prohibitedPage;
+    AuxProgrammsWidget utilitiesPage;
+    AccountsWidget accountsPage;
+    FixWidget repairPage;
+    Ui::MainWindow *ui = nullptr;
+};

@@ -1,0 +1,175 @@
+#include "content/ContentLoader.h"
+
+#include "content/NetworkHelper.h"
+#include "content/ServerConfig.h"
+#include "platform/Unpacker.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QLoggingCategory>
+#include <QProcess>
+#include <QStandardPaths>
+
+Q_LOGGING_CATEGORY(lcLoader, "vigilor.content.loader")
+
+namespace {
+constexpr int kUnpackTimeoutMs = 30000;
+
+QString invalidResponse()
+{
+    return QStringLiteral("Invalid response");
+}
+} // namespace
+
+ContentLoader::ContentLoader(QObject *parent) : ContentLoader(QString::fromUtf8(kContentServerUrl), parent)
+{
+}
+
+ContentLoader::ContentLoader(const QString &serverUrl, QObject *parent)
+    : QObject(parent), serverUrl(serverUrl), network(new NetworkHelper)
+{
+    connect(network, &NetworkHelper::requestCompleted, this, &ContentLoader::onRequestCompleted);
+}
+
+ContentLoader::~ContentLoader()
+{
+    delete network;
+}
+
+ContentLoader *ContentLoader::instance()
+{
+    static ContentLoader *const loader = new ContentLoader;
+    return loader;
+}
+
+QString ContentLoader::errorString() const
+{
+    return errorText.isEmpty() ? network->errorString() : errorText;
+}
+
+void ContentLoader::onRequestCompleted(bool success, QString)
+{
+    if (!success)
+        return;
+    ++loadedCount;
+    emit partLoaded(loadedCount);
+}
+
+bool ContentLoader::load()
+{
+    checkSystemLibraries();
+    stopRunningUtilities();
+    if (!loadVersion() || !loadRules())
+        return false;
+
+    const QString tempDir = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
+    if (!fetchFile(QStringLiteral("motd"), tempDir + QStringLiteral("/motd.html")))
+        return false;
+    motdText = network->replyText();
+    if (!fetchFile(QStringLiteral("unzip/dll"), tempDir + QStringLiteral("/unzip32.dll")) ||
+        !fetchFile(QStringLiteral("unzip/exe"), tempDir + QStringLiteral("/unzip.exe")) ||
+        !fetchFile(QStringLiteral("pack"), tempDir + QStringLiteral("/data.zip")))
+        return false;
+    if (!unpackUtilities(tempDir) || !loadEverythingPattern())
+        return false;
+
+    discoverFolders();
+    return true;
+}
+
+bool ContentLoader::fetchDocument(const QString &path, QJsonObject &envelope)
+{
+    network->reset();
+    return network->get(serverUrl + path) &&
+           network->parseEnvelope(network->replyText(), envelope);
+}
+
+bool ContentLoader::fetchFile(const QString &path, const QString &filePath)
+{
+    network->reset();
+    return network->download(serverUrl + path, filePath);
+}
+
+bool ContentLoader::loadVersion()
+{
+    QJsonObject envelope;
+    if (!fetchDocument(QStringLiteral("version"), envelope))
+        return false;
+    if (!envelope.contains(QStringLiteral("version"))) {
+        errorText = invalidResponse();
+        return false;
+    }
+    versionText = envelope.value(QStringLiteral("version")).toString();
+    return true;
+}
+
+bool ContentLoader::loadRules()
+{
+    QJsonObject envelope;
+    if (!fetchDocument(QStringLiteral("detection_data"), envelope))
+        return false;
+    if (!envelope.contains(QStringLiteral("data"))) {
+        errorText = invalidResponse();
+        return false;
+    }
+    const QJsonObject data = envelope.value(QStringLiteral("data")).toObject();
+    if (!data.contains(QStringLiteral("files"))) {
+        errorText = invalidResponse();
+        return false;
+    }
+    const QJsonArray files = data.value(QStringLiteral("files")).toArray();
+    for (const QJsonValue &file : files)
+        ruleList.append(DetectionRule::fromJson(file.toObject()));
+    return true;
+}
+
+bool ContentLoader::loadEverythingPattern()
+{
+    QJsonObject envelope;
+    if (!fetchDocument(QStringLiteral("everything"), envelope))
+        return false;
+    if (!envelope.contains(QStringLiteral("data"))) {
+        errorText = invalidResponse();
+        return false;
+    }
+    everythingText = envelope.value(QStringLiteral("data")).toString();
+    return true;
+}
+
+void ContentLoader::stopRunningUtilities()
+{
+    // Running copies would keep their files locked while the archive folder is replaced.
+    const QStringList images = {QStringLiteral("Everything.exe"),   QStringLiteral("shellbag_analyzer_cleaner.exe"),
+                                QStringLiteral("ProcessHacker.exe"), QStringLiteral("AnyDesk.exe"),
+                                QStringLiteral("USBDeview.exe"),     QStringLiteral("LastActivityView.exe")};
+    for (const QString &image : images)
+        QProcess::startDetached(QStringLiteral("taskkill"), {QStringLiteral("/im"), image, QStringLiteral("/f")});
+}
+
+bool ContentLoader::unpackUtilities(const QString &tempDir)
+{
+    QDir::setCurrent(tempDir);
+    // By absolute path: should the change of directory have failed, a relative "data" would name a
+    // folder wherever the program was started.
+    QDir(tempDir + QStringLiteral("/data")).removeRecursively();
+
+    QProcess unpacker;
+    unpacker.setWorkingDirectory(tempDir);
+    unpacker.start(platform::unpackerProgram(tempDir), {QStringLiteral("data.zip")});
+    if (!unpacker.waitForFinished(kUnpackTimeoutMs)) {
+        errorText = unpacker.errorString();
+        qCWarning(lcLoader) << "unpacking failed:" << errorText;
+        return false;
+    }
+    QDir::setCurrent(tempDir + QStringLiteral("/data"));
+    return true;
+}
+
+void ContentLoader::checkSystemLibraries()
+{
+}
+
+void ContentLoader::discoverFolders()
+{
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "scan/DetectionRule.h"
+
+#include <QList>
+#include <QObject>
+
+class NetworkHelper;
+class QJsonObject;
+
+// The process-wide holder of everything fetched from the content server at start (version, detection
+// rules, message of the day, search expression, the unpacked utilities) and of the game and Steam
+// folders found on the machine. Loaded once by the start-up gate; read-only afterwards.
+class ContentLoader : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(ContentLoader)
+
+public:
+    // A loader of the compiled-in content server.
+    explicit ContentLoader(QObject *parent = nullptr);
+    // A loader of the server at `serverUrl` (an HTTPS URL ending in "/").
+    explicit ContentLoader(const QString &serverUrl, QObject *parent = nullptr);
+    ~ContentLoader() override;
+
+    // The single loader of the process, created on first use and never destroyed.
+    static ContentLoader *instance();
+
+    bool load();
+    QString errorString() const;
+
+    QString motd() const { return motdText; }
+    QString version() const { return versionText; }
+    QString everythingPattern() const { return everythingText; }
+    QString gameDir() const { return gameFolder; }
+    QString steamDir() const { return steamFolder; }
+    QList<DetectionRule> rules() const { return ruleList; }
+
+signals:
+    void partLoaded(int);
+
+protected slots:
+    void onRequestCompleted(bool, QString);
+
+private:
+    bool fetchDocument(const QString &path, QJsonObject &envelope);
+    bool fetchFile(const QString &path, const QString &filePath);
+    bool loadVersion();
+    bool loadRules();
+    bool loadEverythingPattern();
+    bool unpackUtilities(const QString &tempDir);
+    void stopRunningUtilities();
+    void checkSystemLibraries();
+    void discoverFolders();
+
+    const QString serverUrl;
+    qint32 loadedCount = 0;
+    QString errorText;
+    NetworkHelper *network = nullptr;
+    QString motdText;
+    QString versionText;
+    QString everythingText;
+    QString gameFolder;
+    QString steamFolder;
+    QList<DetectionRule> ruleList;
+};

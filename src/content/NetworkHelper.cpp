@@ -1,0 +1,120 @@
+#include "content/NetworkHelper.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonDocument>
+#include <QLoggingCategory>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+
+Q_LOGGING_CATEGORY(lcNetwork, "vigilor.content.network")
+
+namespace {
+// The body as text, cut at its first zero byte like a C string.
+QString decodeBody(const QByteArray &body)
+{
+    return QString::fromUtf8(body.constData(), static_cast<int>(qstrnlen(body.constData(), body.size())));
+}
+} // namespace
+
+NetworkHelper::NetworkHelper(QObject *parent) : QObject(parent), manager(new QNetworkAccessManager)
+{
+    connect(manager, &QNetworkAccessManager::finished, this, &NetworkHelper::onRequestCompleted);
+}
+
+NetworkHelper::~NetworkHelper()
+{
+    delete manager;
+}
+
+void NetworkHelper::waitForReply(const QString &url)
+{
+    waiting = true;
+    request.setUrl(QUrl(url, QUrl::TolerantMode));
+    manager->get(request);
+    // Sleep until something happens instead of polling: the slot below ends the wait, and every
+    // other event (painting, input, timers) is still handled in the meantime.
+    while (waiting)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+bool NetworkHelper::get(const QString &url)
+{
+    waitForReply(url);
+    return errorText.isEmpty();
+}
+
+bool NetworkHelper::download(const QString &url, const QString &filePath)
+{
+    waitForReply(url);
+    if (!errorText.isEmpty())
+        return false;
+
+    QFile file(filePath);
+    if (!file.open(QIODevice::WriteOnly)) {
+        errorText = QStringLiteral("Failed to write file");
+        return false;
+    }
+    // A short write or a failing flush (a full disk) must not pass as a complete file.
+    bool written = file.write(replyData) == replyData.size() && file.flush();
+    file.close();
+    written = written && file.error() == QFileDevice::NoError;
+    if (!written) {
+        qCWarning(lcNetwork) << "writing" << filePath << "failed:" << file.errorString();
+        errorText = QStringLiteral("Failed to write file");
+        return false;
+    }
+    return true;
+}
+
+bool NetworkHelper::parseEnvelope(const QString &text, QJsonObject &out)
+{
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &parseError);
+    if (parseError.error != QJsonParseError::NoError) {
+        errorText = QStringLiteral("JSON parse error: ") + parseError.errorString();
+        return false;
+    }
+    // The caller gets the object even when the envelope reports failure.
+    out = document.object();
+    const QJsonValue ok = out.value(QStringLiteral("ok"));
+    if (ok.isBool() && ok.toBool())
+        return true;
+    if (out.contains(QStringLiteral("message")))
+        errorText = QStringLiteral("Request failed: ") + out.value(QStringLiteral("message")).toString();
+    else
+        errorText = QStringLiteral("Request failed: no further information");
+    return false;
+}
+
+QString NetworkHelper::replyText() const
+{
+    return decodeBody(replyData);
+}
+
+QString NetworkHelper::errorString() const
+{
+    return errorText;
+}
+
+void NetworkHelper::reset()
+{
+    errorText.clear();
+    replyData.clear();
+    waiting = false;
+}
+
+void NetworkHelper::onRequestCompleted(QNetworkReply *reply)
+{
+    reply->deleteLater();
+    if (reply->error() != QNetworkReply::NoError) {
+        errorText = reply->errorString();
+        qCDebug(lcNetwork) << "request failed:" << errorText;
+        emit requestCompleted(false, errorText);
+    } else {
+        replyData = reply->readAll();
+        emit requestCompleted(true, decodeBody(replyData));
+    }
+    // Only now: receivers of the signal run while the requesting call still waits.
+    waiting = false;
+}

@@ -1,0 +1,34 @@
+#include "scan/DetectionRule.h"
+
+#include <QJsonArray>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+// A whole number within the signed 32-bit range, or 0.
+qint32 levelFrom(const QJsonValue &value)
+{
+    if (!value.isDouble())
+        return 0;
+    const double number = value.toDouble();
+    if (std::trunc(number) != number || number < std::numeric_limits<qint32>::min() ||
+        number > std::numeric_limits<qint32>::max())
+        return 0;
+    return static_cast<qint32>(number);
+}
+} // namespace
+
+DetectionRule DetectionRule::fromJson(const QJsonObject &object)
+{
+    DetectionRule rule;
+    rule.desc = object.value(QStringLiteral("desc")).toString();
+    const QJsonArray roots = object.value(QStringLiteral("roots")).toArray();
+    for (const QJsonValue &root : roots)
+        rule.roots.append(root.toString());
+    rule.filename = object.value(QStringLiteral("filename")).toString();
+    rule.level = levelFrom(object.value(QStringLiteral("level")));
+    const QJsonValue registry = object.value(QStringLiteral("registry"));
+    rule.registry = registry.isBool() && registry.toBool();
+    return rule;
+}

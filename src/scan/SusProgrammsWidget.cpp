@@ -1,0 +1,7 @@
+#include "scan/SusProgrammsWidget.h"
+
+SusProgrammsWidget::SusProgrammsWidget(QWidget *parent) : QWidget(parent)
+{
+    if (objectName().isEmpty())
+        setObjectName(QStringLiteral("SusProgrammsWidget"));
+}

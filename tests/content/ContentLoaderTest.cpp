@@ -1,0 +1,258 @@
+#include "ServerContent.h"
+#include "TestEnvironment.h"
+#include "TestPki.h"
+#include "TestServer.h"
+#include "content/ContentLoader.h"
+
+#include <QDir>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+class ContentLoaderTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void completeLoadFetchesEverythingInOrder();
+    void completeLoadStopsRunningUtilities();
+    void earlierDataFolderIsReplaced();
+    void failures_data();
+    void failures();
+    void rulesFollowTheDocument();
+    void versionOfAnotherTypeIsEmpty();
+    void unwritableMotdFailsAfterCountingIt();
+    void unpackerThatCannotStartFails();
+    void unpackerThatHangsTimesOut();
+    void untrustedServerFailsTheLoad();
+
+private:
+    QList<int> partsOf(const QSignalSpy &spy) const;
+
+    TestPki pki;
+    std::unique_ptr<TestServer> server;
+    std::unique_ptr<QTemporaryDir> temp;
+    std::unique_ptr<QTemporaryDir> bin;
+    std::unique_ptr<ScopedEnvironment> environment;
+    QString startDir;
+};
+
+void ContentLoaderTest::initTestCase()
+{
+    QVERIFY(pki.isValid());
+    pki.trustInThisProcess();
+    server = std::make_unique<TestServer>(pki);
+    QVERIFY(server->start());
+    startDir = QDir::currentPath();
+}
+
+void ContentLoaderTest::init()
+{
+    temp = std::make_unique<QTemporaryDir>();
+    bin = std::make_unique<QTemporaryDir>();
+    environment = std::make_unique<ScopedEnvironment>();
+    // The loader's temporary folder and a taskkill that only records how it was called.
+    environment->set("TMPDIR", temp->path());
+    QVERIFY(writeScript(bin->path(), QStringLiteral("taskkill"),
+                        "echo \"$*\" >> \"" + bin->filePath(QStringLiteral("taskkill.log")).toUtf8() + "\"\n"));
+    environment->prependPath(bin->path());
+    QVERIFY(serveCompleteContent(*server, bin->path()));
+}
+
+void ContentLoaderTest::cleanup()
+{
+    QDir::setCurrent(startDir);
+    environment.reset();
+}
+
+QList<int> ContentLoaderTest::partsOf(const QSignalSpy &spy) const
+{
+    QList<int> parts;
+    for (const QList<QVariant> &arguments : spy)
+        parts.append(arguments.at(0).toInt());
+    return parts;
+}
+
+void ContentLoaderTest::completeLoadFetchesEverythingInOrder()
+{
+    ContentLoader loader(server->baseUrl());
+    QSignalSpy parts(&loader, &ContentLoader::partLoaded);
+    const int before = server->requests().size();
+
+    QVERIFY2(loader.load(), qPrintable(loader.errorString()));
+
+    QCOMPARE(partsOf(parts), (QList<int>{1, 2, 3, 4, 5, 6, 7}));
+    QCOMPARE(server->requests().mid(before),
+             (QStringList{"/version", "/detection_data", "/motd", "/unzip/dll", "/unzip/exe", "/pack", "/everything"}));
+    QCOMPARE(loader.version(), QStringLiteral("0.0.1"));
+    QCOMPARE(loader.motd(), QStringLiteral("<p>Vigilor ${version}</p>"));
+    QCOMPARE(loader.everythingPattern(), QStringLiteral("cheat|hack"));
+    QVERIFY(loader.rules().isEmpty());
+    QVERIFY(loader.errorString().isEmpty());
+
+    const QString tempDir = temp->path();
+    QCOMPARE(readFile(tempDir + QStringLiteral("/motd.html")), QByteArray("<p>Vigilor ${version}</p>"));
+    QCOMPARE(readFile(tempDir + QStringLiteral("/unzip32.dll")), QByteArray("unpacker library"));
+    QVERIFY(QFile::exists(tempDir + QStringLiteral("/data.zip")));
+    // The tools resolve against the working directory, which is now the unpacked folder.
+    QCOMPARE(QDir::current().canonicalPath(), QDir(tempDir + QStringLiteral("/data")).canonicalPath());
+    QVERIFY(QFile::exists(QStringLiteral("Everything.exe")));
+    QVERIFY(QFile::exists(QStringLiteral("USBDeview/USBDeviewx64/USBDeview.exe")));
+}
+
+void ContentLoaderTest::completeLoadStopsRunningUtilities()
+{
+    ContentLoader loader(server->baseUrl());
+    QVERIFY(loader.load());
+    const QString log = bin->filePath(QStringLiteral("taskkill.log"));
+    // taskkill runs detached; give the six children a moment to write.
+    QTRY_COMPARE(readFile(log).count('\n'), 6);
+    QStringList calls = QString::fromUtf8(readFile(log)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    calls.sort();
+    QCOMPARE(calls, (QStringList{"/im AnyDesk.exe /f", "/im Everything.exe /f", "/im LastActivityView.exe /f",
+                                 "/im ProcessHacker.exe /f", "/im USBDeview.exe /f",
+                                 "/im shellbag_analyzer_cleaner.exe /f"}));
+}
+
+void ContentLoaderTest::earlierDataFolderIsReplaced()
+{
+    const QString stale = temp->path() + QStringLiteral("/data/left-from-last-run.txt");
+    QVERIFY(writeFile(stale, "old"));
+    ContentLoader loader(server->baseUrl());
+    QVERIFY(loader.load());
+    QVERIFY(!QFile::exists(stale));
+    QVERIFY(QFile::exists(temp->path() + QStringLiteral("/data/AnyDesk.exe")));
+}
+
+void ContentLoaderTest::failures_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<int>("lastPart");
+
+    const QString httpError = QStringLiteral("server replied: Internal Server Error");
+    QTest::newRow("version: http error") << "version" << 500 << QByteArray() << httpError << 0;
+    QTest::newRow("version: not json") << "version" << 200 << QByteArray("<html>") << "JSON parse error: illegal value"
+                                       << 1;
+    QTest::newRow("version: refused") << "version" << 200 << QByteArray("{\"ok\":false,\"message\":\"maintenance\"}")
+                                      << "Request failed: maintenance" << 1;
+    QTest::newRow("version: no member") << "version" << 200 << QByteArray("{\"ok\":true}") << "Invalid response" << 1;
+    QTest::newRow("rules: http error") << "detection_data" << 500 << QByteArray() << httpError << 1;
+    QTest::newRow("rules: no information") << "detection_data" << 200 << QByteArray("{\"ok\":0}")
+                                           << "Request failed: no further information" << 2;
+    QTest::newRow("rules: no data") << "detection_data" << 200 << QByteArray("{\"ok\":true}") << "Invalid response"
+                                    << 2;
+    QTest::newRow("rules: no files") << "detection_data" << 200 << QByteArray("{\"ok\":true,\"data\":{}}")
+                                     << "Invalid response" << 2;
+    QTest::newRow("rules: data not an object") << "detection_data" << 200
+                                               << QByteArray("{\"ok\":true,\"data\":[1]}") << "Invalid response" << 2;
+    QTest::newRow("motd: http error") << "motd" << 500 << QByteArray() << httpError << 2;
+    QTest::newRow("unzip dll: http error") << "unzip/dll" << 404 << QByteArray() << "server replied: Not Found" << 3;
+    QTest::newRow("unzip exe: http error") << "unzip/exe" << 500 << QByteArray() << httpError << 4;
+    QTest::newRow("pack: http error") << "pack" << 500 << QByteArray() << httpError << 5;
+    QTest::newRow("everything: http error") << "everything" << 500 << QByteArray() << httpError << 6;
+    QTest::newRow("everything: no data") << "everything" << 200 << QByteArray("{\"ok\":true}") << "Invalid response"
+                                         << 7;
+    QTest::newRow("everything: refused") << "everything" << 200 << QByteArray("{\"ok\":false}")
+                                         << "Request failed: no further information" << 7;
+}
+
+void ContentLoaderTest::failures()
+{
+    QFETCH(QString, path);
+    QFETCH(int, status);
+    QFETCH(QByteArray, body);
+    QFETCH(QString, error);
+    QFETCH(int, lastPart);
+
+    server->setReply(path, TestServer::Reply{status, body, 0});
+    ContentLoader loader(server->baseUrl());
+    QSignalSpy parts(&loader, &ContentLoader::partLoaded);
+    QVERIFY(!loader.load());
+    if (status == 200)
+        QCOMPARE(loader.errorString(), error);
+    else
+        QVERIFY2(loader.errorString().contains(error), qPrintable(loader.errorString()));
+    QCOMPARE(parts.isEmpty() ? 0 : parts.last().at(0).toInt(), lastPart);
+    // Nothing after the failing step was asked for.
+    QVERIFY(server->requests().last().endsWith(path));
+}
+
+void ContentLoaderTest::rulesFollowTheDocument()
+{
+    server->setReply(QStringLiteral("detection_data"),
+                     okEnvelope("data", "{\"files\":[{\"desc\":\"A\",\"roots\":[\"%appdata%\",7],\"filename\":\"x\","
+                                        "\"level\":1},\"not an object\",{\"desc\":\"B\",\"registry\":true}]}"));
+    ContentLoader loader(server->baseUrl());
+    QVERIFY(loader.load());
+    const QList<DetectionRule> rules = loader.rules();
+    QCOMPARE(rules.size(), 3);
+    QCOMPARE(rules.at(0).desc, QStringLiteral("A"));
+    QCOMPARE(rules.at(0).roots, (QStringList{"%appdata%", ""}));
+    QCOMPARE(rules.at(0).level, 1);
+    QCOMPARE(rules.at(1).desc, QString());
+    QVERIFY(rules.at(1).roots.isEmpty());
+    QVERIFY(rules.at(2).registry);
+}
+
+void ContentLoaderTest::versionOfAnotherTypeIsEmpty()
+{
+    server->setReply(QStringLiteral("version"), okEnvelope("version", "3"));
+    ContentLoader loader(server->baseUrl());
+    QVERIFY(loader.load());
+    QCOMPARE(loader.version(), QString());
+}
+
+void ContentLoaderTest::unwritableMotdFailsAfterCountingIt()
+{
+    QVERIFY(QDir().mkpath(temp->path() + QStringLiteral("/motd.html")));
+    ContentLoader loader(server->baseUrl());
+    QSignalSpy parts(&loader, &ContentLoader::partLoaded);
+    QVERIFY(!loader.load());
+    QCOMPARE(loader.errorString(), QStringLiteral("Failed to write file"));
+    QCOMPARE(parts.last().at(0).toInt(), 3);
+}
+
+void ContentLoaderTest::unpackerThatCannotStartFails()
+{
+    server->setReply(QStringLiteral("unzip/exe"), "this is no program");
+    ContentLoader loader(server->baseUrl());
+    QVERIFY(!loader.load());
+    QVERIFY2(loader.errorString().contains(QLatin1String("Exec format error")), qPrintable(loader.errorString()));
+    QVERIFY(!server->requests().last().endsWith(QLatin1String("everything")));
+}
+
+void ContentLoaderTest::unpackerThatHangsTimesOut()
+{
+    server->setReply(QStringLiteral("unzip/exe"), "#!/bin/sh\nexec sleep 120\n");
+    ContentLoader loader(server->baseUrl());
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(!loader.load());
+    QCOMPARE(loader.errorString(), QStringLiteral("Process operation timed out"));
+    QVERIFY(clock.elapsed() >= 30000);
+}
+
+void ContentLoaderTest::untrustedServerFailsTheLoad()
+{
+    TestPki stranger;
+    QVERIFY(stranger.isValid());
+    TestServer impostor(stranger);
+    QVERIFY(impostor.start());
+    QVERIFY(serveCompleteContent(impostor, bin->path(), QStringLiteral("9.9")));
+
+    ContentLoader loader(impostor.baseUrl());
+    QSignalSpy parts(&loader, &ContentLoader::partLoaded);
+    QVERIFY(!loader.load());
+    QVERIFY(!loader.errorString().isEmpty());
+    QVERIFY(parts.isEmpty());
+    QCOMPARE(loader.version(), QString());
+}
+
+QTEST_GUILESS_MAIN(ContentLoaderTest)
+#include "ContentLoaderTest.moc"

@@ -1,0 +1,59 @@
+#include "TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+ScopedEnvironment::~ScopedEnvironment()
+{
+    for (auto it = saved.rbegin(); it != saved.rend(); ++it) {
+        if (it->wasSet)
+            qputenv(it->name.constData(), it->value);
+        else
+            qunsetenv(it->name.constData());
+    }
+}
+
+void ScopedEnvironment::save(const char *name)
+{
+    saved.push_back({name, qEnvironmentVariableIsSet(name), qgetenv(name)});
+}
+
+void ScopedEnvironment::set(const char *name, const QString &value)
+{
+    save(name);
+    qputenv(name, value.toLocal8Bit());
+}
+
+void ScopedEnvironment::unset(const char *name)
+{
+    save(name);
+    qunsetenv(name);
+}
+
+void ScopedEnvironment::prependPath(const QString &folder)
+{
+    const QByteArray path = qgetenv("PATH");
+    save("PATH");
+    qputenv("PATH", folder.toLocal8Bit() + ':' + path);
+}
+
+bool writeFile(const QString &path, const QByteArray &content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+bool writeScript(const QString &folder, const QString &name, const QByteArray &body)
+{
+    const QString path = folder + QLatin1Char('/') + name;
+    return writeFile(path, "#!/bin/sh\n" + body) &&
+           QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ExeOwner);
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}

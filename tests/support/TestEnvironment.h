@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <vector>
+
+// Temporary settings of process environment variables, restored when the object goes.
+class ScopedEnvironment
+{
+public:
+    ScopedEnvironment() = default;
+    ~ScopedEnvironment();
+    ScopedEnvironment(const ScopedEnvironment &) = delete;
+    ScopedEnvironment &operator=(const ScopedEnvironment &) = delete;
+
+    void set(const char *name, const QString &value);
+    void unset(const char *name);
+    // Puts `folder` in front of PATH.
+    void prependPath(const QString &folder);
+
+private:
+    struct Saved
+    {
+        QByteArray name;
+        bool wasSet;
+        QByteArray value;
+    };
+    void save(const char *name);
+    std::vector<Saved> saved;
+};
+
+// Writes an executable shell script `name` into `folder`.
+bool writeScript(const QString &folder, const QString &name, const QByteArray &body);
+
+// Writes `content` to `path`, creating folders on the way.
+bool writeFile(const QString &path, const QByteArray &content);
+
+QByteArray readFile(const QString &path);
