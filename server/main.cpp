@@ -6,6 +6,7 @@
 
 #include <httplib.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
@@ -13,6 +14,7 @@
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -23,6 +25,7 @@ struct Options
     std::string key;
     std::string bind = "127.0.0.1";
     int port = 8443;
+    int delayMs = 0;
 };
 
 struct Document
@@ -46,8 +49,10 @@ const Document kDocuments[] = {
 void usage()
 {
     std::cerr << "usage: vigilor-content-server --content DIR --cert PEM --key PEM [--port N] [--bind ADDRESS]\n"
+                 "                             [--delay-ms N]\n"
                  "  DIR holds version.json, detection_data.json, motd.html, everything.json, unzip32.dll,\n"
-                 "  unzip.exe, pack.zip and bans.sqlite (table accounts(account, vac, community)).\n";
+                 "  unzip.exe, pack.zip and bans.sqlite (table accounts(account, vac, community)).\n"
+                 "  --delay-ms holds every reply back, to watch the program on a slow network.\n";
 }
 
 bool parseOptions(int argc, char **argv, Options &options)
@@ -67,6 +72,8 @@ bool parseOptions(int argc, char **argv, Options &options)
             options.bind = value;
         else if (flag == "--port")
             options.port = std::atoi(value.c_str());
+        else if (flag == "--delay-ms")
+            options.delayMs = std::atoi(value.c_str());
         else
             return false;
     }
@@ -159,6 +166,14 @@ int main(int argc, char **argv)
                                  ",\"community\":" + (found->community ? "true" : "false") + "}}",
                              "application/json");
     });
+
+    if (options.delayMs > 0) {
+        const int delayMs = options.delayMs;
+        server.set_pre_routing_handler([delayMs](const httplib::Request &, httplib::Response &) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+            return httplib::Server::HandlerResponse::Unhandled;
+        });
+    }
 
     std::mutex logMutex;
     server.set_logger([&logMutex](const httplib::Request &request, const httplib::Response &response) {

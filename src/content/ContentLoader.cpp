@@ -11,7 +11,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 
-Q_LOGGING_CATEGORY(lcLoader, "vigilor.content.loader")
+Q_LOGGING_CATEGORY(lcLoader, "vigilor.content.loader", QtWarningMsg)
 
 namespace {
 constexpr int kUnpackTimeoutMs = 30000;

@@ -7,7 +7,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 
-Q_LOGGING_CATEGORY(lcNetwork, "vigilor.content.network")
+Q_LOGGING_CATEGORY(lcNetwork, "vigilor.content.network", QtWarningMsg)
 
 namespace {
 // The body as text, cut at its first zero byte like a C string.

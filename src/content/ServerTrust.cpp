@@ -6,7 +6,7 @@
 #include <QSslCertificate>
 #include <QSslConfiguration>
 
-Q_LOGGING_CATEGORY(lcTrust, "vigilor.content.trust")
+Q_LOGGING_CATEGORY(lcTrust, "vigilor.content.trust", QtWarningMsg)
 
 bool pinContentServerTrust()
 {

@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# Builds the program pinned to a throwaway CA and the loopback content server, starts the reference
+# server with the demo content and opens the program against it. Without a display it runs under
+# Xvfb, saves screenshots of the preloader and the main window in build-run/ and exits by itself.
+set -euo pipefail
+cd "$(dirname "$0")"
+root=$(pwd)
+build=$root/build-run
+port=8443
+url="https://127.0.0.1:$port/"
+
+scripts/install-deps.sh build run
+
+# A throwaway CA and server certificate, made once per checkout and never committed.
+pki=$build/pki
+if [ ! -f "$pki/server.pem" ]; then
+    mkdir -p "$pki"
+    (
+        cd "$pki"
+        openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout ca.key -out ca.pem \
+            -days 365 -subj "/CN=Vigilor demo CA" 2>/dev/null
+        openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout server.key -out server.csr \
+            -subj "/CN=127.0.0.1" 2>/dev/null
+        printf 'subjectAltName=IP:127.0.0.1,DNS:localhost\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n' \
+            > server.ext
+        openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 365 -extfile server.ext \
+            -out server.pem 2>/dev/null
+        chmod 600 ca.key server.key
+    )
+fi
+
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVIGILOR_BUILD_TESTS=OFF \
+    -DVIGILOR_CONTENT_SERVER_URL="$url" -DVIGILOR_CONTENT_SERVER_CA="$pki/ca.pem"
+cmake --build "$build" -j"$(nproc)" --target vigilor vigilor-content-server
+
+server/demo/prepare-content.sh "$build/content"
+
+# The examined machine of the demo: its folders, and the registry stand-in pointing into them.
+machine=$build/machine
+rm -rf "$machine"
+cp -r server/demo/machine "$machine"
+sed "s#@MACHINE@#$machine#g" server/demo/machine/registry.reg > "$machine/registry.reg"
+
+delay=0
+[ -z "${DISPLAY:-}" ] && delay=400 # slow enough to photograph the preloader
+"$build/server/vigilor-content-server" --content "$build/content" --cert "$pki/server.pem" --key "$pki/server.key" \
+    --port "$port" --delay-ms "$delay" > "$build/server.log" 2>&1 &
+server_pid=$!
+trap 'kill $server_pid 2>/dev/null || true' EXIT
+for _ in $(seq 50); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
+    sleep 0.1
+done
+
+export APPDATA=$machine/AppData/Roaming
+export TMPDIR=$machine/AppData/Local/Temp
+export SYSTEMDRIVE=$machine PROGRAMDATA=$machine/ProgramData PUBLIC=$machine/Public
+export VIGILOR_REGISTRY_FILE=$machine/registry.reg
+
+if [ -n "${DISPLAY:-}" ]; then
+    "$build/src/vigilor"
+    exit $?
+fi
+
+cat > "$build/session.sh" <<'INNER'
+#!/usr/bin/env bash
+build=$1
+"$build/src/vigilor" > "$build/program.log" 2>&1 &
+pid=$!
+sleep 1.5
+import -window root "$build/preloader.png"
+# Any warning box about folders is closed the way a user would.
+for _ in $(seq 40); do
+    xdotool search --onlyvisible --name '^CS:GO Vigilor$' >/dev/null 2>&1 && break
+    box=$(xdotool search --onlyvisible --name '^(Предупреждение|Обновление|Ошибка)$' 2>/dev/null | head -n1)
+    [ -n "$box" ] && xdotool windowfocus --sync "$box" key Return 2>/dev/null
+    sleep 0.5
+done
+sleep 1
+import -window root "$build/main-window.png"
+kill "$pid" 2>/dev/null
+wait "$pid" 2>/dev/null
+exit 0
+INNER
+chmod +x "$build/session.sh"
+command -v xdotool >/dev/null || scripts/install-deps.sh test
+xvfb-run -a -s "-screen 0 1280x800x24" "$build/session.sh" "$build"
+echo "screenshots: $build/preloader.png $build/main-window.png"
+echo "server log: $build/server.log"

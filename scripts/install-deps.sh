@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs the Debian packages a task needs, only when some are missing:
+#   install-deps.sh build|test|run ...
+set -euo pipefail
+
+build=(cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools libqt5sql5-sqlite libqt5svg5
+       libcpp-httplib-dev libssl-dev libsqlite3-dev)
+# openssl makes the tests' throwaway CA; zip/unzip build and unpack the utilities archive;
+# xvfb, xauth and xdotool drive the real program in a virtual display; curl is the benchmark's peer.
+test=(openssl zip unzip xvfb xauth xdotool curl sqlite3 clang libclang-rt-14-dev)
+run=(openssl zip unzip sqlite3 xvfb xauth imagemagick)
+
+wanted=()
+for group in "$@"; do
+    case "$group" in
+        build) wanted+=("${build[@]}") ;;
+        test) wanted+=("${test[@]}") ;;
+        run) wanted+=("${run[@]}") ;;
+        *) echo "unknown package group: $group" >&2; exit 2 ;;
+    esac
+done
+
+missing=()
+for package in "${wanted[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    sudo_=""
+    [ "$(id -u)" -eq 0 ] || sudo_=sudo
+    $sudo_ apt-get update -q
+    $sudo_ apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
