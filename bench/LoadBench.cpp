@@ -61,6 +61,8 @@ int main(int argc, char **argv)
     QTemporaryDir temp;
     ScopedEnvironment environment;
     environment.set("TMPDIR", temp.path());
+    writeFile(temp.filePath(QStringLiteral("registry.reg")), registryWithFolders(QStringLiteral("/g"), QStringLiteral("/s")));
+    environment.set("VIGILOR_REGISTRY_FILE", temp.filePath(QStringLiteral("registry.reg")));
     if (!server.start() || !serveCompleteContent(server, temp.path()))
         return 1;
 

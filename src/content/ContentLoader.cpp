@@ -2,12 +2,17 @@
 
 #include "content/NetworkHelper.h"
 #include "content/ServerConfig.h"
+#include "platform/Registry.h"
 #include "platform/Unpacker.h"
+#include "scan/FileScanner.h"
+#include "scan/PathPlaceholders.h"
 
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QFile>
 #include <QLoggingCategory>
+#include <QMessageBox>
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -168,8 +173,38 @@ bool ContentLoader::unpackUtilities(const QString &tempDir)
 
 void ContentLoader::checkSystemLibraries()
 {
+    // The network module loads these for HTTPS. Copying into the system folder normally needs
+    // administrator rights the program does not ask for, so the outcome is not examined.
+    for (const QString &library : {QStringLiteral("libssl-1_1-x64.dll"), QStringLiteral("libcrypto-1_1-x64.dll")}) {
+        const QString path = expandPath(QStringLiteral("%systemdrive%/Windows/System32/") + library, false);
+        if (!QFile::exists(path))
+            QFile::copy(library, path);
+    }
+}
+
+QString ContentLoader::lookUpFolder(HKEY hive, const QString &subKey, const QString &valueName,
+                                    const QString &warning)
+{
+    const QString hiveName = hive == HKEY_LOCAL_MACHINE ? QStringLiteral("HKEY_LOCAL_MACHINE\\")
+                                                        : QStringLiteral("HKEY_CURRENT_USER\\");
+    QString folder;
+    {
+        FileScanner scanner;
+        if (scanner.registryKeyExists(subKey, hive))
+            folder = platform::registryValue(hiveName + subKey, valueName);
+    }
+    if (folder.isEmpty())
+        QMessageBox::warning(nullptr, tr("Предупреждение"), warning);
+    return folder;
 }
 
 void ContentLoader::discoverFolders()
 {
+    gameFolder = lookUpFolder(HKEY_LOCAL_MACHINE,
+                              QStringLiteral("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Steam App 730"),
+                              QStringLiteral("InstallLocation"),
+                              tr("Папка игры не найдена, некоторые опции могут работать некорректно!"));
+    steamFolder = lookUpFolder(HKEY_CURRENT_USER, QStringLiteral("SOFTWARE\\Valve\\Steam"),
+                               QStringLiteral("SteamPath"),
+                               tr("Папка Steam не найдена, некоторые опции могут работать некорректно!"));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Registry.h"
 #include "scan/DetectionRule.h"
 
 #include <QList>
@@ -52,6 +53,8 @@ private:
     void stopRunningUtilities();
     void checkSystemLibraries();
     void discoverFolders();
+    // The folder in the registry value, or an empty text after a warning to the user.
+    QString lookUpFolder(HKEY hive, const QString &subKey, const QString &valueName, const QString &warning);
 
     const QString serverUrl;
     qint32 loadedCount = 0;

@@ -42,6 +42,9 @@ void StartupTest::initTestCase()
     server = std::make_unique<TestServer>(pki);
     QVERIFY2(server->startAtContentServerUrl(), "the content server's port is taken");
     environment.set("TMPDIR", temp.path());
+    QVERIFY(writeFile(temp.filePath(QStringLiteral("registry.reg")),
+                      registryWithFolders(QStringLiteral("C:/Games/csgo"), QStringLiteral("C:/Steam"))));
+    environment.set("VIGILOR_REGISTRY_FILE", temp.filePath(QStringLiteral("registry.reg")));
     QVERIFY(serveCompleteContent(*server, temp.path(), QStringLiteral("0.1")));
     server->setReply(QStringLiteral("motd"), "<p>${version} and ${version} but ${VERSION}</p>");
 }

@@ -59,6 +59,10 @@ void ContentLoaderTest::init()
     QVERIFY(writeScript(bin->path(), QStringLiteral("taskkill"),
                         "echo \"$*\" >> \"" + bin->filePath(QStringLiteral("taskkill.log")).toUtf8() + "\"\n"));
     environment->prependPath(bin->path());
+    // Both folders known, so that loading shows no warnings.
+    QVERIFY(writeFile(bin->filePath(QStringLiteral("registry.reg")),
+                      registryWithFolders(QStringLiteral("/games/csgo-root"), QStringLiteral("/steam"))));
+    environment->set("VIGILOR_REGISTRY_FILE", bin->filePath(QStringLiteral("registry.reg")));
     QVERIFY(serveCompleteContent(*server, bin->path()));
 }
 
@@ -92,6 +96,8 @@ void ContentLoaderTest::completeLoadFetchesEverythingInOrder()
     QCOMPARE(loader.everythingPattern(), QStringLiteral("cheat|hack"));
     QVERIFY(loader.rules().isEmpty());
     QVERIFY(loader.errorString().isEmpty());
+    QCOMPARE(loader.gameDir(), QStringLiteral("/games/csgo-root"));
+    QCOMPARE(loader.steamDir(), QStringLiteral("/steam"));
 
     const QString tempDir = temp->path();
     QCOMPARE(readFile(tempDir + QStringLiteral("/motd.html")), QByteArray("<p>Vigilor ${version}</p>"));
@@ -254,5 +260,5 @@ void ContentLoaderTest::untrustedServerFailsTheLoad()
     QCOMPARE(loader.version(), QString());
 }
 
-QTEST_GUILESS_MAIN(ContentLoaderTest)
+QTEST_MAIN(ContentLoaderTest)
 #include "ContentLoaderTest.moc"

@@ -57,3 +57,12 @@ QByteArray readFile(const QString &path)
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
+
+QByteArray registryWithFolders(const QString &gameDir, const QString &steamDir)
+{
+    return "Windows Registry Editor Version 5.00\r\n\r\n"
+           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Steam App 730]\r\n"
+           "\"InstallLocation\"=\"" + gameDir.toUtf8() + "\"\r\n\r\n"
+           "[HKEY_CURRENT_USER\\SOFTWARE\\Valve\\Steam]\r\n"
+           "\"SteamPath\"=\"" + steamDir.toUtf8() + "\"\r\n";
+}

@@ -38,3 +38,7 @@ bool writeScript(const QString &folder, const QString &name, const QByteArray &b
 bool writeFile(const QString &path, const QByteArray &content);
 
 QByteArray readFile(const QString &path);
+
+// A registry-export text holding the game's uninstall key with InstallLocation `gameDir` and Steam's
+// key with SteamPath `steamDir`, for the registry stand-in (VIGILOR_REGISTRY_FILE).
+QByteArray registryWithFolders(const QString &gameDir, const QString &steamDir);

@@ -1,0 +1,33 @@
+#include "platform/Registry.h"
+
+#include "platform/RegistryFile.h"
+
+// Away from Windows the registry is a registry-export text file named by VIGILOR_REGISTRY_FILE (read
+// afresh on every call); without it the registry is empty.
+namespace platform {
+namespace {
+RegistryFile currentRegistry()
+{
+    const QString path = qEnvironmentVariable("VIGILOR_REGISTRY_FILE");
+    return path.isEmpty() ? RegistryFile() : RegistryFile::load(path);
+}
+
+QString hiveName(HKEY hive)
+{
+    return hive == HKEY_LOCAL_MACHINE ? QStringLiteral("HKEY_LOCAL_MACHINE") : QStringLiteral("HKEY_CURRENT_USER");
+}
+} // namespace
+
+bool registryKeyExists(HKEY hive, const QString &subKey)
+{
+    if (subKey.isEmpty())
+        return true;
+    return currentRegistry().keyExists(hiveName(hive) + QLatin1Char('\\') + subKey);
+}
+
+QString registryValue(const QString &settingsPath, const QString &name)
+{
+    return currentRegistry().value(settingsPath, name);
+}
+
+} // namespace platform

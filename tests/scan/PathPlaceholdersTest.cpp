@@ -1,0 +1,74 @@
+#include "TestEnvironment.h"
+#include "scan/PathPlaceholders.h"
+
+#include <QDir>
+#include <QTest>
+
+class PathPlaceholdersTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void expand_data();
+    void expand();
+
+private:
+    ScopedEnvironment environment;
+};
+
+void PathPlaceholdersTest::initTestCase()
+{
+    environment.set("APPDATA", QStringLiteral("/home/player/AppData/Roaming"));
+    environment.set("a", QStringLiteral("1"));
+    environment.set("c", QStringLiteral("3"));
+    environment.set("VIGILOR_EMPTY", QString());
+    environment.set("VIGILOR_NESTED", QStringLiteral("%APPDATA%"));
+    environment.set("VIGILOR_CASE", QStringLiteral("upper"));
+    environment.set("vigilor_case", QStringLiteral("lower"));
+    environment.set("Vigilor_Mixed", QStringLiteral("mixed"));
+    environment.unset("NOSUCHVARIABLE");
+    environment.unset("nosuchvariable");
+}
+
+void PathPlaceholdersTest::expand_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("asFolder");
+    QTest::addColumn<QString>("expected"); // with forward slashes; made native below
+
+    const QString appData = QStringLiteral("/home/player/AppData/Roaming");
+    QTest::newRow("dots stay unresolved") << "%appdata%/../Local/Temp" << true << appData + "/../Local/Temp/";
+    QTest::newRow("no tokens") << "C:/Games/x" << false << "C:/Games/x";
+    QTest::newRow("no tokens, folder") << "C:/Games/x" << true << "C:/Games/x/";
+    QTest::newRow("slash already there") << "C:/Games/x/" << true << "C:/Games/x/";
+    QTest::newRow("backslash already there") << "C:\\Games\\x\\" << true << "C:\\Games\\x\\";
+    QTest::newRow("unset name kept") << "%nosuchvariable%/x" << false << "%nosuchvariable%/x";
+    QTest::newRow("no game folder") << "%gamedir%/csgo" << false << "/csgo";
+    QTest::newRow("game folder in mixed case") << "%GameDir%/csgo" << false << "/csgo";
+    QTest::newRow("lone percent") << "100%/x" << false << "100%/x";
+    QTest::newRow("two percent signs") << "%%/x" << false << "%%/x";
+    QTest::newRow("percent and space") << "% appdata%" << false << "% appdata%";
+    QTest::newRow("dot inside is no token") << "%app.data%" << false << "%app.data%";
+    QTest::newRow("literal between tokens") << "%a%b%c%" << false << "1b3";
+    QTest::newRow("adjacent tokens") << "%a%%c%" << false << "13";
+    QTest::newRow("set but empty removed") << "%vigilor_empty%/x" << false << "/x";
+    QTest::newRow("token twice") << "%appdata%;%appdata%" << false << appData + ";" + appData;
+    QTest::newRow("mixed case twice") << "%APPDATA%|%appdata%" << false << appData + "|" + appData;
+    QTest::newRow("inserted text not searched") << "%vigilor_nested%" << false << "%APPDATA%";
+    QTest::newRow("exact spelling wins") << "%vigilor_case%" << false << "lower";
+    QTest::newRow("upper spelling next") << "%Vigilor_CASE%" << false << "upper";
+    QTest::newRow("any other spelling last") << "%VIGILOR_MIXED%" << false << "mixed";
+    QTest::newRow("empty text, folder") << "" << true << "/";
+}
+
+void PathPlaceholdersTest::expand()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, asFolder);
+    QFETCH(QString, expected);
+    QCOMPARE(expandPath(text, asFolder), QDir::toNativeSeparators(expected));
+}
+
+QTEST_GUILESS_MAIN(PathPlaceholdersTest)
+#include "PathPlaceholdersTest.moc"
