@@ -1,5 +1,6 @@
 #include "accounts/vdf.h"
 
+#include <cstring>
 #include <fstream>
 #include <stdexcept>
 
@@ -14,29 +15,27 @@ bool is_space(char c)
     return c == ' ' || c == '\n' || c == '\v' || c == '\f' || c == '\r' || c == '\t';
 }
 
-// Applies the escape rule: \" becomes ", then every run of two or more backslashes becomes one.
-// A backslash before any other character stays.
-std::string unescape(const std::string &text)
+// Applies the escape rule in place: \" becomes ", then every run of two or more backslashes becomes
+// one. A backslash before any other character stays. Most tokens hold no backslash at all.
+void unescape(std::string &text)
 {
-    std::string quotes;
-    quotes.reserve(text.size());
+    if (text.find('\\') == std::string::npos)
+        return;
+    std::size_t out = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == '"') {
-            quotes += '"';
+        if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == '"')
             ++i;
-        } else {
-            quotes += text[i];
-        }
+        text[out++] = text[i];
     }
-    std::string result;
-    result.reserve(quotes.size());
-    for (std::size_t i = 0; i < quotes.size(); ++i) {
-        result += quotes[i];
-        if (quotes[i] == '\\')
-            while (i + 1 < quotes.size() && quotes[i + 1] == '\\')
+    text.resize(out);
+    out = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        text[out++] = text[i];
+        if (text[i] == '\\')
+            while (i + 1 < text.size() && text[i + 1] == '\\')
                 ++i;
     }
-    return result;
+    text.resize(out);
 }
 
 class reader
@@ -126,9 +125,13 @@ std::string reader::read_token()
     std::string token;
     if (*first == '"') {
         const char *q = first + 1;
-        while (q != last && !(*q == '"' && !escaped(q)))
+        for (;;) {
+            q = static_cast<const char *>(std::memchr(q, '"', static_cast<std::size_t>(last - q)));
+            if (!q || !escaped(q))
+                break;
             ++q;
-        if (q == last)
+        }
+        if (!q)
             throw std::runtime_error("quote was opened but not closed.");
         token.assign(first + 1, q);
         p = q + 1;
@@ -139,7 +142,9 @@ std::string reader::read_token()
         token.assign(first, q);
         p = q;
     }
-    return options.unescape ? unescape(token) : token;
+    if (options.unescape)
+        unescape(token);
+    return token;
 }
 
 void reader::finish_object()
