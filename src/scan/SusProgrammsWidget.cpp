@@ -1,7 +1,93 @@
 #include "scan/SusProgrammsWidget.h"
 
-SusProgrammsWidget::SusProgrammsWidget(QWidget *parent) : QWidget(parent)
+#include "app/HtmlLog.h"
+#include "content/ContentLoader.h"
+#include "scan/BrowserHistoryParser.h"
+#include "scan/FileScanner.h"
+#include "ui_SusProgrammsWidget.h"
+
+namespace {
+// A search term is shown cut to this many UTF-16 units; the suspicion test sees all of it.
+constexpr int kShownTermLength = 100;
+} // namespace
+
+SusProgrammsWidget::SusProgrammsWidget(QWidget *parent) : QWidget(parent), ui(new Ui::SusProgrammsWidget)
 {
-    if (objectName().isEmpty())
-        setObjectName(QStringLiteral("SusProgrammsWidget"));
+    ui->setupUi(this);
+    parsers = {new ChromeBrowserHistoryParser, new YandexBrowserHistoryParser, new OperaBrowserHistoryParser};
+    for (IBrowserHistoryParser *parser : qAsConst(parsers))
+        connect(parser, &IBrowserHistoryParser::elementsFound, this, &SusProgrammsWidget::extendProgressBar);
+    detectionCount = 0;
+    connect(ui->scanButton, &QPushButton::clicked, this, &SusProgrammsWidget::scan);
+}
+
+SusProgrammsWidget::~SusProgrammsWidget()
+{
+    qDeleteAll(parsers);
+    delete ui;
+}
+
+void SusProgrammsWidget::extendProgressBar(int a)
+{
+    ui->progressBar->setMaximum(ui->progressBar->maximum() + a);
+}
+
+void SusProgrammsWidget::updateCountLabel()
+{
+    ui->label->setText(tr("Всего обнаружений: ") + QString::number(detectionCount));
+}
+
+void SusProgrammsWidget::report(const QString &colour, const QString &html)
+{
+    appendLogLine(ui->log, colour, html);
+    ++detectionCount;
+    updateCountLabel();
+}
+
+void SusProgrammsWidget::advanceProgress()
+{
+    ui->progressBar->setValue(ui->progressBar->value() + 1);
+}
+
+void SusProgrammsWidget::scan()
+{
+    FileScanner scanner;
+    const QList<DetectionRule> rules = ContentLoader::instance()->rules();
+
+    ui->progressBar->reset();
+    ui->log->clear();
+    // Each scan counts afresh, so the label always matches the lines in the log.
+    detectionCount = 0;
+    updateCountLabel();
+    // The bar starts one below its minimum: one step per rule ends exactly at the maximum.
+    ui->progressBar->setMaximum(rules.size() - 1);
+
+    for (const DetectionRule &rule : rules) {
+        // The description and registry paths come from our content server and may hold markup;
+        // file names come from the examined machine and are shown as text.
+        const QString colour = rule.level != 0 ? QStringLiteral("red") : QStringLiteral("orange");
+        const QString prefix = rule.desc + QStringLiteral(": ");
+        if (rule.registry) {
+            for (const QString &root : rule.roots) {
+                if (scanner.registryKeyExists(root, HKEY_LOCAL_MACHINE))
+                    report(colour, prefix + root);
+            }
+        } else {
+            for (const QString &root : rule.roots) {
+                const QStringList hits = scanner.scanFolder(root, rule.filename);
+                for (const QString &path : hits)
+                    report(colour, prefix + path.toHtmlEscaped());
+            }
+        }
+        advanceProgress();
+    }
+
+    QStringList terms;
+    for (IBrowserHistoryParser *parser : qAsConst(parsers))
+        parser->parse(terms);
+    for (const QString &term : qAsConst(terms)) {
+        if (isSuspiciousTerm(term))
+            report(QStringLiteral("orange"), tr("Подозрительный запрос: ") + term.left(kShownTermLength).toHtmlEscaped());
+        advanceProgress();
+    }
 }

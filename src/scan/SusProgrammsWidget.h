@@ -1,8 +1,18 @@
 #pragma once
 
+#include <QList>
 #include <QWidget>
 
-// The prohibited-programs page (its scan is not built yet).
+class IBrowserHistoryParser;
+struct DetectionRule;
+
+namespace Ui {
+class SusProgrammsWidget;
+}
+
+// The prohibited-programs page: tests every detection rule against the machine's folders and
+// registry, then the browsers' search terms against the suspicious words, and reports each finding
+// as one coloured log line with a running count.
 class SusProgrammsWidget : public QWidget
 {
     Q_OBJECT
@@ -10,5 +20,18 @@ class SusProgrammsWidget : public QWidget
 
 public:
     explicit SusProgrammsWidget(QWidget *parent = nullptr);
-    ~SusProgrammsWidget() override = default;
+    ~SusProgrammsWidget() override;
+
+protected slots:
+    void scan();
+    void extendProgressBar(int a);
+
+private:
+    void updateCountLabel();
+    void report(const QString &colour, const QString &html);
+    void advanceProgress();
+
+    qint32 detectionCount = 0;
+    QList<IBrowserHistoryParser *> parsers;
+    Ui::SusProgrammsWidget *ui = nullptr;
 };

@@ -9,7 +9,7 @@ bool openssl(const QString &workDir, const QStringList &arguments)
 {
     QProcess process;
     process.setWorkingDirectory(workDir);
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(QStringLiteral("openssl"), arguments);
     return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }

@@ -1,0 +1,206 @@
+#include "HistoryDatabase.h"
+#include "ServerContent.h"
+#include "TestEnvironment.h"
+#include "TestPki.h"
+#include "TestServer.h"
+#include "content/ContentLoader.h"
+#include "scan/SusProgrammsWidget.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextBrowser>
+
+namespace {
+struct Line
+{
+    QString colour;
+    QString text;
+    bool operator==(const Line &other) const { return colour == other.colour && text == other.text; }
+};
+
+char *toString(const Line &line)
+{
+    return qstrdup(qPrintable(line.colour + QStringLiteral(": ") + line.text));
+}
+
+// Each paragraph of the log with the colour of its text.
+QList<Line> linesOf(const QTextBrowser *log)
+{
+    QList<Line> lines;
+    for (QTextBlock block = log->document()->begin(); block.isValid(); block = block.next()) {
+        if (block.text().isEmpty())
+            continue;
+        const QColor colour = block.begin().fragment().charFormat().foreground().color();
+        QString word = colour == QColor(Qt::red) ? QStringLiteral("red")
+                       : colour == QColor(QStringLiteral("orange")) ? QStringLiteral("orange")
+                                                                    : colour.name();
+        lines.append({word, block.text()});
+    }
+    return lines;
+}
+} // namespace
+
+// The prohibited-programs page against the process-wide loader, loaded once from a loopback server at
+// the compiled-in URL with rules that hit a prepared folder tree, registry and browser databases.
+class SusProgrammsWidgetTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void formAsDesigned();
+    void scanReportsEveryFindingInOrder();
+    void secondScanCountsAfresh();
+    void scanLeavesBrowserDataUntouched();
+    void withoutBrowsersTheBarFollowsTheRules();
+
+private:
+    void scan();
+    QString folder(const QString &name) const { return temp.filePath(name); }
+
+    TestPki pki;
+    std::unique_ptr<TestServer> server;
+    QTemporaryDir temp;
+    ScopedEnvironment environment;
+    std::unique_ptr<SusProgrammsWidget> page;
+    QList<Line> expected;
+    QString chromeHistory;
+    QString yandexHistory;
+};
+
+void SusProgrammsWidgetTest::initTestCase()
+{
+    if (TestServer::contentServerLoopbackPort() == 0)
+        QSKIP("the program is built for a content server that is not on loopback");
+    QVERIFY(pki.isValid());
+    pki.trustInThisProcess();
+    server = std::make_unique<TestServer>(pki);
+    QVERIFY2(server->startAtContentServerUrl(), "the content server's port is taken");
+
+    // The examined machine.
+    QVERIFY(writeFile(folder(QStringLiteral("one/cheat.txt")), "x"));
+    QVERIFY(writeFile(folder(QStringLiteral("one/notes.txt")), "x"));
+    QVERIFY(writeFile(folder(QStringLiteral("two/a.exe")), "x"));
+    QVERIFY(writeFile(folder(QStringLiteral("two/<s>b.exe")), "x"));
+    QVERIFY(writeFile(folder(QStringLiteral("registry.reg")),
+                      registryWithFolders(QStringLiteral("/g"), QStringLiteral("/s")) +
+                          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\One]\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\Two]\r\n"));
+    environment.set("VIGILOR_REGISTRY_FILE", folder(QStringLiteral("registry.reg")));
+    environment.set("TMPDIR", folder(QStringLiteral("tmp")));
+    QVERIFY(QDir().mkpath(folder(QStringLiteral("tmp"))));
+    environment.set("APPDATA", folder(QStringLiteral("AppData/Roaming")));
+    environment.set("VIGILOR_TEST_ONE", folder(QStringLiteral("one")));
+    QVERIFY(writeScript(folder(QStringLiteral("bin")), QStringLiteral("taskkill"),
+                        "echo \"$*\" >> \"" + folder(QStringLiteral("taskkill.log")).toUtf8() + "\"\n"));
+    environment.prependPath(folder(QStringLiteral("bin")));
+
+    const QString longTerm = QString(200, QLatin1Char('x')) + QStringLiteral("hack") + QString(46, QLatin1Char('y'));
+    chromeHistory = folder(QStringLiteral("AppData/Local/Google/Chrome/User Data/Default/History"));
+    yandexHistory = folder(QStringLiteral("AppData/Local/Yandex/YandexBrowser/User Data/Default/History"));
+    QVERIFY(writeHistoryDatabase(chromeHistory, {{1, QStringLiteral("weather")},
+                                                 {2, QStringLiteral("cheat engine")},
+                                                 {3, longTerm},
+                                                 {4, QStringLiteral("<span style='color:white'>aim</span>")},
+                                                 {5, QVariant()},
+                                                 {6, QStringLiteral("Cheat Engine")}}));
+    QVERIFY(writeHistoryDatabase(yandexHistory, {{1, QStringLiteral("читы кс")}}));
+
+    // Ten rules: three with hits, seven without.
+    QJsonArray rules{
+        QJsonObject{{"desc", "Orange <b>bold</b>"}, {"roots", QJsonArray{"%vigilor_test_one%"}},
+                    {"filename", "cheat"}, {"level", 0}},
+        QJsonObject{{"desc", "Red"}, {"roots", QJsonArray{folder(QStringLiteral("two"))}}, {"filename", "\\.exe$"},
+                    {"level", 1}},
+        QJsonObject{{"desc", "Key"},
+                    {"roots", QJsonArray{"SOFTWARE\\Vendor\\One", "SOFTWARE\\Missing", "SOFTWARE\\Vendor\\Two"}},
+                    {"registry", true},
+                    {"level", 2}}};
+    for (int i = 0; i < 7; ++i)
+        rules.append(QJsonObject{{"desc", "None"}, {"roots", QJsonArray{folder(QStringLiteral("missing"))}}});
+    QVERIFY(serveCompleteContent(*server, temp.path()));
+    server->setReply(QStringLiteral("detection_data"),
+                     okEnvelope("data", QJsonDocument(QJsonObject{{"files", rules}}).toJson(QJsonDocument::Compact)));
+    QVERIFY2(ContentLoader::instance()->load(), qPrintable(ContentLoader::instance()->errorString()));
+
+    expected = {{"orange", "Orange bold: " + folder(QStringLiteral("one/cheat.txt"))},
+                {"red", "Red: " + folder(QStringLiteral("two/<s>b.exe"))},
+                {"red", "Red: " + folder(QStringLiteral("two/a.exe"))},
+                {"red", "Key: SOFTWARE\\Vendor\\One"},
+                {"red", "Key: SOFTWARE\\Vendor\\Two"},
+                {"orange", "Подозрительный запрос: <span style='color:white'>aim</span>"},
+                {"orange", "Подозрительный запрос: " + longTerm.left(100)},
+                {"orange", "Подозрительный запрос: cheat engine"},
+                {"orange", "Подозрительный запрос: читы кс"}};
+    page = std::make_unique<SusProgrammsWidget>();
+}
+
+void SusProgrammsWidgetTest::scan()
+{
+    QTest::mouseClick(page->findChild<QPushButton *>(QStringLiteral("scanButton")), Qt::LeftButton);
+}
+
+void SusProgrammsWidgetTest::formAsDesigned()
+{
+    QCOMPARE(page->objectName(), QStringLiteral("SusProgrammsWidget"));
+    QCOMPARE(page->size(), QSize(752, 304));
+    QCOMPARE(page->findChild<QPushButton *>(QStringLiteral("scanButton"))->text(), QStringLiteral("Сканировать"));
+    QCOMPARE(page->findChild<QLabel *>(QStringLiteral("label"))->text(), QStringLiteral("Всего обнаружений: 0"));
+    auto *bar = page->findChild<QProgressBar *>(QStringLiteral("progressBar"));
+    QCOMPARE(bar->value(), 0);
+    QVERIFY(!bar->isTextVisible());
+    QVERIFY(page->findChild<QTextBrowser *>(QStringLiteral("log")));
+}
+
+void SusProgrammsWidgetTest::scanReportsEveryFindingInOrder()
+{
+    scan();
+    QCOMPARE(linesOf(page->findChild<QTextBrowser *>(QStringLiteral("log"))), expected);
+    QCOMPARE(page->findChild<QLabel *>(QStringLiteral("label"))->text(), QStringLiteral("Всего обнаружений: 9"));
+    // 10 rules, then the 5 Chrome terms and 1 Yandex term announced.
+    auto *bar = page->findChild<QProgressBar *>(QStringLiteral("progressBar"));
+    QCOMPARE(bar->maximum(), 9 + 6);
+    QCOMPARE(bar->value(), bar->maximum());
+    QTRY_VERIFY(readFile(folder(QStringLiteral("taskkill.log"))).contains("/im opera.exe /f"));
+    const QByteArray calls = readFile(folder(QStringLiteral("taskkill.log")));
+    QVERIFY(calls.indexOf("/im chrome.exe /f") < calls.indexOf("/im browser.exe /f"));
+}
+
+void SusProgrammsWidgetTest::secondScanCountsAfresh()
+{
+    scan();
+    scan();
+    QCOMPARE(linesOf(page->findChild<QTextBrowser *>(QStringLiteral("log"))), expected);
+    QCOMPARE(page->findChild<QLabel *>(QStringLiteral("label"))->text(), QStringLiteral("Всего обнаружений: 9"));
+}
+
+void SusProgrammsWidgetTest::scanLeavesBrowserDataUntouched()
+{
+    const QByteArray before = readFile(chromeHistory);
+    const QStringList profileBefore = QFileInfo(chromeHistory).dir().entryList(QDir::AllEntries | QDir::Hidden);
+    scan();
+    QCOMPARE(readFile(chromeHistory), before);
+    QCOMPARE(QFileInfo(chromeHistory).dir().entryList(QDir::AllEntries | QDir::Hidden), profileBefore);
+    QVERIFY(!QFile::exists(folder(QStringLiteral("AppData/Roaming/Opera Software/Opera Stable/History"))));
+}
+
+void SusProgrammsWidgetTest::withoutBrowsersTheBarFollowsTheRules()
+{
+    QVERIFY(QFile::remove(chromeHistory));
+    QVERIFY(QFile::remove(yandexHistory));
+    scan();
+    auto *bar = page->findChild<QProgressBar *>(QStringLiteral("progressBar"));
+    QCOMPARE(bar->maximum(), 9);
+    QCOMPARE(bar->value(), 9);
+    QCOMPARE(linesOf(page->findChild<QTextBrowser *>(QStringLiteral("log"))), expected.mid(0, 5));
+    QCOMPARE(page->findChild<QLabel *>(QStringLiteral("label"))->text(), QStringLiteral("Всего обнаружений: 5"));
+}
+
+QTEST_MAIN(SusProgrammsWidgetTest)
+#include "SusProgrammsWidgetTest.moc"
