@@ -1,7 +1,129 @@
 #include "accounts/AccountsWidget.h"
 
-AccountsWidget::AccountsWidget(QWidget *parent) : QWidget(parent)
+#include "accounts/vdf.h"
+#include "app/HtmlLog.h"
+#include "content/ContentLoader.h"
+#include "content/NetworkHelper.h"
+#include "content/ServerConfig.h"
+#include "ui_AccountsWidget.h"
+
+#include <QJsonObject>
+#include <QMessageBox>
+#include <QUrl>
+
+#include <filesystem>
+#include <fstream>
+
+namespace {
+// Keeps the scan button disabled while a scan runs, however the scan ends: the lookups process
+// events while they wait, and a second click would start a scan inside the first.
+class ButtonLock
 {
-    if (objectName().isEmpty())
-        setObjectName(QStringLiteral("AccountsWidget"));
+public:
+    explicit ButtonLock(QWidget *button) : button(button) { button->setEnabled(false); }
+    ~ButtonLock() { button->setEnabled(true); }
+    ButtonLock(const ButtonLock &) = delete;
+    ButtonLock &operator=(const ButtonLock &) = delete;
+
+private:
+    QWidget *button;
+};
+
+struct BanLookup
+{
+    QString colour = QStringLiteral("yellow");
+    bool vac = false;
+    bool community = false;
+};
+
+BanLookup lookUpBans(NetworkHelper &network, const QString &accountKey)
+{
+    BanLookup result;
+    network.reset();
+    // The key is the player's text: encoded, it cannot add to or cut the query.
+    const QString url = QString::fromUtf8(kContentServerUrl) + QStringLiteral("bans?account=") +
+                        QString::fromLatin1(QUrl::toPercentEncoding(accountKey));
+    if (!network.get(url))
+        return result;
+    const QString reply = network.replyText();
+    result.colour = QStringLiteral("green");
+    QJsonObject envelope;
+    if (!network.parseEnvelope(reply, envelope))
+        return result;
+    const QJsonObject data = envelope.value(QStringLiteral("data")).toObject();
+    result.community = data.value(QStringLiteral("community")).toBool(false);
+    result.vac = data.value(QStringLiteral("vac")).toBool(false);
+    if (result.vac || result.community)
+        result.colour = QStringLiteral("red");
+    return result;
+}
+} // namespace
+
+AccountsWidget::AccountsWidget(QWidget *parent) : QWidget(parent), ui(new Ui::AccountsWidget)
+{
+    ui->setupUi(this);
+    connect(ui->scanButton, &QPushButton::clicked, this, &AccountsWidget::scan);
+}
+
+AccountsWidget::~AccountsWidget()
+{
+    delete ui;
+}
+
+void AccountsWidget::updateFoundAmount(int a)
+{
+    ui->found->setText(tr("Всего найдено: ") + QString::number(a));
+}
+
+void AccountsWidget::scan()
+{
+    ButtonLock lock(ui->scanButton);
+    ui->progressBar->reset();
+    ui->log->clear();
+    updateFoundAmount(0);
+    if (ContentLoader::instance()->steamDir().isEmpty()) {
+        QMessageBox::critical(this, tr("Ошибка"), tr("Папка Steam не найдена, опция недоступна"));
+        return;
+    }
+    lookUpAccounts();
+}
+
+void AccountsWidget::lookUpAccounts()
+{
+    const QString path = ContentLoader::instance()->steamDir() + QStringLiteral("/config/loginusers.vdf");
+    vdf::object root;
+    try {
+        std::ifstream file(std::filesystem::u8path(path.toUtf8().toStdString()));
+        if (!file.is_open())
+            throw std::runtime_error(tr("файл не найден или не открывается").toStdString());
+        const std::string text = vdf::read_all(file);
+        vdf::read_options options;
+        options.unescape = true;
+        root = vdf::parse(text.data(), text.data() + text.size(), options);
+    } catch (const std::exception &error) {
+        // A damaged or missing account list is reported, not fatal.
+        QMessageBox::critical(this, tr("Ошибка"),
+                              tr("Не удалось прочитать список аккаунтов Steam из файла %1: %2")
+                                  .arg(path, QString::fromUtf8(error.what())));
+        return;
+    }
+
+    const int accounts = static_cast<int>(root.children.size());
+    ui->progressBar->setMaximum(accounts - 1);
+    updateFoundAmount(accounts);
+
+    NetworkHelper network;
+    for (const auto &child : root.children) {
+        const QString key = QString::fromUtf8(child.first.c_str());
+        const auto persona = child.second->attributes.find("PersonaName");
+        const QString name =
+            persona != child.second->attributes.end() ? QString::fromUtf8(persona->second.c_str()) : QString();
+        const BanLookup bans = lookUpBans(network, key);
+        // Name and key are the player's own text: escaped, they cannot restyle or hide the line.
+        appendLogLine(ui->log, bans.colour,
+                      name.toHtmlEscaped() + QStringLiteral(" ( ") + key.toHtmlEscaped() + QStringLiteral(" ) ") +
+                          (bans.vac ? QStringLiteral("[VAC]") : QString()) +
+                          (bans.community ? QStringLiteral("[COMMUNITY]") : QString()));
+        ui->progressBar->setValue(ui->progressBar->value() + 1);
+    }
 }

@@ -2,7 +2,12 @@
 
 #include <QWidget>
 
-// The accounts page (its ban lookup is not built yet).
+namespace Ui {
+class AccountsWidget;
+}
+
+// The accounts page: lists the Steam accounts recorded on the machine (Steam's loginusers.vdf) and
+// looks each one up for bans at the content server, one coloured line per account.
 class AccountsWidget : public QWidget
 {
     Q_OBJECT
@@ -10,5 +15,14 @@ class AccountsWidget : public QWidget
 
 public:
     explicit AccountsWidget(QWidget *parent = nullptr);
-    ~AccountsWidget() override = default;
+    ~AccountsWidget() override;
+
+protected slots:
+    void scan();
+    void updateFoundAmount(int a);
+
+private:
+    void lookUpAccounts();
+
+    Ui::AccountsWidget *ui = nullptr;
 };

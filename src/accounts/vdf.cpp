@@ -251,6 +251,9 @@ std::string read_all(std::istream &input)
     const std::streamoff size = input.tellg();
     if (size < 0)
         throw std::runtime_error("cannot read the stream: it is not open");
+    // A folder opened as a file reports a size no file has.
+    if (static_cast<unsigned long long>(size) >= std::string().max_size() / 2)
+        throw std::runtime_error("cannot read the stream: it reports no usable size");
     std::string content(static_cast<std::size_t>(size), '\0');
     if (size == 0)
         return content;

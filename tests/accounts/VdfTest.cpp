@@ -230,6 +230,9 @@ void VdfTest::readAll()
     QCOMPARE(vdf::read_all(empty), std::string());
     std::ifstream closed;
     QVERIFY_EXCEPTION_THROWN(vdf::read_all(closed), std::runtime_error);
+    // A folder opens like a file but reports a size no file has.
+    std::ifstream folder(dir.path().toStdString());
+    QVERIFY_EXCEPTION_THROWN(vdf::read_all(folder), std::runtime_error);
 }
 
 void VdfTest::childHandleOutlivesTree()
