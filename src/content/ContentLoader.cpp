@@ -96,15 +96,22 @@ bool ContentLoader::fetchFile(const QString &path, const QString &filePath)
     return network->download(serverUrl + path, filePath);
 }
 
-bool ContentLoader::loadVersion()
+bool ContentLoader::fetchPayload(const QString &path, const QString &member, QJsonObject &envelope)
 {
-    QJsonObject envelope;
-    if (!fetchDocument(QStringLiteral("version"), envelope))
+    if (!fetchDocument(path, envelope))
         return false;
-    if (!envelope.contains(QStringLiteral("version"))) {
+    if (!envelope.contains(member)) {
         errorText = invalidResponse();
         return false;
     }
+    return true;
+}
+
+bool ContentLoader::loadVersion()
+{
+    QJsonObject envelope;
+    if (!fetchPayload(QStringLiteral("version"), QStringLiteral("version"), envelope))
+        return false;
     versionText = envelope.value(QStringLiteral("version")).toString();
     return true;
 }
@@ -112,12 +119,8 @@ bool ContentLoader::loadVersion()
 bool ContentLoader::loadRules()
 {
     QJsonObject envelope;
-    if (!fetchDocument(QStringLiteral("detection_data"), envelope))
+    if (!fetchPayload(QStringLiteral("detection_data"), QStringLiteral("data"), envelope))
         return false;
-    if (!envelope.contains(QStringLiteral("data"))) {
-        errorText = invalidResponse();
-        return false;
-    }
     const QJsonObject data = envelope.value(QStringLiteral("data")).toObject();
     if (!data.contains(QStringLiteral("files"))) {
         errorText = invalidResponse();
@@ -132,12 +135,8 @@ bool ContentLoader::loadRules()
 bool ContentLoader::loadEverythingPattern()
 {
     QJsonObject envelope;
-    if (!fetchDocument(QStringLiteral("everything"), envelope))
+    if (!fetchPayload(QStringLiteral("everything"), QStringLiteral("data"), envelope))
         return false;
-    if (!envelope.contains(QStringLiteral("data"))) {
-        errorText = invalidResponse();
-        return false;
-    }
     everythingText = envelope.value(QStringLiteral("data")).toString();
     return true;
 }

@@ -46,6 +46,8 @@ protected slots:
 private:
     bool fetchDocument(const QString &path, QJsonObject &envelope);
     bool fetchFile(const QString &path, const QString &filePath);
+    // Fetches a JSON document and requires its payload member ("Invalid response" without it).
+    bool fetchPayload(const QString &path, const QString &member, QJsonObject &envelope);
     bool loadVersion();
     bool loadRules();
     bool loadEverythingPattern();

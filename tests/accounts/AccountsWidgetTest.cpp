@@ -80,13 +80,8 @@ private:
 
 void AccountsWidgetTest::initTestCase()
 {
-    if (TestServer::contentServerLoopbackPort() == 0)
-        QSKIP("the program is built for a content server that is not on loopback");
     withoutSteam = qEnvironmentVariableIsSet("VIGILOR_TEST_WITHOUT_STEAM");
-    QVERIFY(pki.isValid());
-    pki.trustInThisProcess();
-    server = std::make_unique<TestServer>(pki);
-    QVERIFY2(server->startAtContentServerUrl(), "the content server's port is taken");
+    VIGILOR_START_TEST_SERVER_AT_BUILD_URL(pki, server);
     QVERIFY(serveCompleteContent(*server, temp.path()));
     environment.set("TMPDIR", temp.filePath(QStringLiteral("tmp")));
     QVERIFY(QDir().mkpath(temp.filePath(QStringLiteral("tmp"))));

@@ -35,12 +35,7 @@ private:
 
 void StartupTest::initTestCase()
 {
-    if (TestServer::contentServerLoopbackPort() == 0)
-        QSKIP("the program is built for a content server that is not on loopback");
-    QVERIFY(pki.isValid());
-    pki.trustInThisProcess();
-    server = std::make_unique<TestServer>(pki);
-    QVERIFY2(server->startAtContentServerUrl(), "the content server's port is taken");
+    VIGILOR_START_TEST_SERVER_AT_BUILD_URL(pki, server);
     environment.set("TMPDIR", temp.path());
     QVERIFY(writeFile(temp.filePath(QStringLiteral("registry.reg")),
                       registryWithFolders(QStringLiteral("C:/Games/csgo"), QStringLiteral("C:/Steam"))));

@@ -42,10 +42,7 @@ private:
 
 void ContentLoaderTest::initTestCase()
 {
-    QVERIFY(pki.isValid());
-    pki.trustInThisProcess();
-    server = std::make_unique<TestServer>(pki);
-    QVERIFY(server->start());
+    VIGILOR_START_TEST_SERVER(pki, server);
     startDir = QDir::currentPath();
 }
 
@@ -56,9 +53,7 @@ void ContentLoaderTest::init()
     environment = std::make_unique<ScopedEnvironment>();
     // The loader's temporary folder and a taskkill that only records how it was called.
     environment->set("TMPDIR", temp->path());
-    QVERIFY(writeScript(bin->path(), QStringLiteral("taskkill"),
-                        "echo \"$*\" >> \"" + bin->filePath(QStringLiteral("taskkill.log")).toUtf8() + "\"\n"));
-    environment->prependPath(bin->path());
+    QVERIFY(!installRecordingProgram(*environment, bin->path(), QStringLiteral("taskkill")).isEmpty());
     // Both folders known, so that loading shows no warnings.
     QVERIFY(writeFile(bin->filePath(QStringLiteral("registry.reg")),
                       registryWithFolders(QStringLiteral("/games/csgo-root"), QStringLiteral("/steam"))));

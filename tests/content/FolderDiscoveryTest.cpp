@@ -44,10 +44,7 @@ const QByteArray kSteamKey = "[HKEY_CURRENT_USER\\SOFTWARE\\Valve\\Steam]\r\n";
 
 void FolderDiscoveryTest::initTestCase()
 {
-    QVERIFY(pki.isValid());
-    pki.trustInThisProcess();
-    server = std::make_unique<TestServer>(pki);
-    QVERIFY(server->start());
+    VIGILOR_START_TEST_SERVER(pki, server);
     startDir = QDir::currentPath();
 }
 

@@ -36,10 +36,7 @@ private:
 
 void NetworkHelperTest::initTestCase()
 {
-    QVERIFY(pki.isValid());
-    pki.trustInThisProcess();
-    server = std::make_unique<TestServer>(pki);
-    QVERIFY(server->start());
+    VIGILOR_START_TEST_SERVER(pki, server);
     server->setReply(QStringLiteral("good"), "{\"ok\":true,\"version\":\"1.2\"}");
     server->setReply(QStringLiteral("nul"), QByteArray("before\0after", 12));
     server->setReply(QStringLiteral("broken"), TestServer::Reply{500, "oops", 0});

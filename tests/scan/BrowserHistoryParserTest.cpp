@@ -35,9 +35,7 @@ void BrowserHistoryParserTest::init()
     temp = std::make_unique<QTemporaryDir>();
     environment = std::make_unique<ScopedEnvironment>();
     environment->set("APPDATA", roaming());
-    QVERIFY(writeScript(temp->path(), QStringLiteral("taskkill"),
-                        "echo \"$*\" >> \"" + temp->filePath(QStringLiteral("taskkill.log")).toUtf8() + "\"\n"));
-    environment->prependPath(temp->path());
+    QVERIFY(!installRecordingProgram(*environment, temp->path(), QStringLiteral("taskkill")).isEmpty());
 }
 
 void BrowserHistoryParserTest::cleanup()

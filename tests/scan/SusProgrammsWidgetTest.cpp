@@ -77,12 +77,7 @@ private:
 
 void SusProgrammsWidgetTest::initTestCase()
 {
-    if (TestServer::contentServerLoopbackPort() == 0)
-        QSKIP("the program is built for a content server that is not on loopback");
-    QVERIFY(pki.isValid());
-    pki.trustInThisProcess();
-    server = std::make_unique<TestServer>(pki);
-    QVERIFY2(server->startAtContentServerUrl(), "the content server's port is taken");
+    VIGILOR_START_TEST_SERVER_AT_BUILD_URL(pki, server);
 
     // The examined machine.
     QVERIFY(writeFile(folder(QStringLiteral("one/cheat.txt")), "x"));
@@ -97,9 +92,7 @@ void SusProgrammsWidgetTest::initTestCase()
     QVERIFY(QDir().mkpath(folder(QStringLiteral("tmp"))));
     environment.set("APPDATA", folder(QStringLiteral("AppData/Roaming")));
     environment.set("VIGILOR_TEST_ONE", folder(QStringLiteral("one")));
-    QVERIFY(writeScript(folder(QStringLiteral("bin")), QStringLiteral("taskkill"),
-                        "echo \"$*\" >> \"" + folder(QStringLiteral("taskkill.log")).toUtf8() + "\"\n"));
-    environment.prependPath(folder(QStringLiteral("bin")));
+    QVERIFY(!installRecordingProgram(environment, folder(QStringLiteral("bin")), QStringLiteral("taskkill")).isEmpty());
 
     const QString longTerm = QString(200, QLatin1Char('x')) + QStringLiteral("hack") + QString(46, QLatin1Char('y'));
     chromeHistory = folder(QStringLiteral("AppData/Local/Google/Chrome/User Data/Default/History"));
@@ -167,8 +160,8 @@ void SusProgrammsWidgetTest::scanReportsEveryFindingInOrder()
     auto *bar = page->findChild<QProgressBar *>(QStringLiteral("progressBar"));
     QCOMPARE(bar->maximum(), 9 + 6);
     QCOMPARE(bar->value(), bar->maximum());
-    QTRY_VERIFY(readFile(folder(QStringLiteral("taskkill.log"))).contains("/im opera.exe /f"));
-    const QByteArray calls = readFile(folder(QStringLiteral("taskkill.log")));
+    QTRY_VERIFY(readFile(folder(QStringLiteral("bin/taskkill.log"))).contains("/im opera.exe /f"));
+    const QByteArray calls = readFile(folder(QStringLiteral("bin/taskkill.log")));
     QVERIFY(calls.indexOf("/im chrome.exe /f") < calls.indexOf("/im browser.exe /f"));
 }
 

@@ -66,3 +66,12 @@ QByteArray registryWithFolders(const QString &gameDir, const QString &steamDir)
            "[HKEY_CURRENT_USER\\SOFTWARE\\Valve\\Steam]\r\n"
            "\"SteamPath\"=\"" + steamDir.toUtf8() + "\"\r\n";
 }
+
+QString installRecordingProgram(ScopedEnvironment &environment, const QString &folder, const QString &name)
+{
+    const QString log = folder + QLatin1Char('/') + name + QStringLiteral(".log");
+    if (!writeScript(folder, name, "echo \"$*\" >> \"" + log.toUtf8() + "\"\n"))
+        return {};
+    environment.prependPath(folder);
+    return log;
+}

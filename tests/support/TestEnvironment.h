@@ -31,6 +31,10 @@ private:
     std::vector<Saved> saved;
 };
 
+// Puts a program `name` into `folder` and `folder` in front of PATH; each call of the program appends its
+// arguments as one line to `folder`/`name`.log. Returns that log's path, or an empty text on failure.
+QString installRecordingProgram(ScopedEnvironment &environment, const QString &folder, const QString &name);
+
 // Writes an executable shell script `name` into `folder`.
 bool writeScript(const QString &folder, const QString &name, const QByteArray &body);
 
