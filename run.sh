@@ -13,21 +13,7 @@ scripts/install-deps.sh build run
 
 # A throwaway CA and server certificate, made once per checkout and never committed.
 pki=$build/pki
-if [ ! -f "$pki/server.pem" ]; then
-    mkdir -p "$pki"
-    (
-        cd "$pki"
-        openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout ca.key -out ca.pem \
-            -days 365 -subj "/CN=Vigilor demo CA" 2>/dev/null
-        openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -keyout server.key -out server.csr \
-            -subj "/CN=127.0.0.1" 2>/dev/null
-        printf 'subjectAltName=IP:127.0.0.1,DNS:localhost\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n' \
-            > server.ext
-        openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 365 -extfile server.ext \
-            -out server.pem 2>/dev/null
-        chmod 600 ca.key server.key
-    )
-fi
+scripts/make-pki.sh "$pki"
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVIGILOR_BUILD_TESTS=OFF \
     -DVIGILOR_CONTENT_SERVER_URL="$url" -DVIGILOR_CONTENT_SERVER_CA="$pki/ca.pem"
