@@ -26,6 +26,10 @@ machine=$build/machine
 rm -rf "$machine"
 cp -r server/demo/machine "$machine"
 sed "s#@MACHINE@#$machine#g" server/demo/machine/registry.reg > "$machine/registry.reg"
+chrome_profile="$machine/AppData/Local/Google/Chrome/User Data/Default"
+mkdir -p "$chrome_profile"
+sqlite3 "$chrome_profile/History" < server/demo/machine/chrome-history.sql
+rm "$machine/chrome-history.sql"
 
 delay=0
 [ -z "${DISPLAY:-}" ] && delay=400 # slow enough to photograph the preloader
@@ -64,12 +68,19 @@ for _ in $(seq 40); do
 done
 sleep 1
 import -window root "$build/main-window.png"
+# Scan on the prohibited-programs and accounts tabs (the tabs stand in a column on the left, the scan
+# button at the top right of each page).
+xdotool mousemove 100 67 click 1 sleep 0.5 mousemove 870 30 click 1
+sleep 2
+import -window root "$build/prohibited-programs.png"
+xdotool mousemove 100 145 click 1 sleep 0.5 mousemove 870 30 click 1
+sleep 2
+import -window root "$build/accounts.png"
 kill "$pid" 2>/dev/null
 wait "$pid" 2>/dev/null
 exit 0
 INNER
 chmod +x "$build/session.sh"
-command -v xdotool >/dev/null || scripts/install-deps.sh test
 xvfb-run -a -s "-screen 0 1280x800x24" "$build/session.sh" "$build"
-echo "screenshots: $build/preloader.png $build/main-window.png"
+echo "screenshots: $build/preloader.png $build/main-window.png $build/prohibited-programs.png $build/accounts.png"
 echo "server log: $build/server.log"

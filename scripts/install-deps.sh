@@ -8,7 +8,7 @@ build=(cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools libqt5sql5-sqlite
 # openssl makes the tests' throwaway CA; zip/unzip build and unpack the utilities archive;
 # xvfb, xauth and xdotool drive the real program in a virtual display; curl is the benchmark's peer.
 test=(openssl zip unzip xvfb xauth xdotool curl sqlite3 clang libclang-rt-14-dev)
-run=(openssl zip unzip sqlite3 xvfb xauth imagemagick)
+run=(openssl zip unzip sqlite3 xvfb xauth xdotool imagemagick)
 
 wanted=()
 for group in "$@"; do
