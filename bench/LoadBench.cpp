@@ -61,7 +61,8 @@ int main(int argc, char **argv)
     QTemporaryDir temp;
     ScopedEnvironment environment;
     environment.set("TMPDIR", temp.path());
-    writeFile(temp.filePath(QStringLiteral("registry.reg")), registryWithFolders(QStringLiteral("/g"), QStringLiteral("/s")));
+    writeFile(temp.filePath(QStringLiteral("registry.reg")),
+              registryWithFolders(QStringLiteral("/g"), QStringLiteral("/s")));
     environment.set("VIGILOR_REGISTRY_FILE", temp.filePath(QStringLiteral("registry.reg")));
     if (!server.start() || !serveCompleteContent(server, temp.path()))
         return 1;
@@ -85,9 +86,13 @@ int main(int argc, char **argv)
     });
     out << "slow server (500 ms per reply):\n"
         << QStringLiteral("  load:          wall %1 s, cpu %2 s, %3 % of wall\n")
-               .arg(waiting.wall, 0, 'f', 2).arg(waiting.cpu, 0, 'f', 3).arg(waiting.share(), 0, 'f', 2)
+               .arg(waiting.wall, 0, 'f', 2)
+               .arg(waiting.cpu, 0, 'f', 3)
+               .arg(waiting.share(), 0, 'f', 2)
         << QStringLiteral("  polling loop:  wall %1 s, cpu %2 s, %3 % of wall\n")
-               .arg(polling.wall, 0, 'f', 2).arg(polling.cpu, 0, 'f', 3).arg(polling.share(), 0, 'f', 2)
+               .arg(polling.wall, 0, 'f', 2)
+               .arg(polling.cpu, 0, 'f', 3)
+               .arg(polling.share(), 0, 'f', 2)
         << QStringLiteral("  cpu share ratio load/polling: %1\n").arg(waiting.share() / polling.share(), 0, 'f', 4);
 
     // 2. Start-up time on a fast loopback server.
@@ -102,9 +107,9 @@ int main(int argc, char **argv)
     const Measure curl = measure([&] {
         QProcess process;
         for (const char *path : kPaths) {
-            process.start(QStringLiteral("curl"), {QStringLiteral("-sS"), QStringLiteral("-o"), QStringLiteral("/dev/null"),
-                                                   QStringLiteral("--cacert"), pki.caPath(),
-                                                   server.baseUrl() + QLatin1String(path)});
+            process.start(QStringLiteral("curl"),
+                          {QStringLiteral("-sS"), QStringLiteral("-o"), QStringLiteral("/dev/null"),
+                           QStringLiteral("--cacert"), pki.caPath(), server.baseUrl() + QLatin1String(path)});
             process.waitForFinished();
         }
     });

@@ -37,7 +37,8 @@ int main(int argc, char **argv)
     QTemporaryDir dir;
     for (int i = 0; i < entries; ++i) {
         // Every hundredth name holds the pattern.
-        const QString name = i % 100 == 0 ? QStringLiteral("Cheat_%1.dll").arg(i) : QStringLiteral("file_%1.dat").arg(i);
+        const QString name =
+            i % 100 == 0 ? QStringLiteral("Cheat_%1.dll").arg(i) : QStringLiteral("file_%1.dat").arg(i);
         QFile file(dir.filePath(name));
         if (!file.open(QIODevice::WriteOnly))
             return 1;
@@ -52,8 +53,8 @@ int main(int argc, char **argv)
     QString shellCount;
     const double shellMs = bestOf(5, [&] {
         QProcess shell;
-        shell.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("ls -a \"$0\" | grep -ci \"$1\""),
-                                           dir.path(), pattern});
+        shell.start(QStringLiteral("sh"),
+                    {QStringLiteral("-c"), QStringLiteral("ls -a \"$0\" | grep -ci \"$1\""), dir.path(), pattern});
         shell.waitForFinished(-1);
         shellCount = QString::fromLocal8Bit(shell.readAllStandardOutput()).trimmed();
     });

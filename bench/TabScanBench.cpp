@@ -41,7 +41,8 @@ int main(int argc, char **argv)
     ScopedEnvironment environment;
     environment.set("TMPDIR", temp.path());
     environment.set("APPDATA", temp.filePath(QStringLiteral("AppData")));
-    writeFile(temp.filePath(QStringLiteral("registry.reg")), registryWithFolders(QStringLiteral("/g"), QStringLiteral("/s")));
+    writeFile(temp.filePath(QStringLiteral("registry.reg")),
+              registryWithFolders(QStringLiteral("/g"), QStringLiteral("/s")));
     environment.set("VIGILOR_REGISTRY_FILE", temp.filePath(QStringLiteral("registry.reg")));
 
     QStringList roots;
@@ -82,16 +83,20 @@ int main(int argc, char **argv)
     for (const QString &pattern : qAsConst(patterns)) {
         for (const QString &root : qAsConst(roots)) {
             QProcess shell;
-            shell.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("ls -a \"$0\" | grep -ciE \"$1\""),
-                                               root, QString(pattern).replace(QStringLiteral("\\d"), QStringLiteral("[0-9]"))});
+            shell.start(QStringLiteral("sh"),
+                        {QStringLiteral("-c"), QStringLiteral("ls -a \"$0\" | grep -ciE \"$1\""), root,
+                         QString(pattern).replace(QStringLiteral("\\d"), QStringLiteral("[0-9]"))});
             shell.waitForFinished(-1);
             shellHits += shell.readAllStandardOutput().trimmed().toInt();
         }
     }
     const double shellMs = clock.nsecsElapsed() / 1e6;
     out << QStringLiteral("%1 rules x %2 roots x %3 entries; page: %4; shell counted %5 hits\n")
-               .arg(kRules).arg(roots.size()).arg(kEntries)
-               .arg(page.findChild<QLabel *>(QStringLiteral("label"))->text()).arg(shellHits)
+               .arg(kRules)
+               .arg(roots.size())
+               .arg(kEntries)
+               .arg(page.findChild<QLabel *>(QStringLiteral("label"))->text())
+               .arg(shellHits)
         << QStringLiteral("page scan:           %1 ms\n").arg(scanMs, 0, 'f', 0)
         << QStringLiteral("ls -a | grep -ci:    %1 ms\n").arg(shellMs, 0, 'f', 0)
         << QStringLiteral("ratio page/shell:    %1\n").arg(scanMs / shellMs, 0, 'f', 2);

@@ -72,7 +72,8 @@ int parse(const char *path)
     std::size_t attributes = 0;
     for (int run = 0; run < 3; ++run) {
         const auto start = std::chrono::steady_clock::now();
-        const vdf::object root = vdf::parse(text.data(), text.data() + text.size(), vdf::read_options{true, false, true});
+        const vdf::object root =
+            vdf::parse(text.data(), text.data() + text.size(), vdf::read_options{true, false, true});
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         best = std::min(best, seconds);
         attributes = countAttributes(root);

@@ -155,8 +155,8 @@ int main(int argc, char **argv)
             return;
         }
         std::lock_guard<std::mutex> lock(bansMutex);
-        const std::optional<BanStore::Bans> found = bans.isOpen() ? bans.lookup(request.get_param_value("account"))
-                                                                  : std::nullopt;
+        const std::optional<BanStore::Bans> found =
+            bans.isOpen() ? bans.lookup(request.get_param_value("account")) : std::nullopt;
         if (!found) {
             response.status = 500;
             response.set_content(failure("bans table unavailable"), "application/json");

@@ -8,9 +8,9 @@
 #include "scan/PathPlaceholders.h"
 
 #include <QDir>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QFile>
 #include <QLoggingCategory>
 #include <QMessageBox>
 #include <QProcess>
@@ -27,9 +27,7 @@ QString invalidResponse()
 }
 } // namespace
 
-ContentLoader::ContentLoader(QObject *parent) : ContentLoader(QString::fromUtf8(kContentServerUrl), parent)
-{
-}
+ContentLoader::ContentLoader(QObject *parent) : ContentLoader(QString::fromUtf8(kContentServerUrl), parent) {}
 
 ContentLoader::ContentLoader(const QString &serverUrl, QObject *parent)
     : QObject(parent), serverUrl(serverUrl), network(new NetworkHelper)
@@ -86,8 +84,7 @@ bool ContentLoader::load()
 bool ContentLoader::fetchDocument(const QString &path, QJsonObject &envelope)
 {
     network->reset();
-    return network->get(serverUrl + path) &&
-           network->parseEnvelope(network->replyText(), envelope);
+    return network->get(serverUrl + path) && network->parseEnvelope(network->replyText(), envelope);
 }
 
 bool ContentLoader::fetchFile(const QString &path, const QString &filePath)
@@ -144,7 +141,7 @@ bool ContentLoader::loadEverythingPattern()
 void ContentLoader::stopRunningUtilities()
 {
     // Running copies would keep their files locked while the archive folder is replaced.
-    const QStringList images = {QStringLiteral("Everything.exe"),   QStringLiteral("shellbag_analyzer_cleaner.exe"),
+    const QStringList images = {QStringLiteral("Everything.exe"),    QStringLiteral("shellbag_analyzer_cleaner.exe"),
                                 QStringLiteral("ProcessHacker.exe"), QStringLiteral("AnyDesk.exe"),
                                 QStringLiteral("USBDeview.exe"),     QStringLiteral("LastActivityView.exe")};
     for (const QString &image : images)
@@ -181,11 +178,10 @@ void ContentLoader::checkSystemLibraries()
     }
 }
 
-QString ContentLoader::lookUpFolder(HKEY hive, const QString &subKey, const QString &valueName,
-                                    const QString &warning)
+QString ContentLoader::lookUpFolder(HKEY hive, const QString &subKey, const QString &valueName, const QString &warning)
 {
-    const QString hiveName = hive == HKEY_LOCAL_MACHINE ? QStringLiteral("HKEY_LOCAL_MACHINE\\")
-                                                        : QStringLiteral("HKEY_CURRENT_USER\\");
+    const QString hiveName =
+        hive == HKEY_LOCAL_MACHINE ? QStringLiteral("HKEY_LOCAL_MACHINE\\") : QStringLiteral("HKEY_CURRENT_USER\\");
     QString folder;
     {
         FileScanner scanner;
@@ -199,11 +195,9 @@ QString ContentLoader::lookUpFolder(HKEY hive, const QString &subKey, const QStr
 
 void ContentLoader::discoverFolders()
 {
-    gameFolder = lookUpFolder(HKEY_LOCAL_MACHINE,
-                              QStringLiteral("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Steam App 730"),
-                              QStringLiteral("InstallLocation"),
-                              tr("Папка игры не найдена, некоторые опции могут работать некорректно!"));
-    steamFolder = lookUpFolder(HKEY_CURRENT_USER, QStringLiteral("SOFTWARE\\Valve\\Steam"),
-                               QStringLiteral("SteamPath"),
+    gameFolder = lookUpFolder(
+        HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Steam App 730"),
+        QStringLiteral("InstallLocation"), tr("Папка игры не найдена, некоторые опции могут работать некорректно!"));
+    steamFolder = lookUpFolder(HKEY_CURRENT_USER, QStringLiteral("SOFTWARE\\Valve\\Steam"), QStringLiteral("SteamPath"),
                                tr("Папка Steam не найдена, некоторые опции могут работать некорректно!"));
 }

@@ -10,8 +10,7 @@ Q_LOGGING_CATEGORY(lcTrust, "vigilor.content.trust", QtWarningMsg)
 
 bool pinContentServerTrust()
 {
-    const QList<QSslCertificate> pinned =
-        QSslCertificate::fromData(QByteArray(kPinnedContentServerCa), QSsl::Pem);
+    const QList<QSslCertificate> pinned = QSslCertificate::fromData(QByteArray(kPinnedContentServerCa), QSsl::Pem);
     if (pinned.isEmpty())
         return false;
     QSslConfiguration config = QSslConfiguration::defaultConfiguration();

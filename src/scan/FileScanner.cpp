@@ -9,9 +9,7 @@
 #include <utility>
 #include <vector>
 
-FileScanner::FileScanner(QObject *parent) : QObject(parent)
-{
-}
+FileScanner::FileScanner(QObject *parent) : QObject(parent) {}
 
 QStringList FileScanner::scanFolder(const QString &root, const QString &pattern)
 {

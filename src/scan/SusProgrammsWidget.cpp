@@ -87,7 +87,8 @@ void SusProgrammsWidget::scan()
         parser->parse(terms);
     for (const QString &term : qAsConst(terms)) {
         if (isSuspiciousTerm(term))
-            report(QStringLiteral("orange"), tr("Подозрительный запрос: ") + term.left(kShownTermLength).toHtmlEscaped());
+            report(QStringLiteral("orange"),
+                   tr("Подозрительный запрос: ") + term.left(kShownTermLength).toHtmlEscaped());
         advanceProgress();
     }
 }

@@ -1,9 +1,9 @@
+#include "accounts/AccountsWidget.h"
 #include "ModalCloser.h"
 #include "ServerContent.h"
 #include "TestEnvironment.h"
 #include "TestPki.h"
 #include "TestServer.h"
-#include "accounts/AccountsWidget.h"
 #include "content/ContentLoader.h"
 
 #include <QLabel>
@@ -86,8 +86,9 @@ void AccountsWidgetTest::initTestCase()
     environment.set("TMPDIR", temp.filePath(QStringLiteral("tmp")));
     QVERIFY(QDir().mkpath(temp.filePath(QStringLiteral("tmp"))));
     QVERIFY(writeFile(temp.filePath(QStringLiteral("registry.reg")),
-                      withoutSteam ? QByteArray("Windows Registry Editor Version 5.00\r\n")
-                                   : registryWithFolders(QStringLiteral("/g"), temp.filePath(QStringLiteral("Steam")))));
+                      withoutSteam
+                          ? QByteArray("Windows Registry Editor Version 5.00\r\n")
+                          : registryWithFolders(QStringLiteral("/g"), temp.filePath(QStringLiteral("Steam")))));
     environment.set("VIGILOR_REGISTRY_FILE", temp.filePath(QStringLiteral("registry.reg")));
     {
         ModalCloser folderWarnings;
@@ -129,9 +130,9 @@ void AccountsWidgetTest::formAsDesigned()
 
 void AccountsWidgetTest::countShownBeforeFirstLookupAndButtonLocked()
 {
-    QVERIFY(writeFile(accountList(), loginUsers({{"76561198000000001", "Ann"},
-                                                 {"76561198000000002", "Bob"},
-                                                 {"76561198000000003", "Cid"}})));
+    QVERIFY(writeFile(
+        accountList(),
+        loginUsers({{"76561198000000001", "Ann"}, {"76561198000000002", "Bob"}, {"76561198000000003", "Cid"}})));
     setBansReply({200, okEnvelope("data", "{\"vac\":false,\"community\":false}"), 300});
     auto *bar = page->findChild<QProgressBar *>(QStringLiteral("progressBar"));
     auto *button = page->findChild<QPushButton *>(QStringLiteral("scanButton"));
@@ -167,20 +168,27 @@ void AccountsWidgetTest::outcomes_data()
     QTest::addColumn<QString>("colour");
     QTest::addColumn<QString>("markers");
 
-    QTest::newRow("vac only") << 200 << okEnvelope("data", "{\"vac\":true,\"community\":false}") << "red" << "[VAC]";
+    QTest::newRow("vac only") << 200 << okEnvelope("data", "{\"vac\":true,\"community\":false}") << "red"
+                              << "[VAC]";
     QTest::newRow("community only") << 200 << okEnvelope("data", "{\"vac\":false,\"community\":true}") << "red"
                                     << "[COMMUNITY]";
     QTest::newRow("both") << 200 << okEnvelope("data", "{\"community\":true,\"vac\":true}") << "red"
                           << "[VAC][COMMUNITY]";
-    QTest::newRow("neither") << 200 << okEnvelope("data", "{\"vac\":false,\"community\":false}") << "green" << "";
-    QTest::newRow("flags missing") << 200 << okEnvelope("data", "{}") << "green" << "";
+    QTest::newRow("neither") << 200 << okEnvelope("data", "{\"vac\":false,\"community\":false}") << "green"
+                             << "";
+    QTest::newRow("flags missing") << 200 << okEnvelope("data", "{}") << "green"
+                                   << "";
     QTest::newRow("flags not booleans") << 200 << okEnvelope("data", "{\"vac\":\"true\",\"community\":1}") << "green"
                                         << "";
-    QTest::newRow("refused with message") << 200 << QByteArray("{\"ok\":false,\"message\":\"banned\",\"data\":"
-                                                               "{\"vac\":true}}")
-                                          << "green" << "";
-    QTest::newRow("not json") << 200 << QByteArray("<html>") << "green" << "";
-    QTest::newRow("http error") << 500 << QByteArray("{\"ok\":true,\"data\":{\"vac\":true}}") << "yellow" << "";
+    QTest::newRow("refused with message") << 200
+                                          << QByteArray("{\"ok\":false,\"message\":\"banned\",\"data\":"
+                                                        "{\"vac\":true}}")
+                                          << "green"
+                                          << "";
+    QTest::newRow("not json") << 200 << QByteArray("<html>") << "green"
+                              << "";
+    QTest::newRow("http error") << 500 << QByteArray("{\"ok\":true,\"data\":{\"vac\":true}}") << "yellow"
+                                << "";
 }
 
 void AccountsWidgetTest::outcomes()
@@ -202,8 +210,8 @@ void AccountsWidgetTest::playerTextIsEscapedAndEncoded()
     QVERIFY(writeFile(accountList(), loginUsers({{"a&b#c?d=e", "<span style='color:green'>x</span><!--"}})));
     setBansReply({200, okEnvelope("data", "{\"vac\":true,\"community\":false}"), 0});
     scan();
-    QCOMPARE(lines(), (QList<QPair<QString, QString>>{
-                          {"red", "<span style='color:green'>x</span><!-- ( a&b#c?d=e ) [VAC]"}}));
+    QCOMPARE(lines(),
+             (QList<QPair<QString, QString>>{{"red", "<span style='color:green'>x</span><!-- ( a&b#c?d=e ) [VAC]"}}));
     QCOMPARE(server->requests().last(), QStringLiteral("/bans?account=a%26b%23c%3Fd%3De"));
 }
 
@@ -267,8 +275,8 @@ void AccountsWidgetTest::unreachableServerLeavesEveryLineYellow()
     QList<QPair<QString, QString>> got = lines();
     std::sort(got.begin(), got.end());
     // The line of an account without a name starts with " ( ", whose space the browser does not show.
-    QCOMPARE(got, (QList<QPair<QString, QString>>{{"yellow", "( 3 ) "}, {"yellow", "Ann ( 1 ) "},
-                                                  {"yellow", "Bob ( 2 ) "}}));
+    QCOMPARE(got, (QList<QPair<QString, QString>>{
+                      {"yellow", "( 3 ) "}, {"yellow", "Ann ( 1 ) "}, {"yellow", "Bob ( 2 ) "}}));
 }
 
 QTEST_MAIN(AccountsWidgetTest)

@@ -1,5 +1,5 @@
-#include "TestEnvironment.h"
 #include "accounts/vdf.h"
+#include "TestEnvironment.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -168,8 +168,7 @@ void VdfTest::includes_data()
     QTest::newRow("at top level") << QByteArray("#include two.vdf\nz { }") << "ok: {a{},b{\"x\":\"y\"},z{}}";
     QTest::newRow("cycle cut") << QByteArray("#include cycle-a.vdf") << "ok: a{b{}}";
     QTest::newRow("self include read twice") << readFile(QStringLiteral("self.vdf")) << "ok: x{x{}}";
-    QTest::newRow("relative to working directory") << QByteArray("#include sub/nested.vdf")
-                                                   << "ok: n{c{\"k\":\"v\"}}";
+    QTest::newRow("relative to working directory") << QByteArray("#include sub/nested.vdf") << "ok: n{c{\"k\":\"v\"}}";
     QTest::newRow("same file twice") << QByteArray("a { #include child.vdf } b { #include child.vdf }")
                                      << "ok: {a{c{\"k\":\"v\"}},b{c{\"k\":\"v\"}}}";
     QTest::newRow("missing file") << QByteArray("o { #include nowhere.vdf }")

@@ -82,8 +82,7 @@ void StartupTest::successfulStartOpensMainWindow()
     auto *tabs = window.findChild<QTabWidget *>();
     QVERIFY(tabs);
     const QStringList captions = {"Информация", "Запрещенные программы", "Утилиты", "Аккаунты", "Исправление ошибок"};
-    const QStringList pages = {"InfoWidget", "SusProgrammsWidget", "AuxProgrammsWidget", "AccountsWidget",
-                               "FixWidget"};
+    const QStringList pages = {"InfoWidget", "SusProgrammsWidget", "AuxProgrammsWidget", "AccountsWidget", "FixWidget"};
     QCOMPARE(tabs->count(), 5);
     for (int i = 0; i < 5; ++i) {
         QCOMPARE(tabs->tabText(i), captions.at(i));

@@ -1,8 +1,8 @@
+#include "content/ContentLoader.h"
 #include "ServerContent.h"
 #include "TestEnvironment.h"
 #include "TestPki.h"
 #include "TestServer.h"
-#include "content/ContentLoader.h"
 
 #include <QDir>
 #include <QSignalSpy>
@@ -113,9 +113,9 @@ void ContentLoaderTest::completeLoadStopsRunningUtilities()
     QTRY_COMPARE(readFile(log).count('\n'), 6);
     QStringList calls = QString::fromUtf8(readFile(log)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     calls.sort();
-    QCOMPARE(calls, (QStringList{"/im AnyDesk.exe /f", "/im Everything.exe /f", "/im LastActivityView.exe /f",
-                                 "/im ProcessHacker.exe /f", "/im USBDeview.exe /f",
-                                 "/im shellbag_analyzer_cleaner.exe /f"}));
+    QCOMPARE(calls,
+             (QStringList{"/im AnyDesk.exe /f", "/im Everything.exe /f", "/im LastActivityView.exe /f",
+                          "/im ProcessHacker.exe /f", "/im USBDeview.exe /f", "/im shellbag_analyzer_cleaner.exe /f"}));
 }
 
 void ContentLoaderTest::earlierDataFolderIsReplaced()
@@ -144,14 +144,14 @@ void ContentLoaderTest::failures_data()
                                       << "Request failed: maintenance" << 1;
     QTest::newRow("version: no member") << "version" << 200 << QByteArray("{\"ok\":true}") << "Invalid response" << 1;
     QTest::newRow("rules: http error") << "detection_data" << 500 << QByteArray() << httpError << 1;
-    QTest::newRow("rules: no information") << "detection_data" << 200 << QByteArray("{\"ok\":0}")
-                                           << "Request failed: no further information" << 2;
+    QTest::newRow("rules: no information")
+        << "detection_data" << 200 << QByteArray("{\"ok\":0}") << "Request failed: no further information" << 2;
     QTest::newRow("rules: no data") << "detection_data" << 200 << QByteArray("{\"ok\":true}") << "Invalid response"
                                     << 2;
     QTest::newRow("rules: no files") << "detection_data" << 200 << QByteArray("{\"ok\":true,\"data\":{}}")
                                      << "Invalid response" << 2;
-    QTest::newRow("rules: data not an object") << "detection_data" << 200
-                                               << QByteArray("{\"ok\":true,\"data\":[1]}") << "Invalid response" << 2;
+    QTest::newRow("rules: data not an object")
+        << "detection_data" << 200 << QByteArray("{\"ok\":true,\"data\":[1]}") << "Invalid response" << 2;
     QTest::newRow("motd: http error") << "motd" << 500 << QByteArray() << httpError << 2;
     QTest::newRow("unzip dll: http error") << "unzip/dll" << 404 << QByteArray() << "server replied: Not Found" << 3;
     QTest::newRow("unzip exe: http error") << "unzip/exe" << 500 << QByteArray() << httpError << 4;

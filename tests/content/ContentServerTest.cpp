@@ -44,7 +44,8 @@ void ContentServerTest::initTestCase()
         db.setDatabaseName(content.filePath(QStringLiteral("bans.sqlite")));
         QVERIFY(db.open());
         QSqlQuery query(db);
-        QVERIFY(query.exec(QStringLiteral("CREATE TABLE accounts(account TEXT PRIMARY KEY, vac INTEGER, community INTEGER)")));
+        QVERIFY(query.exec(
+            QStringLiteral("CREATE TABLE accounts(account TEXT PRIMARY KEY, vac INTEGER, community INTEGER)")));
         QVERIFY(query.exec(QStringLiteral("INSERT INTO accounts VALUES ('76561198000000001',1,0),"
                                           "('76561198000000002',0,1),('a&b',1,1)")));
         db.close();

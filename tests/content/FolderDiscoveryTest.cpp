@@ -74,20 +74,27 @@ void FolderDiscoveryTest::folders_data()
 
     QTest::newRow("both found") << kHeader + kGameKey + "\"InstallLocation\"=\"D:\\\\Games\\\\CS\"\r\n" + kSteamKey +
                                        "\"SteamPath\"=\"c:/program files (x86)/steam\"\r\n"
-                                << "D:\\Games\\CS" << "c:/program files (x86)/steam" << QStringList();
+                                << "D:\\Games\\CS"
+                                << "c:/program files (x86)/steam" << QStringList();
     QTest::newRow("no InstallLocation") << kHeader + kGameKey + "\"DisplayName\"=\"CS\"\r\n" + kSteamKey +
                                                "\"SteamPath\"=\"/steam\"\r\n"
-                                        << "" << "/steam" << QStringList{kGameWarning};
-    QTest::newRow("empty InstallLocation") << kHeader + kGameKey + "\"InstallLocation\"=\"\"\r\n" + kSteamKey +
-                                                  "\"SteamPath\"=\"/steam\"\r\n"
-                                           << "" << "/steam" << QStringList{kGameWarning};
-    QTest::newRow("value without its key") << kHeader + "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\r\n"
-                                                        "\"InstallLocation\"=\"/x\"\r\n" + kSteamKey +
-                                                  "\"SteamPath\"=\"/steam\"\r\n"
-                                           << "" << "/steam" << QStringList{kGameWarning};
-    QTest::newRow("neither key") << kHeader << "" << "" << QStringList{kGameWarning, kSteamWarning};
-    QTest::newRow("no Steam key") << kHeader + kGameKey + "\"InstallLocation\"=\"/games\"\r\n" << "/games" << ""
-                                  << QStringList{kSteamWarning};
+                                        << ""
+                                        << "/steam" << QStringList{kGameWarning};
+    QTest::newRow("empty InstallLocation")
+        << kHeader + kGameKey + "\"InstallLocation\"=\"\"\r\n" + kSteamKey + "\"SteamPath\"=\"/steam\"\r\n"
+        << ""
+        << "/steam" << QStringList{kGameWarning};
+    QTest::newRow("value without its key") << kHeader +
+                                                  "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other]\r\n"
+                                                  "\"InstallLocation\"=\"/x\"\r\n" +
+                                                  kSteamKey + "\"SteamPath\"=\"/steam\"\r\n"
+                                           << ""
+                                           << "/steam" << QStringList{kGameWarning};
+    QTest::newRow("neither key") << kHeader << ""
+                                 << "" << QStringList{kGameWarning, kSteamWarning};
+    QTest::newRow("no Steam key") << kHeader + kGameKey + "\"InstallLocation\"=\"/games\"\r\n"
+                                  << "/games"
+                                  << "" << QStringList{kSteamWarning};
 }
 
 void FolderDiscoveryTest::folders()

@@ -1,11 +1,11 @@
+#include "content/NetworkHelper.h"
 #include "TestPki.h"
 #include "TestServer.h"
-#include "content/NetworkHelper.h"
 
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTcpServer>
 
 class NetworkHelperTest : public QObject
 {
@@ -51,16 +51,23 @@ void NetworkHelperTest::envelope_data()
 
     QTest::newRow("ok true") << "{\"ok\":true,\"version\":\"1\"}" << true << QString() << "1";
     QTest::newRow("ok true with message") << "{\"ok\":true,\"message\":\"m\"}" << true << QString() << "";
-    QTest::newRow("ok false with message") << "{\"ok\":false,\"message\":\"down\",\"version\":\"2\"}" << false
-                                           << "Request failed: down" << "2";
-    QTest::newRow("ok number 1") << "{\"ok\":1,\"message\":\"x\"}" << false << "Request failed: x" << "";
+    QTest::newRow("ok false with message")
+        << "{\"ok\":false,\"message\":\"down\",\"version\":\"2\"}" << false << "Request failed: down"
+        << "2";
+    QTest::newRow("ok number 1") << "{\"ok\":1,\"message\":\"x\"}" << false << "Request failed: x"
+                                 << "";
     QTest::newRow("ok string true") << "{\"ok\":\"true\"}" << false << "Request failed: no further information"
                                     << "";
-    QTest::newRow("ok missing") << "{\"version\":\"3\"}" << false << "Request failed: no further information" << "3";
-    QTest::newRow("message not a string") << "{\"ok\":false,\"message\":5}" << false << "Request failed: " << "";
-    QTest::newRow("top level array") << "[1,2]" << false << "Request failed: no further information" << "";
-    QTest::newRow("not json") << "<html>" << false << "JSON parse error: illegal value" << "";
-    QTest::newRow("empty") << "" << false << "JSON parse error: illegal value" << "";
+    QTest::newRow("ok missing") << "{\"version\":\"3\"}" << false << "Request failed: no further information"
+                                << "3";
+    QTest::newRow("message not a string") << "{\"ok\":false,\"message\":5}" << false << "Request failed: "
+                                          << "";
+    QTest::newRow("top level array") << "[1,2]" << false << "Request failed: no further information"
+                                     << "";
+    QTest::newRow("not json") << "<html>" << false << "JSON parse error: illegal value"
+                              << "";
+    QTest::newRow("empty") << "" << false << "JSON parse error: illegal value"
+                           << "";
 }
 
 void NetworkHelperTest::envelope()

@@ -1,5 +1,5 @@
-#include "content/ServerConfig.h"
 #include "content/ServerTrust.h"
+#include "content/ServerConfig.h"
 
 #include <QSslCertificate>
 #include <QSslConfiguration>
@@ -16,8 +16,7 @@ private slots:
 
 void ServerTrustTest::pinningFollowsTheBuild()
 {
-    const QList<QSslCertificate> pinned =
-        QSslCertificate::fromData(QByteArray(kPinnedContentServerCa), QSsl::Pem);
+    const QList<QSslCertificate> pinned = QSslCertificate::fromData(QByteArray(kPinnedContentServerCa), QSsl::Pem);
     const QList<QSslCertificate> before = QSslConfiguration::defaultConfiguration().caCertificates();
 
     const bool applied = pinContentServerTrust();

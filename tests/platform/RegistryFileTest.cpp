@@ -1,5 +1,5 @@
-#include "TestEnvironment.h"
 #include "platform/RegistryFile.h"
+#include "TestEnvironment.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -45,18 +45,31 @@ void RegistryFileTest::values_data()
     QTest::addColumn<QString>("value");
 
     const QString steam = QStringLiteral("HKEY_CURRENT_USER\\SOFTWARE\\Valve\\Steam");
-    QTest::newRow("plain text") << steam << "SteamPath" << "c:/program files (x86)/steam";
-    QTest::newRow("key and name in other case") << "hkey_current_user\\software\\VALVE\\steam\\" << "steampath"
-                                                 << "c:/program files (x86)/steam";
-    QTest::newRow("escaped quotes") << steam << "Quoted" << "say \"hi\"";
-    QTest::newRow("escaped backslashes") << steam << "Path" << "C:\\Games\\csgo";
-    QTest::newRow("default value") << steam << "" << "default text";
-    QTest::newRow("dword ignored") << steam << "Number" << "";
-    QTest::newRow("hex ignored") << steam << "Binary" << "";
-    QTest::newRow("unclosed quote ignored") << steam << "Unclosed" << "";
-    QTest::newRow("missing name") << steam << "Nothing" << "";
-    QTest::newRow("broken section") << "HKEY_LOCAL_MACHINE\\SOFTWARE\\Broken" << "Lost" << "";
-    QTest::newRow("deletion section") << "HKEY_LOCAL_MACHINE\\SOFTWARE\\Deleted" << "Lost" << "";
+    QTest::newRow("plain text") << steam << "SteamPath"
+                                << "c:/program files (x86)/steam";
+    QTest::newRow("key and name in other case") << "hkey_current_user\\software\\VALVE\\steam\\"
+                                                << "steampath"
+                                                << "c:/program files (x86)/steam";
+    QTest::newRow("escaped quotes") << steam << "Quoted"
+                                    << "say \"hi\"";
+    QTest::newRow("escaped backslashes") << steam << "Path"
+                                         << "C:\\Games\\csgo";
+    QTest::newRow("default value") << steam << ""
+                                   << "default text";
+    QTest::newRow("dword ignored") << steam << "Number"
+                                   << "";
+    QTest::newRow("hex ignored") << steam << "Binary"
+                                 << "";
+    QTest::newRow("unclosed quote ignored") << steam << "Unclosed"
+                                            << "";
+    QTest::newRow("missing name") << steam << "Nothing"
+                                  << "";
+    QTest::newRow("broken section") << "HKEY_LOCAL_MACHINE\\SOFTWARE\\Broken"
+                                    << "Lost"
+                                    << "";
+    QTest::newRow("deletion section") << "HKEY_LOCAL_MACHINE\\SOFTWARE\\Deleted"
+                                      << "Lost"
+                                      << "";
 }
 
 void RegistryFileTest::values()
@@ -75,9 +88,11 @@ void RegistryFileTest::utf16ExportIsRead()
     // regedit writes its exports as UTF-16 with a byte-order mark.
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("export.reg"));
-    QByteArray utf16 = QTextCodec::codecForName("UTF-16LE")->fromUnicode(
-        QStringLiteral("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\SOFTWARE\\Valve\\Steam]\r\n"
-                       "\"SteamPath\"=\"d:/стим\"\r\n"));
+    QByteArray utf16 =
+        QTextCodec::codecForName("UTF-16LE")
+            ->fromUnicode(QStringLiteral(
+                "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\SOFTWARE\\Valve\\Steam]\r\n"
+                "\"SteamPath\"=\"d:/стим\"\r\n"));
     QVERIFY(writeFile(path, QByteArray("\xFF\xFE", 2) + utf16));
     QCOMPARE(RegistryFile::load(path).value(QStringLiteral("HKEY_CURRENT_USER\\SOFTWARE\\Valve\\Steam"),
                                             QStringLiteral("SteamPath")),

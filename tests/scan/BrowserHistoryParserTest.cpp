@@ -1,6 +1,6 @@
+#include "scan/BrowserHistoryParser.h"
 #include "HistoryDatabase.h"
 #include "TestEnvironment.h"
-#include "scan/BrowserHistoryParser.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
@@ -78,9 +78,12 @@ void BrowserHistoryParserTest::termsNewestFirstAfterClosingTheBrowser_data()
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("image");
 
-    QTest::newRow("chrome") << 0 << "../Local/Google/Chrome/User Data/Default/History" << "chrome.exe";
-    QTest::newRow("yandex") << 1 << "../Local/Yandex/YandexBrowser/User Data/Default/History" << "browser.exe";
-    QTest::newRow("opera") << 2 << "Opera Software/Opera Stable/History" << "opera.exe";
+    QTest::newRow("chrome") << 0 << "../Local/Google/Chrome/User Data/Default/History"
+                            << "chrome.exe";
+    QTest::newRow("yandex") << 1 << "../Local/Yandex/YandexBrowser/User Data/Default/History"
+                            << "browser.exe";
+    QTest::newRow("opera") << 2 << "Opera Software/Opera Stable/History"
+                           << "opera.exe";
 }
 
 void BrowserHistoryParserTest::termsNewestFirstAfterClosingTheBrowser()
@@ -89,9 +92,12 @@ void BrowserHistoryParserTest::termsNewestFirstAfterClosingTheBrowser()
     QFETCH(QString, path);
     QFETCH(QString, image);
 
-    QVERIFY(writeHistoryDatabase(roaming() + QLatin1Char('/') + path,
-                                 {{3, QStringLiteral("three")}, {1, QStringLiteral("one")}, {7, QVariant()},
-                                  {5, QStringLiteral("five")}, {2, QStringLiteral("two")}, {4, QStringLiteral("four")}}));
+    QVERIFY(writeHistoryDatabase(roaming() + QLatin1Char('/') + path, {{3, QStringLiteral("three")},
+                                                                       {1, QStringLiteral("one")},
+                                                                       {7, QVariant()},
+                                                                       {5, QStringLiteral("five")},
+                                                                       {2, QStringLiteral("two")},
+                                                                       {4, QStringLiteral("four")}}));
     std::unique_ptr<IBrowserHistoryParser> parser;
     if (browser == 0)
         parser = std::make_unique<ChromeBrowserHistoryParser>();
@@ -136,7 +142,8 @@ void BrowserHistoryParserTest::lockedDatabaseAnnouncesNothing()
         QSqlQuery lock(browser);
         QVERIFY(lock.exec(QStringLiteral("PRAGMA locking_mode=EXCLUSIVE")));
         QVERIFY(lock.exec(QStringLiteral("BEGIN EXCLUSIVE")));
-        QVERIFY(lock.exec(QStringLiteral("INSERT INTO keyword_search_terms (keyword_id, url_id, term) VALUES (1, 2, 'x')")));
+        QVERIFY(lock.exec(
+            QStringLiteral("INSERT INTO keyword_search_terms (keyword_id, url_id, term) VALUES (1, 2, 'x')")));
 
         ChromeBrowserHistoryParser parser;
         QSignalSpy found(&parser, &IBrowserHistoryParser::elementsFound);

@@ -24,29 +24,27 @@ void DetectionRuleTest::fromJson_data()
     QTest::addColumn<bool>("registry");
 
     QTest::newRow("complete file rule")
-        << QByteArray(R"({"desc":"<b>x</b>","roots":["%appdata%","C:/a"],"filename":"cheat","level":1})")
-        << "<b>x</b>" << QStringList{"%appdata%", "C:/a"} << "cheat" << 1 << false;
+        << QByteArray(R"({"desc":"<b>x</b>","roots":["%appdata%","C:/a"],"filename":"cheat","level":1})") << "<b>x</b>"
+        << QStringList{"%appdata%", "C:/a"} << "cheat" << 1 << false;
     QTest::newRow("registry rule") << QByteArray(R"({"roots":["SOFTWARE\\X"],"registry":true})") << ""
                                    << QStringList{"SOFTWARE\\X"} << "" << 0 << true;
     QTest::newRow("empty object") << QByteArray("{}") << "" << QStringList() << "" << 0 << false;
     QTest::newRow("wrong types") << QByteArray(R"({"desc":5,"roots":"C:/a","filename":[1],"level":"2"})") << ""
                                  << QStringList() << "" << 0 << false;
-    QTest::newRow("non-string roots count") << QByteArray(R"({"roots":["a",7,null,{}]})") << ""
-                                            << QStringList{"a", "", "", ""} << "" << 0 << false;
+    QTest::newRow("non-string roots count")
+        << QByteArray(R"({"roots":["a",7,null,{}]})") << "" << QStringList{"a", "", "", ""} << "" << 0 << false;
     QTest::newRow("level 2") << QByteArray(R"({"level":2})") << "" << QStringList() << "" << 2 << false;
     QTest::newRow("level -1") << QByteArray(R"({"level":-1})") << "" << QStringList() << "" << -1 << false;
     QTest::newRow("level 1.5 is 0") << QByteArray(R"({"level":1.5})") << "" << QStringList() << "" << 0 << false;
     QTest::newRow("level 3.0 is whole") << QByteArray(R"({"level":3.0})") << "" << QStringList() << "" << 3 << false;
     QTest::newRow("level above 32 bits") << QByteArray(R"({"level":2147483648})") << "" << QStringList() << "" << 0
                                          << false;
-    QTest::newRow("level at 32-bit minimum") << QByteArray(R"({"level":-2147483648})") << "" << QStringList() << ""
-                                             << int(-2147483647 - 1) << false;
+    QTest::newRow("level at 32-bit minimum")
+        << QByteArray(R"({"level":-2147483648})") << "" << QStringList() << "" << int(-2147483647 - 1) << false;
     QTest::newRow("registry as text") << QByteArray(R"({"registry":"true"})") << "" << QStringList() << "" << 0
                                       << false;
-    QTest::newRow("registry as number") << QByteArray(R"({"registry":1})") << "" << QStringList() << "" << 0
-                                        << false;
-    QTest::newRow("registry false") << QByteArray(R"({"registry":false})") << "" << QStringList() << "" << 0
-                                    << false;
+    QTest::newRow("registry as number") << QByteArray(R"({"registry":1})") << "" << QStringList() << "" << 0 << false;
+    QTest::newRow("registry false") << QByteArray(R"({"registry":false})") << "" << QStringList() << "" << 0 << false;
 }
 
 void DetectionRuleTest::fromJson()

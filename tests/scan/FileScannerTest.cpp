@@ -1,5 +1,5 @@
-#include "TestEnvironment.h"
 #include "scan/FileScanner.h"
+#include "TestEnvironment.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -41,19 +41,29 @@ void FileScannerTest::scanFolder_data()
     QTest::addColumn<QString>("pattern");
     QTest::addColumn<QStringList>("names");
 
-    QTest::newRow("name order, case ignored") << "root" << "cheat" << QStringList{"cheat_loader.dll", "CHEATS"};
-    QTest::newRow("empty pattern lists all") << "root" << ""
-                                             << QStringList{".", "..", "aimbot.EXE", "cheat_loader.dll", "CHEATS",
-                                                            "notes.txt"};
-    QTest::newRow("anchored whole name") << "root" << "^notes\\.txt$" << QStringList{"notes.txt"};
-    QTest::newRow("anchored, no whole match") << "root" << "^cheat$" << QStringList();
-    QTest::newRow("extension, case ignored") << "root" << "\\.exe$" << QStringList{"aimbot.EXE"};
-    QTest::newRow("hidden entries unseen") << "root" << "hidden" << QStringList();
-    QTest::newRow("no descent into sub-folders") << "root" << "inside" << QStringList();
-    QTest::newRow("invalid pattern") << "root" << "(cheat" << QStringList();
-    QTest::newRow("missing folder") << "nowhere" << "" << QStringList();
-    QTest::newRow("root is a file") << "a-file" << "" << QStringList();
-    QTest::newRow("unset placeholder") << "%VIGILOR_UNSET_ROOT%" << "" << QStringList();
+    QTest::newRow("name order, case ignored") << "root"
+                                              << "cheat" << QStringList{"cheat_loader.dll", "CHEATS"};
+    QTest::newRow("empty pattern lists all")
+        << "root"
+        << "" << QStringList{".", "..", "aimbot.EXE", "cheat_loader.dll", "CHEATS", "notes.txt"};
+    QTest::newRow("anchored whole name") << "root"
+                                         << "^notes\\.txt$" << QStringList{"notes.txt"};
+    QTest::newRow("anchored, no whole match") << "root"
+                                              << "^cheat$" << QStringList();
+    QTest::newRow("extension, case ignored") << "root"
+                                             << "\\.exe$" << QStringList{"aimbot.EXE"};
+    QTest::newRow("hidden entries unseen") << "root"
+                                           << "hidden" << QStringList();
+    QTest::newRow("no descent into sub-folders") << "root"
+                                                 << "inside" << QStringList();
+    QTest::newRow("invalid pattern") << "root"
+                                     << "(cheat" << QStringList();
+    QTest::newRow("missing folder") << "nowhere"
+                                    << "" << QStringList();
+    QTest::newRow("root is a file") << "a-file"
+                                    << "" << QStringList();
+    QTest::newRow("unset placeholder") << "%VIGILOR_UNSET_ROOT%"
+                                       << "" << QStringList();
 }
 
 void FileScannerTest::scanFolder()

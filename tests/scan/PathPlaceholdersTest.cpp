@@ -1,5 +1,5 @@
-#include "TestEnvironment.h"
 #include "scan/PathPlaceholders.h"
+#include "TestEnvironment.h"
 
 #include <QDir>
 #include <QTest>

@@ -1,10 +1,10 @@
+#include "scan/SusProgrammsWidget.h"
 #include "HistoryDatabase.h"
 #include "ServerContent.h"
 #include "TestEnvironment.h"
 #include "TestPki.h"
 #include "TestServer.h"
 #include "content/ContentLoader.h"
-#include "scan/SusProgrammsWidget.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -38,7 +38,7 @@ QList<Line> linesOf(const QTextBrowser *log)
         if (block.text().isEmpty())
             continue;
         const QColor colour = block.begin().fragment().charFormat().foreground().color();
-        QString word = colour == QColor(Qt::red) ? QStringLiteral("red")
+        QString word = colour == QColor(Qt::red)                    ? QStringLiteral("red")
                        : colour == QColor(QStringLiteral("orange")) ? QStringLiteral("orange")
                                                                     : colour.name();
         lines.append({word, block.text()});
@@ -84,9 +84,10 @@ void SusProgrammsWidgetTest::initTestCase()
     QVERIFY(writeFile(folder(QStringLiteral("one/notes.txt")), "x"));
     QVERIFY(writeFile(folder(QStringLiteral("two/a.exe")), "x"));
     QVERIFY(writeFile(folder(QStringLiteral("two/<s>b.exe")), "x"));
-    QVERIFY(writeFile(folder(QStringLiteral("registry.reg")),
-                      registryWithFolders(QStringLiteral("/g"), QStringLiteral("/s")) +
-                          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\One]\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\Two]\r\n"));
+    QVERIFY(writeFile(
+        folder(QStringLiteral("registry.reg")),
+        registryWithFolders(QStringLiteral("/g"), QStringLiteral("/s")) +
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\One]\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\Two]\r\n"));
     environment.set("VIGILOR_REGISTRY_FILE", folder(QStringLiteral("registry.reg")));
     environment.set("TMPDIR", folder(QStringLiteral("tmp")));
     QVERIFY(QDir().mkpath(folder(QStringLiteral("tmp"))));
@@ -107,9 +108,13 @@ void SusProgrammsWidgetTest::initTestCase()
 
     // Ten rules: three with hits, seven without.
     QJsonArray rules{
-        QJsonObject{{"desc", "Orange <b>bold</b>"}, {"roots", QJsonArray{"%vigilor_test_one%"}},
-                    {"filename", "cheat"}, {"level", 0}},
-        QJsonObject{{"desc", "Red"}, {"roots", QJsonArray{folder(QStringLiteral("two"))}}, {"filename", "\\.exe$"},
+        QJsonObject{{"desc", "Orange <b>bold</b>"},
+                    {"roots", QJsonArray{"%vigilor_test_one%"}},
+                    {"filename", "cheat"},
+                    {"level", 0}},
+        QJsonObject{{"desc", "Red"},
+                    {"roots", QJsonArray{folder(QStringLiteral("two"))}},
+                    {"filename", "\\.exe$"},
                     {"level", 1}},
         QJsonObject{{"desc", "Key"},
                     {"roots", QJsonArray{"SOFTWARE\\Vendor\\One", "SOFTWARE\\Missing", "SOFTWARE\\Vendor\\Two"}},

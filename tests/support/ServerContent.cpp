@@ -21,8 +21,9 @@ QByteArray makeZip(const QString &workDir, const QMap<QString, QByteArray> &file
     }
     QProcess zip;
     zip.setWorkingDirectory(scratch);
-    zip.start(QStringLiteral("zip"), QStringList{QStringLiteral("-q"), QStringLiteral("-r"),
-                                                 QStringLiteral("archive.zip")} + QDir(scratch).entryList(QDir::AllEntries | QDir::NoDotAndDotDot));
+    zip.start(QStringLiteral("zip"),
+              QStringList{QStringLiteral("-q"), QStringLiteral("-r"), QStringLiteral("archive.zip")} +
+                  QDir(scratch).entryList(QDir::AllEntries | QDir::NoDotAndDotDot));
     if (!zip.waitForFinished(30000) || zip.exitCode() != 0)
         return {};
     const QByteArray archive = readFile(scratch + QStringLiteral("/archive.zip"));

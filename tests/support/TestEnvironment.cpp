@@ -62,9 +62,12 @@ QByteArray registryWithFolders(const QString &gameDir, const QString &steamDir)
 {
     return "Windows Registry Editor Version 5.00\r\n\r\n"
            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Steam App 730]\r\n"
-           "\"InstallLocation\"=\"" + gameDir.toUtf8() + "\"\r\n\r\n"
+           "\"InstallLocation\"=\"" +
+           gameDir.toUtf8() +
+           "\"\r\n\r\n"
            "[HKEY_CURRENT_USER\\SOFTWARE\\Valve\\Steam]\r\n"
-           "\"SteamPath\"=\"" + steamDir.toUtf8() + "\"\r\n";
+           "\"SteamPath\"=\"" +
+           steamDir.toUtf8() + "\"\r\n";
 }
 
 QString installRecordingProgram(ScopedEnvironment &environment, const QString &folder, const QString &name)

@@ -33,8 +33,8 @@ TestPki::TestPki()
                                           QStringLiteral("-subj"), QStringLiteral("/CN=Vigilor Test CA")}) &&
             openssl(path, QStringList{QStringLiteral("req")} + ecKey +
                               QStringList{QStringLiteral("-keyout"), QStringLiteral("server.key"),
-                                          QStringLiteral("-out"), QStringLiteral("server.csr"),
-                                          QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1")}) &&
+                                          QStringLiteral("-out"), QStringLiteral("server.csr"), QStringLiteral("-subj"),
+                                          QStringLiteral("/CN=127.0.0.1")}) &&
             openssl(path, {QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"),
                            QStringLiteral("server.csr"), QStringLiteral("-CA"), QStringLiteral("ca.pem"),
                            QStringLiteral("-CAkey"), QStringLiteral("ca.key"), QStringLiteral("-CAcreateserial"),

@@ -64,22 +64,22 @@ private:
 };
 
 // In a test function: a loopback server on a free port, whose throwaway CA this process trusts.
-#define VIGILOR_START_TEST_SERVER(pki, server)                                                                      \
-    do {                                                                                                           \
-        QVERIFY((pki).isValid());                                                                                  \
-        (pki).trustInThisProcess();                                                                                \
-        (server) = std::make_unique<TestServer>(pki);                                                              \
-        QVERIFY((server)->start());                                                                                \
+#define VIGILOR_START_TEST_SERVER(pki, server)                                                                         \
+    do {                                                                                                               \
+        QVERIFY((pki).isValid());                                                                                      \
+        (pki).trustInThisProcess();                                                                                    \
+        (server) = std::make_unique<TestServer>(pki);                                                                  \
+        QVERIFY((server)->start());                                                                                    \
     } while (false)
 
 // The same where the program's compiled-in content server URL points, for tests of the process-wide
 // loader; skips the test when that URL is not on loopback.
-#define VIGILOR_START_TEST_SERVER_AT_BUILD_URL(pki, server)                                                        \
-    do {                                                                                                           \
-        if (TestServer::contentServerLoopbackPort() == 0)                                                          \
-            QSKIP("the program is built for a content server that is not on loopback");                            \
-        QVERIFY((pki).isValid());                                                                                  \
-        (pki).trustInThisProcess();                                                                                \
-        (server) = std::make_unique<TestServer>(pki);                                                              \
-        QVERIFY2((server)->startAtContentServerUrl(), "the content server's port is taken");                       \
+#define VIGILOR_START_TEST_SERVER_AT_BUILD_URL(pki, server)                                                            \
+    do {                                                                                                               \
+        if (TestServer::contentServerLoopbackPort() == 0)                                                              \
+            QSKIP("the program is built for a content server that is not on loopback");                                \
+        QVERIFY((pki).isValid());                                                                                      \
+        (pki).trustInThisProcess();                                                                                    \
+        (server) = std::make_unique<TestServer>(pki);                                                                  \
+        QVERIFY2((server)->startAtContentServerUrl(), "the content server's port is taken");                           \
     } while (false)
