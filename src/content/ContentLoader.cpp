@@ -161,6 +161,9 @@ bool ContentLoader::unpackUtilities(const QString &tempDir)
     if (!unpacker.waitForFinished(kUnpackTimeoutMs)) {
         errorText = unpacker.errorString();
         qCWarning(lcLoader) << "unpacking failed:" << errorText;
+        // A tool that hangs is not left behind.
+        unpacker.kill();
+        unpacker.waitForFinished(1000);
         return false;
     }
     QDir::setCurrent(tempDir + QStringLiteral("/data"));
