@@ -53,10 +53,9 @@ template <typename CharT> struct basic_object
     // Takes a finished object over; one whose name is taken is destroyed.
     void insert_child(std::unique_ptr<basic_object> child)
     {
-        string_type key = child->name;
-        const auto found = children.find(key);
-        if (found == children.end())
-            children.emplace(std::move(key), std::shared_ptr<basic_object>(std::move(child)));
+        // The handle is made only when the name is free; otherwise `child` still owns the object
+        // and destroys it on return.
+        children.try_emplace(child->name, std::move(child));
     }
 
 private:
