@@ -183,13 +183,11 @@ void ContentLoader::checkSystemLibraries()
 
 QString ContentLoader::lookUpFolder(HKEY hive, const QString &subKey, const QString &valueName, const QString &warning)
 {
-    const QString hiveName =
-        hive == HKEY_LOCAL_MACHINE ? QStringLiteral("HKEY_LOCAL_MACHINE\\") : QStringLiteral("HKEY_CURRENT_USER\\");
     QString folder;
     {
         FileScanner scanner;
         if (scanner.registryKeyExists(subKey, hive))
-            folder = platform::registryValue(hiveName + subKey, valueName);
+            folder = platform::registryValue(platform::registryHiveName(hive) + QLatin1Char('\\') + subKey, valueName);
     }
     if (folder.isEmpty())
         QMessageBox::warning(nullptr, tr("Предупреждение"), warning);

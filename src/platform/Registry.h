@@ -12,6 +12,13 @@ using HKEY = RegistryRootKey;
 
 namespace platform {
 
+// The hive's name as it starts a settings path or a registry-export section: "HKEY_LOCAL_MACHINE" or
+// "HKEY_CURRENT_USER".
+inline QString registryHiveName(HKEY hive)
+{
+    return hive == HKEY_LOCAL_MACHINE ? QStringLiteral("HKEY_LOCAL_MACHINE") : QStringLiteral("HKEY_CURRENT_USER");
+}
+
 // Whether the key `subKey` below `hive` can be opened for reading.
 bool registryKeyExists(HKEY hive, const QString &subKey);
 

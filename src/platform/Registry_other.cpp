@@ -11,18 +11,13 @@ RegistryFile currentRegistry()
     const QString path = qEnvironmentVariable("VIGILOR_REGISTRY_FILE");
     return path.isEmpty() ? RegistryFile() : RegistryFile::load(path);
 }
-
-QString hiveName(HKEY hive)
-{
-    return hive == HKEY_LOCAL_MACHINE ? QStringLiteral("HKEY_LOCAL_MACHINE") : QStringLiteral("HKEY_CURRENT_USER");
-}
 } // namespace
 
 bool registryKeyExists(HKEY hive, const QString &subKey)
 {
     if (subKey.isEmpty())
         return true;
-    return currentRegistry().keyExists(hiveName(hive) + QLatin1Char('\\') + subKey);
+    return currentRegistry().keyExists(registryHiveName(hive) + QLatin1Char('\\') + subKey);
 }
 
 QString registryValue(const QString &settingsPath, const QString &name)
