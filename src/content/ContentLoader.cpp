@@ -3,7 +3,7 @@
 #include "content/NetworkHelper.h"
 #include "content/ServerConfig.h"
 #include "platform/Registry.h"
-#include "platform/Unpacker.h"
+#include "platform/Programs.h"
 #include "scan/FileScanner.h"
 #include "scan/PathPlaceholders.h"
 

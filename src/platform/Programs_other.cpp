@@ -1,5 +1,6 @@
-#include "platform/Unpacker.h"
+#include "platform/Programs.h"
 
+#include <QDir>
 #include <QFile>
 
 namespace platform {
@@ -11,6 +12,19 @@ QString unpackerProgram(const QString &folder)
     const QString path = folder + QStringLiteral("/unzip.exe");
     QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ExeOwner | QFileDevice::ExeUser);
     return path;
+}
+
+// A bare name would be looked up in PATH only, never in the working directory where the archive was
+// unpacked, so the path is made absolute against it.
+QString toolProgram(const QString &relativePath)
+{
+    return QDir::current().absoluteFilePath(relativePath);
+}
+
+// The desktop's own opener stands in for the Windows file manager.
+QString fileManagerProgram()
+{
+    return QStringLiteral("xdg-open");
 }
 
 } // namespace platform
