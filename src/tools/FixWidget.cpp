@@ -1,7 +1,98 @@
 #include "tools/FixWidget.h"
 
-FixWidget::FixWidget(QWidget *parent) : QWidget(parent)
+#include "content/ContentLoader.h"
+#include "ui_FixWidget.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QMessageBox>
+
+namespace {
+const char *const folderNames[] = {"models", "sound", "materials", "particles"};
+const QLatin1String backupSuffix("_bak");
+
+// A backup that is a link (or, on Windows, a junction) is removed as a link: deleting through it
+// would reach whatever folder it points to, outside the game.
+void removeBackup(const QDir &folder, const QString &name)
 {
-    if (objectName().isEmpty())
-        setObjectName(QStringLiteral("FixWidget"));
+    const QString path = folder.filePath(name);
+    const QFileInfo info(path);
+    if (info.isSymLink() || info.isJunction()) {
+        if (!QFile::remove(path))
+            QDir().rmdir(path);
+        return;
+    }
+    QDir(path).removeRecursively();
+}
+} // namespace
+
+FixWidget::FixWidget(QWidget *parent) : QWidget(parent), ui(new Ui::FixWidget)
+{
+    ui->setupUi(this);
+    connect(ui->fixButton, &QPushButton::clicked, this, &FixWidget::fix);
+    connect(ui->revertButton, &QPushButton::clicked, this, &FixWidget::revert);
+    connect(ui->deleteButton, &QPushButton::clicked, this, &FixWidget::del);
+}
+
+FixWidget::~FixWidget()
+{
+    delete ui;
+}
+
+bool FixWidget::findWorkingFolder(QDir &folder)
+{
+    const QString gameDir = ContentLoader::instance()->gameDir();
+    if (gameDir.isEmpty()) {
+        QMessageBox::critical(this, tr("Ошибка"), tr("Папка игры не найдена, опция недоступна!"), QMessageBox::Ok,
+                              QMessageBox::NoButton);
+        return false;
+    }
+    folder.setPath(gameDir + QStringLiteral("/csgo"));
+    return true;
+}
+
+// Older backups shift one level deeper first, so none is overwritten: with models, models_bak and
+// models_bak_bak present, models_bak_bak goes first. The chain is bounded by the length of a file name.
+void FixWidget::moveAside(QDir &folder, const QString &source, const QString &target)
+{
+    if (folder.exists(target))
+        moveAside(folder, target, target + backupSuffix);
+    folder.rename(source, target);
+}
+
+void FixWidget::setBackupButtonsEnabled(bool enabled)
+{
+    ui->revertButton->setEnabled(enabled);
+    ui->deleteButton->setEnabled(enabled);
+}
+
+// Failed renames and deletions are passed over: each folder is independent of the others.
+void FixWidget::fix()
+{
+    QDir folder;
+    if (!findWorkingFolder(folder))
+        return;
+    for (const char *name : folderNames)
+        moveAside(folder, QLatin1String(name), QLatin1String(name) + backupSuffix);
+    setBackupButtonsEnabled(true);
+}
+
+void FixWidget::revert()
+{
+    QDir folder;
+    if (!findWorkingFolder(folder))
+        return;
+    for (const char *name : folderNames)
+        folder.rename(QLatin1String(name) + backupSuffix, QLatin1String(name));
+    setBackupButtonsEnabled(false);
+}
+
+void FixWidget::del()
+{
+    QDir folder;
+    if (!findWorkingFolder(folder))
+        return;
+    for (const char *name : folderNames)
+        removeBackup(folder, QLatin1String(name) + backupSuffix);
+    setBackupButtonsEnabled(false);
 }

@@ -2,7 +2,14 @@
 
 #include <QWidget>
 
-// The error-fixing page (its actions are not built yet).
+class QDir;
+
+namespace Ui {
+class FixWidget;
+}
+
+// The error-fixing page: moves the game's content folders (models, sound, materials, particles) aside
+// so that the game fetches fresh copies, puts them back, or deletes the set-aside copies.
 class FixWidget : public QWidget
 {
     Q_OBJECT
@@ -10,5 +17,18 @@ class FixWidget : public QWidget
 
 public:
     explicit FixWidget(QWidget *parent = nullptr);
-    ~FixWidget() override = default;
+    ~FixWidget() override;
+
+public slots:
+    void fix();
+    void revert();
+    void del();
+
+private:
+    // The game's "csgo" folder; false, after telling the user, when no game folder is known.
+    bool findWorkingFolder(QDir &folder);
+    static void moveAside(QDir &folder, const QString &source, const QString &target);
+    void setBackupButtonsEnabled(bool enabled);
+
+    Ui::FixWidget *ui = nullptr;
 };
