@@ -76,11 +76,21 @@ import -window root "$build/prohibited-programs.png"
 xdotool mousemove 100 145 click 1 sleep 0.5 mousemove 870 30 click 1
 sleep 2
 import -window root "$build/accounts.png"
+xdotool mousemove 100 106 click 1
+sleep 1
+import -window root "$build/utilities.png"
+xdotool mousemove 380 108 click 1 sleep 0.5 mousemove 730 108 click 1
+xdotool mousemove 100 184 click 1 sleep 0.5 mousemove 382 32 click 1
+sleep 1
+import -window root "$build/error-fixing.png"
 kill "$pid" 2>/dev/null
 wait "$pid" 2>/dev/null
 exit 0
 INNER
 chmod +x "$build/session.sh"
 xvfb-run -a -s "-screen 0 1280x800x24" "$build/session.sh" "$build"
-echo "screenshots: $build/preloader.png $build/main-window.png $build/prohibited-programs.png $build/accounts.png"
+echo "screenshots: $build/preloader.png $build/main-window.png $build/prohibited-programs.png $build/accounts.png" \
+    "$build/utilities.png $build/error-fixing.png"
+echo "tools started: $(cat "$TMPDIR/vigilor-demo-tools.log" 2>/dev/null | wc -l) (log: $TMPDIR/vigilor-demo-tools.log)"
+echo "game folder after the fix: $(ls "$machine/Games/csgo" | tr '\n' ' ')"
 echo "server log: $build/server.log"

@@ -7,9 +7,10 @@ build=(cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools libqt5sql5-sqlite
        libcpp-httplib-dev libssl-dev libsqlite3-dev)
 # openssl makes the tests' throwaway CA; zip/unzip build and unpack the utilities archive;
 # xvfb, xauth and xdotool drive the real program in a virtual display; curl is the benchmark's peer;
-# clang builds the fuzz target; the tests read painted captions, so a font must be there.
+# clang builds the fuzz target; the tests read painted captions, so a font must be there;
+# xdg-utils opens folders from the utilities tab in the demo.
 test=(openssl zip unzip xvfb xauth xdotool curl sqlite3 clang libclang-rt-14-dev fonts-dejavu-core)
-run=(openssl zip unzip sqlite3 xvfb xauth xdotool imagemagick)
+run=(openssl zip unzip sqlite3 xvfb xauth xdotool imagemagick xdg-utils)
 
 wanted=()
 for group in "$@"; do
