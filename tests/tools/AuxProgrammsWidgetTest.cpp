@@ -6,9 +6,6 @@
 #include "TestServer.h"
 #include "content/ContentLoader.h"
 
-#include <QFrame>
-#include <QGridLayout>
-#include <QLabel>
 #include <QPushButton>
 #include <QSysInfo>
 #include <QTest>
@@ -23,9 +20,6 @@ class AuxProgrammsWidgetTest : public QObject
 private slots:
     void initTestCase();
     void init();
-    void formAsDesigned_data();
-    void formAsDesigned();
-    void slotsInTableOrder();
     void buttonStartsProgram_data();
     void buttonStartsProgram();
     void pressTwiceStartsTwoCopies();
@@ -111,132 +105,63 @@ void AuxProgrammsWidgetTest::init()
     QFile::remove(folder(QStringLiteral("starts.log")));
 }
 
-void AuxProgrammsWidgetTest::formAsDesigned_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("caption");
-    QTest::addColumn<int>("row");
-    QTest::addColumn<int>("column");
-
-    // In the order of creation; the slot is the one the button is wired to.
-    QTest::newRow("everything") << "everythingButton"
-                                << "Everything" << 1 << 0;
-    QTest::newRow("game folder") << "gameFolderButton"
-                                 << "Папка с игрой" << 1 << 2;
-    QTest::newRow("shellbag") << "shellbagButton"
-                              << "Shellbag Analyzer" << 2 << 0;
-    QTest::newRow("app data") << "appDataFolder"
-                              << "AppData" << 2 << 2;
-    QTest::newRow("last activity") << "lastActivityViewButton"
-                                   << "Last Activity View" << 3 << 0;
-    QTest::newRow("program data") << "programDataFolderButton"
-                                  << "ProgramData" << 3 << 2;
-    QTest::newRow("usb") << "usbDeviceViewButton"
-                         << "USBDeview" << 4 << 0;
-    QTest::newRow("system drive") << "systemDiskFolderButton"
-                                  << "Системный диск" << 4 << 2;
-    QTest::newRow("any desk") << "anyDeskButton"
-                              << "AnyDesk" << 5 << 0;
-    QTest::newRow("public") << "publicFolderButton"
-                            << "Общие документы" << 5 << 2;
-    QTest::newRow("recent") << "recentFilesButton"
-                            << "Недавние" << 6 << 2;
-    QTest::newRow("temp") << "tempFilesFolderButton"
-                          << "Временные файлы" << 7 << 2;
-    QTest::newRow("prefetch") << "prefetchFolderButton"
-                              << "Prefetch" << 8 << 2;
-    QTest::newRow("process hacker") << "processHackerButton"
-                                    << "Process Hacker" << 6 << 0;
-}
-
-void AuxProgrammsWidgetTest::formAsDesigned()
-{
-    QFETCH(QString, name);
-    QFETCH(QString, caption);
-    QFETCH(int, row);
-    QFETCH(int, column);
-
-    QCOMPARE(page->objectName(), QStringLiteral("AuxProgrammsWidget"));
-    QCOMPARE(page->size(), QSize(611, 271));
-    QCOMPARE(page->windowTitle(), QStringLiteral("Form"));
-    auto *grid = page->findChild<QGridLayout *>(QStringLiteral("gridLayout"));
-    QVERIFY(grid);
-    const auto cell = [grid](QWidget *widget) {
-        int r = -1, c = -1, rows = 0, columns = 0;
-        grid->getItemPosition(grid->indexOf(widget), &r, &c, &rows, &columns);
-        return QList<int>{r, c, rows, columns};
-    };
-    auto *programs = page->findChild<QLabel *>(QStringLiteral("label"));
-    auto *folders = page->findChild<QLabel *>(QStringLiteral("label_2"));
-    auto *line = page->findChild<QFrame *>(QStringLiteral("line"));
-    QVERIFY(programs && folders && line);
-    QCOMPARE(programs->text(), QStringLiteral("Программы"));
-    QCOMPARE(folders->text(), QStringLiteral("Папки"));
-    QCOMPARE(folders->alignment(), Qt::AlignCenter);
-    QCOMPARE(cell(line), (QList<int>{0, 1, 9, 1}));
-    QCOMPARE(line->frameShape(), QFrame::VLine);
-    QCOMPARE(line->frameShadow(), QFrame::Sunken);
-
-    QPushButton *pushButton = button(name);
-    QVERIFY(pushButton);
-    QCOMPARE(pushButton->text(), caption);
-    QCOMPARE(cell(pushButton), (QList<int>{row, column, 1, 1}));
-    QVERIFY(pushButton->isEnabled());
-}
-
-void AuxProgrammsWidgetTest::slotsInTableOrder()
-{
-    const QMetaObject *meta = page->metaObject();
-    QStringList slotNames;
-    for (int i = meta->methodOffset(); i < meta->methodCount(); ++i)
-        slotNames.append(QString::fromLatin1(meta->method(i).name()));
-    QCOMPARE(slotNames,
-             (QStringList{"openEverything", "openShellbag", "openLastActivity", "openUSBDeview", "openProcessHacker",
-                          "openAnyDesk", "openGameFolder", "openAppData", "openProgramData", "openSystemDrive",
-                          "openPublic", "openRecent", "openTemp", "openPrefetch"}));
-}
-
 void AuxProgrammsWidgetTest::buttonStartsProgram_data()
 {
     QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("caption");
     QTest::addColumn<QByteArray>("unsetVariable");
     QTest::addColumn<QString>("expected");
 
     const auto opened = [this](const QString &path) { return QStringLiteral("xdg-open [%1]").arg(folder(path)); };
-    QTest::newRow("everything") << "everythingButton" << QByteArray()
+    QTest::newRow("everything") << "everythingButton"
+                                << "Everything" << QByteArray()
                                 << (withoutGame ? QStringLiteral("Everything.exe [-regex] [-s] []")
                                                 : QStringLiteral("Everything.exe [-regex] [-s] [cheat|hack]"));
-    QTest::newRow("shellbag") << "shellbagButton" << QByteArray() << "shellbag_analyzer_cleaner.exe";
-    QTest::newRow("last activity") << "lastActivityViewButton" << QByteArray() << "LastActivityView.exe";
-    QTest::newRow("usb") << "usbDeviceViewButton" << QByteArray()
-                         << usbDeviewProgram(QSysInfo::currentCpuArchitecture());
-    QTest::newRow("process hacker") << "processHackerButton" << QByteArray() << "ProcessHacker/ProcessHacker.exe";
-    QTest::newRow("any desk") << "anyDeskButton" << QByteArray() << "AnyDesk.exe";
+    QTest::newRow("shellbag") << "shellbagButton"
+                              << "Shellbag Analyzer" << QByteArray() << "shellbag_analyzer_cleaner.exe";
+    QTest::newRow("last activity") << "lastActivityViewButton"
+                                   << "Last Activity View" << QByteArray() << "LastActivityView.exe";
+    QTest::newRow("usb") << "usbDeviceViewButton"
+                         << "USBDeview" << QByteArray() << usbDeviewProgram(QSysInfo::currentCpuArchitecture());
+    QTest::newRow("process hacker") << "processHackerButton"
+                                    << "Process Hacker" << QByteArray() << "ProcessHacker/ProcessHacker.exe";
+    QTest::newRow("any desk") << "anyDeskButton"
+                              << "AnyDesk" << QByteArray() << "AnyDesk.exe";
     // Without a game folder the placeholder gives nothing and the folder is the lone separator.
-    QTest::newRow("game folder") << "gameFolderButton" << QByteArray()
+    QTest::newRow("game folder") << "gameFolderButton"
+                                 << "Папка с игрой" << QByteArray()
                                  << (withoutGame ? QStringLiteral("xdg-open [/]") : opened("Game Folder/"));
-    QTest::newRow("app data") << "appDataFolder" << QByteArray() << opened("AppData/Roaming/");
-    QTest::newRow("program data") << "programDataFolderButton" << QByteArray() << opened("ProgramData/");
-    QTest::newRow("system drive") << "systemDiskFolderButton" << QByteArray() << opened("C/");
-    QTest::newRow("public") << "publicFolderButton" << QByteArray() << opened("Public/");
+    QTest::newRow("app data") << "appDataFolder"
+                              << "AppData" << QByteArray() << opened("AppData/Roaming/");
+    QTest::newRow("program data") << "programDataFolderButton"
+                                  << "ProgramData" << QByteArray() << opened("ProgramData/");
+    QTest::newRow("system drive") << "systemDiskFolderButton"
+                                  << "Системный диск" << QByteArray() << opened("C/");
+    QTest::newRow("public") << "publicFolderButton"
+                            << "Общие документы" << QByteArray() << opened("Public/");
     QTest::newRow("public unset stays as written")
-        << "publicFolderButton" << QByteArray("PUBLIC") << "xdg-open [%public%/]";
-    QTest::newRow("recent") << "recentFilesButton" << QByteArray()
-                            << opened("AppData/Roaming/Microsoft/Windows/Recent/");
-    QTest::newRow("temp keeps its dots") << "tempFilesFolderButton" << QByteArray()
+        << "publicFolderButton"
+        << "Общие документы" << QByteArray("PUBLIC") << "xdg-open [%public%/]";
+    QTest::newRow("recent") << "recentFilesButton"
+                            << "Недавние" << QByteArray() << opened("AppData/Roaming/Microsoft/Windows/Recent/");
+    QTest::newRow("temp keeps its dots") << "tempFilesFolderButton"
+                                         << "Временные файлы" << QByteArray()
                                          << opened("AppData/Roaming/../Local/Temp/");
-    QTest::newRow("prefetch") << "prefetchFolderButton" << QByteArray() << opened("C/Windows/Prefetch/");
+    QTest::newRow("prefetch") << "prefetchFolderButton"
+                              << "Prefetch" << QByteArray() << opened("C/Windows/Prefetch/");
 }
 
 void AuxProgrammsWidgetTest::buttonStartsProgram()
 {
     QFETCH(QString, name);
+    QFETCH(QString, caption);
     QFETCH(QByteArray, unsetVariable);
     QFETCH(QString, expected);
 
     ScopedEnvironment rowEnvironment;
     if (!unsetVariable.isEmpty())
         rowEnvironment.unset(unsetVariable.constData());
+    QCOMPARE(button(name)->text(), caption);
     QTest::mouseClick(button(name), Qt::LeftButton);
     QCOMPARE(startsWithin(1), QStringList{expected});
 }

@@ -7,11 +7,9 @@
 #include "content/ContentLoader.h"
 
 #include <QDirIterator>
-#include <QGridLayout>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRandomGenerator>
-#include <QSpacerItem>
 #include <QTest>
 
 #include <map>
@@ -33,7 +31,6 @@ class FixWidgetTest : public QObject
 private slots:
     void initTestCase();
     void init();
-    void formAsDesigned();
     void onlyFixEnabledAtStartEvenWithBackupsOnDisk();
     void operations_data();
     void operations();
@@ -133,52 +130,14 @@ void FixWidgetTest::init()
     page = std::make_unique<FixWidget>();
 }
 
-void FixWidgetTest::formAsDesigned()
-{
-    QCOMPARE(page->objectName(), QStringLiteral("FixWidget"));
-    QCOMPARE(page->size(), QSize(360, 66));
-    QCOMPARE(page->maximumSize(), QSize(360, 66));
-    QCOMPARE(page->windowTitle(), QStringLiteral("Form"));
-    auto *grid = page->findChild<QGridLayout *>(QStringLiteral("gridLayout"));
-    QVERIFY(grid);
-    // Cells (row, column, rows, columns) of what the grid holds, in order of creation.
-    QList<QList<int>> cells;
-    QStringList items;
-    for (int i = 0; i < grid->count(); ++i) {
-        int r, c, rows, columns;
-        grid->getItemPosition(i, &r, &c, &rows, &columns);
-        cells.append({r, c, rows, columns});
-        QLayoutItem *item = grid->itemAt(i);
-        if (QSpacerItem *spacer = item->spacerItem()) {
-            QCOMPARE(spacer->sizeHint(), QSize(40, 20));
-            QCOMPARE(spacer->sizePolicy().horizontalPolicy(), QSizePolicy::Expanding);
-            QCOMPARE(spacer->sizePolicy().verticalPolicy(), QSizePolicy::Minimum);
-            items.append(QStringLiteral("spacer"));
-        } else {
-            auto *pushButton = qobject_cast<QPushButton *>(item->widget());
-            QVERIFY(pushButton);
-            items.append(pushButton->objectName() + QLatin1Char(':') + pushButton->text());
-        }
-    }
-    QCOMPARE(items, (QStringList{"deleteButton:Удалить", "spacer", "spacer", "spacer", "revertButton:Вернуть", "spacer",
-                                 "fixButton:Исправить ошибки"}));
-    QCOMPARE(cells,
-             (QList<QList<int>>{
-                 {1, 2, 1, 1}, {0, 0, 1, 1}, {1, 0, 1, 1}, {1, 3, 1, 1}, {1, 1, 1, 1}, {0, 3, 1, 1}, {0, 1, 1, 2}}));
-    const QMetaObject *meta = page->metaObject();
-    QCOMPARE(meta->methodCount() - meta->methodOffset(), 3);
-    QCOMPARE(meta->method(meta->methodOffset()).name(), QByteArray("fix"));
-    QCOMPARE(meta->method(meta->methodOffset() + 1).name(), QByteArray("revert"));
-    QCOMPARE(meta->method(meta->methodOffset() + 2).name(), QByteArray("del"));
-}
-
 void FixWidgetTest::onlyFixEnabledAtStartEvenWithBackupsOnDisk()
 {
     QVERIFY(makeFolder(QStringLiteral("models_bak"), QStringLiteral("earlier run")));
-    FixWidget fresh;
-    QCOMPARE(fresh.findChild<QPushButton *>(QStringLiteral("fixButton"))->isEnabled(), true);
-    QCOMPARE(fresh.findChild<QPushButton *>(QStringLiteral("revertButton"))->isEnabled(), false);
-    QCOMPARE(fresh.findChild<QPushButton *>(QStringLiteral("deleteButton"))->isEnabled(), false);
+    page = std::make_unique<FixWidget>();
+    QCOMPARE(states(), (States{true, false, false}));
+    QCOMPARE(button("fixButton")->text(), QStringLiteral("Исправить ошибки"));
+    QCOMPARE(button("revertButton")->text(), QStringLiteral("Вернуть"));
+    QCOMPARE(button("deleteButton")->text(), QStringLiteral("Удалить"));
 }
 
 void FixWidgetTest::operations_data()
@@ -250,7 +209,10 @@ void FixWidgetTest::deleteRemovesLinkedBackupAsLink()
 // except those that lay in a first-level backup when "Удалить" was pressed; each stays in its own chain.
 void FixWidgetTest::noSequenceLosesContent()
 {
-    const quint32 seed = QRandomGenerator::global()->generate();
+    // A failing run is repeated with VIGILOR_TEST_SEED set to the seed it printed.
+    bool seeded = false;
+    const quint32 given = qEnvironmentVariable("VIGILOR_TEST_SEED").toUInt(&seeded);
+    const quint32 seed = seeded ? given : QRandomGenerator::global()->generate();
     qInfo("seed %u", seed);
     QRandomGenerator random(seed);
     for (const QString &name : names)
