@@ -83,17 +83,11 @@ void AccountsWidgetTest::initTestCase()
     withoutSteam = qEnvironmentVariableIsSet("VIGILOR_TEST_WITHOUT_STEAM");
     VIGILOR_START_TEST_SERVER_AT_BUILD_URL(pki, server);
     QVERIFY(serveCompleteContent(*server, temp.path()));
-    environment.set("TMPDIR", temp.filePath(QStringLiteral("tmp")));
-    QVERIFY(QDir().mkpath(temp.filePath(QStringLiteral("tmp"))));
-    QVERIFY(writeFile(temp.filePath(QStringLiteral("registry.reg")),
-                      withoutSteam
-                          ? QByteArray("Windows Registry Editor Version 5.00\r\n")
-                          : registryWithFolders(QStringLiteral("/g"), temp.filePath(QStringLiteral("Steam")))));
-    environment.set("VIGILOR_REGISTRY_FILE", temp.filePath(QStringLiteral("registry.reg")));
-    {
-        ModalCloser folderWarnings;
-        QVERIFY(ContentLoader::instance()->load());
-    }
+    QVERIFY2(loadProcessWideLoader(
+                 environment, temp.path(),
+                 withoutSteam ? QByteArray()
+                              : registryWithFolders(QStringLiteral("/g"), temp.filePath(QStringLiteral("Steam")))),
+             qPrintable(ContentLoader::instance()->errorString()));
     page = std::make_unique<AccountsWidget>();
 }
 

@@ -1,7 +1,9 @@
 #include "ServerContent.h"
 
+#include "ModalCloser.h"
 #include "TestEnvironment.h"
 #include "TestServer.h"
+#include "content/ContentLoader.h"
 
 #include <QDir>
 #include <QFile>
@@ -57,4 +59,18 @@ bool serveCompleteContent(TestServer &server, const QString &workDir, const QStr
     server.setReply(QStringLiteral("pack"), pack);
     server.setReply(QStringLiteral("everything"), okEnvelope("data", "\"cheat|hack\""));
     return true;
+}
+
+bool loadProcessWideLoader(ScopedEnvironment &environment, const QString &folder, const QByteArray &registry)
+{
+    const QString tmp = folder + QStringLiteral("/tmp");
+    const QString registryFile = folder + QStringLiteral("/registry.reg");
+    if (!QDir().mkpath(tmp) ||
+        !writeFile(registryFile,
+                   registry.isEmpty() ? QByteArray("Windows Registry Editor Version 5.00\r\n") : registry))
+        return false;
+    environment.set("TMPDIR", tmp);
+    environment.set("VIGILOR_REGISTRY_FILE", registryFile);
+    ModalCloser folderWarnings;
+    return ContentLoader::instance()->load();
 }

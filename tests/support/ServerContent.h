@@ -17,3 +17,11 @@ bool serveCompleteContent(TestServer &server, const QString &workDir, const QStr
 
 // The envelope {"ok":true, member: value} as JSON bytes; `value` is raw JSON.
 QByteArray okEnvelope(const char *member, const QByteArray &value);
+
+class ScopedEnvironment;
+
+// Loads the process-wide content loader from the server at the compiled-in URL, with the temporary
+// folder at `folder`/tmp and a registry stand-in `folder`/registry.reg holding `registry` (nothing
+// but the export header when empty). Warnings about missing folders are closed. False on failure,
+// with the loader's error text.
+bool loadProcessWideLoader(ScopedEnvironment &environment, const QString &folder, const QByteArray &registry);

@@ -70,21 +70,15 @@ void AuxProgrammsWidgetTest::initTestCase()
     QVERIFY(serveCompleteContent(*server, temp.path()));
     if (withoutGame)
         server->setReply(QStringLiteral("everything"), okEnvelope("data", "\"\""));
-    QVERIFY(QDir().mkpath(folder(QStringLiteral("tmp"))));
-    environment.set("TMPDIR", folder(QStringLiteral("tmp")));
-    QVERIFY(writeFile(
-        folder(QStringLiteral("registry.reg")),
-        withoutGame ? QByteArray("Windows Registry Editor Version 5.00\r\n")
-                    : registryWithFolders(folder(QStringLiteral("Game Folder")), folder(QStringLiteral("Steam")))));
-    environment.set("VIGILOR_REGISTRY_FILE", folder(QStringLiteral("registry.reg")));
     environment.set("APPDATA", folder(QStringLiteral("AppData/Roaming")));
     environment.set("PROGRAMDATA", folder(QStringLiteral("ProgramData")));
     environment.set("SYSTEMDRIVE", folder(QStringLiteral("C")));
     environment.set("PUBLIC", folder(QStringLiteral("Public")));
-    {
-        ModalCloser folderWarnings;
-        QVERIFY2(ContentLoader::instance()->load(), qPrintable(ContentLoader::instance()->errorString()));
-    }
+    QVERIFY2(loadProcessWideLoader(environment, temp.path(),
+                                   withoutGame ? QByteArray()
+                                               : registryWithFolders(folder(QStringLiteral("Game Folder")),
+                                                                     folder(QStringLiteral("Steam")))),
+             qPrintable(ContentLoader::instance()->errorString()));
     // Loading left the working folder where the archive was unpacked; the tools are replaced there.
     for (const QString &tool :
          {QStringLiteral("Everything.exe"), QStringLiteral("shellbag_analyzer_cleaner.exe"),

@@ -111,14 +111,11 @@ void FixWidgetTest::initTestCase()
     withoutGame = qEnvironmentVariableIsSet("VIGILOR_TEST_WITHOUT_GAME");
     VIGILOR_START_TEST_SERVER_AT_BUILD_URL(pki, server);
     QVERIFY(serveCompleteContent(*server, temp.path()));
-    QVERIFY(QDir().mkpath(temp.filePath(QStringLiteral("tmp"))));
-    environment.set("TMPDIR", temp.filePath(QStringLiteral("tmp")));
-    QVERIFY(writeFile(temp.filePath(QStringLiteral("registry.reg")),
-                      withoutGame ? QByteArray("Windows Registry Editor Version 5.00\r\n")
-                                  : registryWithFolders(temp.filePath(QStringLiteral("game")), QStringLiteral("/s"))));
-    environment.set("VIGILOR_REGISTRY_FILE", temp.filePath(QStringLiteral("registry.reg")));
-    ModalCloser folderWarnings;
-    QVERIFY2(ContentLoader::instance()->load(), qPrintable(ContentLoader::instance()->errorString()));
+    QVERIFY2(loadProcessWideLoader(
+                 environment, temp.path(),
+                 withoutGame ? QByteArray()
+                             : registryWithFolders(temp.filePath(QStringLiteral("game")), QStringLiteral("/s"))),
+             qPrintable(ContentLoader::instance()->errorString()));
 }
 
 void FixWidgetTest::init()
