@@ -84,13 +84,6 @@ void SusProgrammsWidgetTest::initTestCase()
     QVERIFY(writeFile(folder(QStringLiteral("one/notes.txt")), "x"));
     QVERIFY(writeFile(folder(QStringLiteral("two/a.exe")), "x"));
     QVERIFY(writeFile(folder(QStringLiteral("two/<s>b.exe")), "x"));
-    QVERIFY(writeFile(
-        folder(QStringLiteral("registry.reg")),
-        registryWithFolders(QStringLiteral("/g"), QStringLiteral("/s")) +
-            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\One]\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\Two]\r\n"));
-    environment.set("VIGILOR_REGISTRY_FILE", folder(QStringLiteral("registry.reg")));
-    environment.set("TMPDIR", folder(QStringLiteral("tmp")));
-    QVERIFY(QDir().mkpath(folder(QStringLiteral("tmp"))));
     environment.set("APPDATA", folder(QStringLiteral("AppData/Roaming")));
     environment.set("VIGILOR_TEST_ONE", folder(QStringLiteral("one")));
     QVERIFY(!installRecordingProgram(environment, folder(QStringLiteral("bin")), QStringLiteral("taskkill")).isEmpty());
@@ -125,7 +118,11 @@ void SusProgrammsWidgetTest::initTestCase()
     QVERIFY(serveCompleteContent(*server, temp.path()));
     server->setReply(QStringLiteral("detection_data"),
                      okEnvelope("data", QJsonDocument(QJsonObject{{"files", rules}}).toJson(QJsonDocument::Compact)));
-    QVERIFY2(ContentLoader::instance()->load(), qPrintable(ContentLoader::instance()->errorString()));
+    QVERIFY2(loadProcessWideLoader(environment, temp.path(),
+                                   registryWithFolders(QStringLiteral("/g"), QStringLiteral("/s")) +
+                                       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\One]\r\n"
+                                       "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\Two]\r\n"),
+             qPrintable(ContentLoader::instance()->errorString()));
 
     expected = {{"orange", "Orange bold: " + folder(QStringLiteral("one/cheat.txt"))},
                 {"red", "Red: " + folder(QStringLiteral("two/<s>b.exe"))},
