@@ -4,8 +4,10 @@
 # sanitizer report fails the run.
 #   run-fuzz.sh SOURCE_DIR WORK_DIR [SECONDS]
 set -euo pipefail
-src=$1
-work=$2
+# Absolute: the target works in a folder of its own, so relative corpus paths would not resolve.
+src=$(cd "$1" && pwd)
+mkdir -p "$2"
+work=$(cd "$2" && pwd)
 seconds=${3:-60}
 clangxx=$(command -v clang++ || true)
 if [ -z "$clangxx" ]; then
@@ -19,4 +21,4 @@ mkdir -p "$work/corpus"
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 export ASAN_OPTIONS=detect_leaks=1
 "$work/vdf-fuzz" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-    "$work/corpus" "$src/fuzz/corpus"
+    "$work/corpus" "$src/fuzz/corpus" < /dev/null

@@ -1,6 +1,7 @@
 #include "accounts/vdf.h"
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 
@@ -9,6 +10,9 @@ namespace {
 
 // A chain of includes deeper than this is refused rather than followed until the stack runs out.
 constexpr std::size_t kMaxIncludeDepth = 32;
+// Files one read may open through includes in all: a file that includes another several times, each
+// of which does the same, would otherwise multiply the work with every level.
+constexpr std::size_t kMaxIncludedFiles = 256;
 
 bool is_space(char c)
 {
@@ -42,8 +46,8 @@ class reader
 {
 public:
     reader(const char *first, const char *last, std::unordered_set<std::string> &open_includes,
-           const read_options &options)
-        : p(first), last(last), open_includes(open_includes), options(options)
+           std::size_t &files_opened, const read_options &options)
+        : p(first), last(last), open_includes(open_includes), files_opened(files_opened), options(options)
     {
     }
 
@@ -66,6 +70,7 @@ private:
     const char *p;
     const char *const last;
     std::unordered_set<std::string> &open_includes;
+    std::size_t &files_opened; // shared by every reader of one read
     const read_options &options;
 
     std::unique_ptr<object> current;
@@ -161,19 +166,29 @@ void reader::finish_object()
 
 void reader::include(const std::string &path)
 {
-    if (open_includes.count(path) != 0)
+    // The cycle check compares the file itself, not its spelling: "a.vdf" and "./a.vdf" are one file.
+    std::error_code error;
+    const std::filesystem::path file_path = std::filesystem::canonical(std::filesystem::u8path(path), error);
+    if (error)
+        throw std::runtime_error("cannot open included file \"" + path + "\"");
+    const std::string key = file_path.u8string();
+    if (open_includes.count(key) != 0)
         return; // a cycle: this file is already being read further up the chain
     if (open_includes.size() >= kMaxIncludeDepth)
         throw std::runtime_error("includes nested more than " + std::to_string(kMaxIncludeDepth) +
                                  " levels deep at \"" + path + "\"");
-    std::ifstream file(path);
+    if (files_opened >= kMaxIncludedFiles)
+        throw std::runtime_error("more than " + std::to_string(kMaxIncludedFiles) +
+                                 " included files in one read at \"" + path + "\"");
+    ++files_opened;
+    std::ifstream file(file_path);
     if (!file.is_open())
         throw std::runtime_error("cannot open included file \"" + path + "\"");
     const std::string content = read_all(file);
-    open_includes.insert(path);
+    open_includes.insert(key);
     std::vector<std::unique_ptr<object>> included =
-        parse_roots(content.data(), content.data() + content.size(), open_includes, options);
-    open_includes.erase(path);
+        reader(content.data(), content.data() + content.size(), open_includes, files_opened, options).read();
+    open_includes.erase(key);
     for (std::unique_ptr<object> &child : included) {
         if (current)
             current->insert_child(std::move(child));
@@ -268,7 +283,8 @@ std::vector<std::unique_ptr<object>> parse_roots(const char *first, const char *
                                                  std::unordered_set<std::string> &open_includes,
                                                  const read_options &options)
 {
-    return reader(first, last, open_includes, options).read();
+    std::size_t files_opened = 0;
+    return reader(first, last, open_includes, files_opened, options).read();
 }
 
 object parse(const char *first, const char *last, const read_options &options)

@@ -84,7 +84,8 @@ std::string read_all(std::istream &input);
 object parse(const char *first, const char *last, const read_options &options);
 
 // The top-level objects of [first, last) in the order they were finished. `open_includes` holds the
-// include paths along the current chain; it cuts include cycles.
+// canonical paths of the files included along the current chain; it cuts include cycles, however a
+// path is spelt.
 std::vector<std::unique_ptr<object>> parse_roots(const char *first, const char *last,
                                                  std::unordered_set<std::string> &open_includes,
                                                  const read_options &options);

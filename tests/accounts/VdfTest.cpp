@@ -84,6 +84,11 @@ void VdfTest::initTestCase()
     QVERIFY(writeFile(QStringLiteral("cycle-b.vdf"), "b { #include cycle-a.vdf }\n"));
     QVERIFY(writeFile(QStringLiteral("self.vdf"), "x { #include self.vdf }\n"));
     QVERIFY(writeFile(QStringLiteral("sub/nested.vdf"), "n { #include child.vdf }\n"));
+    // One file that includes itself under ten spellings: followed spelling by spelling, 10! chains.
+    QByteArray spelt = "x {\n";
+    for (int i = 0; i < 10; ++i)
+        spelt += "#include " + QByteArray("./").repeated(i) + "spelt.vdf\n";
+    QVERIFY(writeFile(QStringLiteral("spelt.vdf"), spelt + "}\n"));
 }
 
 void VdfTest::cleanupTestCase()
@@ -171,6 +176,10 @@ void VdfTest::includes_data()
     QTest::newRow("relative to working directory") << QByteArray("#include sub/nested.vdf") << "ok: n{c{\"k\":\"v\"}}";
     QTest::newRow("same file twice") << QByteArray("a { #include child.vdf } b { #include child.vdf }")
                                      << "ok: {a{c{\"k\":\"v\"}},b{c{\"k\":\"v\"}}}";
+    QTest::newRow("self under other spellings") << readFile(QStringLiteral("spelt.vdf")) << "ok: x{x{}}";
+    QTest::newRow("more than 256 files in one read")
+        << QByteArray("o {\n") + QByteArray("#include child.vdf\n").repeated(257) + "}"
+        << "error: more than 256 included files in one read at \"child.vdf\"";
     QTest::newRow("missing file") << QByteArray("o { #include nowhere.vdf }")
                                   << "error: cannot open included file \"nowhere.vdf\"";
 }
