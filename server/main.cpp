@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -81,13 +82,19 @@ bool parseOptions(int argc, char **argv, Options &options)
            options.port < 65536;
 }
 
+// Only a regular file is content: a folder opens as a stream too, and reads as nothing.
 bool readFile(const std::string &path, std::string &content)
 {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error))
+        return false;
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return false;
     std::ostringstream buffer;
     buffer << in.rdbuf();
+    if (in.bad())
+        return false;
     content = buffer.str();
     return true;
 }

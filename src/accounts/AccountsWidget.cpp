@@ -2,6 +2,7 @@
 
 #include "accounts/vdf.h"
 #include "app/HtmlLog.h"
+#include "app/ScanProgress.h"
 #include "content/ContentLoader.h"
 #include "content/NetworkHelper.h"
 #include "content/ServerConfig.h"
@@ -101,15 +102,19 @@ void AccountsWidget::lookUpAccounts()
         options.unescape = true;
         root = vdf::parse(text.data(), text.data() + text.size(), options);
     } catch (const std::exception &error) {
-        // A damaged or missing account list is reported, not fatal.
-        QMessageBox::critical(this, tr("Ошибка"),
-                              tr("Не удалось прочитать список аккаунтов Steam из файла %1: %2")
-                                  .arg(path, QString::fromUtf8(error.what())));
+        // A damaged or missing account list is reported, not fatal. The path and the reason hold the
+        // player's folder names: shown as text, never as markup.
+        QMessageBox box(QMessageBox::Critical, tr("Ошибка"),
+                        tr("Не удалось прочитать список аккаунтов Steam из файла %1: %2")
+                            .arg(path, QString::fromUtf8(error.what())),
+                        QMessageBox::Ok, this);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
         return;
     }
 
     const int accounts = static_cast<int>(root.children.size());
-    ui->progressBar->setMaximum(accounts - 1);
+    startScanProgress(ui->progressBar, accounts);
     updateFoundAmount(accounts);
 
     NetworkHelper network;
@@ -126,4 +131,5 @@ void AccountsWidget::lookUpAccounts()
                           (bans.community ? QStringLiteral("[COMMUNITY]") : QString()));
         ui->progressBar->setValue(ui->progressBar->value() + 1);
     }
+    finishScanProgress(ui->progressBar);
 }

@@ -12,9 +12,13 @@ bool loadResources(QWidget *preloader)
     ContentLoader *loader = ContentLoader::instance();
     const bool loaded = loader->load();
     if (!loaded) {
-        QMessageBox::critical(preloader, QCoreApplication::translate("PreloaderWidget", "Ошибка"),
-                              QCoreApplication::translate("PreloaderWidget", "Не удалось загрузить ресурсы: ") +
-                                  loader->errorString());
+        // The error may name the player's folders: shown as text, never as markup.
+        QMessageBox box(QMessageBox::Critical, QCoreApplication::translate("PreloaderWidget", "Ошибка"),
+                        QCoreApplication::translate("PreloaderWidget", "Не удалось загрузить ресурсы: ") +
+                            loader->errorString(),
+                        QMessageBox::Ok, preloader);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
     }
     preloader->close();
     return loaded;

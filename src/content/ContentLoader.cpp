@@ -2,8 +2,9 @@
 
 #include "content/NetworkHelper.h"
 #include "content/ServerConfig.h"
-#include "platform/Registry.h"
+#include "platform/FileSystem.h"
 #include "platform/Programs.h"
+#include "platform/Registry.h"
 #include "scan/FileScanner.h"
 #include "scan/PathPlaceholders.h"
 
@@ -14,7 +15,6 @@
 #include <QLoggingCategory>
 #include <QMessageBox>
 #include <QProcess>
-#include <QStandardPaths>
 
 Q_LOGGING_CATEGORY(lcLoader, "vigilor.content.loader", QtWarningMsg)
 
@@ -66,7 +66,11 @@ bool ContentLoader::load()
     if (!loadVersion() || !loadRules())
         return false;
 
-    const QString tempDir = QStandardPaths::writableLocation(QStandardPaths::TempLocation);
+    const QString tempDir = platform::temporaryFolder();
+    if (tempDir.isEmpty()) {
+        errorText = QStringLiteral("No private temporary folder can be made");
+        return false;
+    }
     if (!fetchFile(QStringLiteral("motd"), tempDir + QStringLiteral("/motd.html")))
         return false;
     motdText = network->replyText();
@@ -145,19 +149,26 @@ void ContentLoader::stopRunningUtilities()
                                 QStringLiteral("ProcessHacker.exe"), QStringLiteral("AnyDesk.exe"),
                                 QStringLiteral("USBDeview.exe"),     QStringLiteral("LastActivityView.exe")};
     for (const QString &image : images)
-        QProcess::startDetached(QStringLiteral("taskkill"), {QStringLiteral("/im"), image, QStringLiteral("/f")});
+        platform::endProgram(image);
 }
 
 bool ContentLoader::unpackUtilities(const QString &tempDir)
 {
     QDir::setCurrent(tempDir);
     // By absolute path: should the change of directory have failed, a relative "data" would name a
-    // folder wherever the program was started.
-    QDir(tempDir + QStringLiteral("/data")).removeRecursively();
+    // folder wherever the program was started. Whatever survives (a tool still running, a file the
+    // player keeps locked) would be mixed with the new archive, so it fails the load instead.
+    const QString dataDir = tempDir + QStringLiteral("/data");
+    if (!platform::removeTree(dataDir)) {
+        errorText = QStringLiteral("Cannot remove the old folder %1").arg(QDir::toNativeSeparators(dataDir));
+        return false;
+    }
 
     QProcess unpacker;
     unpacker.setWorkingDirectory(tempDir);
     unpacker.start(platform::unpackerProgram(tempDir), {QStringLiteral("data.zip")});
+    // Nobody answers the tool's questions: one that asks gets end of input instead of waiting.
+    unpacker.closeWriteChannel();
     if (!unpacker.waitForFinished(kUnpackTimeoutMs)) {
         errorText = unpacker.errorString();
         qCWarning(lcLoader) << "unpacking failed:" << errorText;
@@ -166,7 +177,16 @@ bool ContentLoader::unpackUtilities(const QString &tempDir)
         unpacker.waitForFinished(1000);
         return false;
     }
-    QDir::setCurrent(tempDir + QStringLiteral("/data"));
+    // A broken archive leaves the tools missing or half unpacked.
+    if (unpacker.exitStatus() != QProcess::NormalExit) {
+        errorText = QStringLiteral("The unpacking tool crashed (exit status %1)").arg(unpacker.exitCode());
+        return false;
+    }
+    if (unpacker.exitCode() != 0) {
+        errorText = QStringLiteral("The unpacking tool failed with exit status %1").arg(unpacker.exitCode());
+        return false;
+    }
+    QDir::setCurrent(dataDir);
     return true;
 }
 

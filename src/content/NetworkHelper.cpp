@@ -10,6 +10,9 @@
 Q_LOGGING_CATEGORY(lcNetwork, "vigilor.content.network", QtWarningMsg)
 
 namespace {
+// No byte for this long fails a request; a slow transfer that keeps moving goes on.
+constexpr int kTransferTimeoutMs = 30000;
+
 // The body as text, cut at its first zero byte like a C string.
 QString decodeBody(const QByteArray &body)
 {
@@ -19,6 +22,9 @@ QString decodeBody(const QByteArray &body)
 
 NetworkHelper::NetworkHelper(QObject *parent) : QObject(parent), manager(new QNetworkAccessManager)
 {
+    // The pinned server is the only source: a redirect elsewhere is an answer like any other non-200.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    request.setTransferTimeout(kTransferTimeoutMs);
     connect(manager, &QNetworkAccessManager::finished, this, &NetworkHelper::onRequestCompleted);
 }
 
@@ -107,8 +113,19 @@ void NetworkHelper::reset()
 void NetworkHelper::onRequestCompleted(QNetworkReply *reply)
 {
     reply->deleteLater();
-    if (reply->error() != QNetworkReply::NoError) {
-        errorText = reply->errorString();
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    QString failure;
+    if (reply->error() == QNetworkReply::OperationCanceledError) {
+        // Nothing here aborts a reply but the transfer time-out.
+        failure = QStringLiteral("No data from the server for %1 s").arg(kTransferTimeoutMs / 1000);
+    } else if (reply->error() != QNetworkReply::NoError) {
+        failure = reply->errorString();
+    } else if (status != 200) {
+        // A redirect or an empty reply (204) is no document: it must not pass as one.
+        failure = QStringLiteral("Unexpected HTTP status %1").arg(status);
+    }
+    if (!failure.isEmpty()) {
+        errorText = failure;
         qCDebug(lcNetwork) << "request failed:" << errorText;
         emit requestCompleted(false, errorText);
     } else {

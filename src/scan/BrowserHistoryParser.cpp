@@ -1,8 +1,8 @@
 #include "scan/BrowserHistoryParser.h"
 
+#include "platform/Programs.h"
 #include "scan/PathPlaceholders.h"
 
-#include <QProcess>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -19,7 +19,7 @@ bool IBrowserHistoryParser::parseHistory(const QString &image, const QString &co
                                          const QString &databasePath, QStringList &terms)
 {
     // A running browser keeps its database locked; ask it to end first, without waiting.
-    QProcess::startDetached(QStringLiteral("taskkill"), {QStringLiteral("/im"), image, QStringLiteral("/f")});
+    platform::endProgram(image);
 
     bool opened = false;
     {

@@ -1,6 +1,7 @@
 #include "scan/SusProgrammsWidget.h"
 
 #include "app/HtmlLog.h"
+#include "app/ScanProgress.h"
 #include "content/ContentLoader.h"
 #include "scan/BrowserHistoryParser.h"
 #include "scan/FileScanner.h"
@@ -54,13 +55,11 @@ void SusProgrammsWidget::scan()
     FileScanner scanner;
     const QList<DetectionRule> rules = ContentLoader::instance()->rules();
 
-    ui->progressBar->reset();
     ui->log->clear();
     // Each scan counts afresh, so the label always matches the lines in the log.
     detectionCount = 0;
     updateCountLabel();
-    // The bar starts one below its minimum: one step per rule ends exactly at the maximum.
-    ui->progressBar->setMaximum(rules.size() - 1);
+    startScanProgress(ui->progressBar, rules.size());
 
     for (const DetectionRule &rule : rules) {
         // The description and registry paths come from our content server and may hold markup;
@@ -91,4 +90,5 @@ void SusProgrammsWidget::scan()
                    tr("Подозрительный запрос: ") + term.left(kShownTermLength).toHtmlEscaped());
         advanceProgress();
     }
+    finishScanProgress(ui->progressBar);
 }

@@ -1,29 +1,15 @@
 #include "tools/FixWidget.h"
 
 #include "content/ContentLoader.h"
+#include "platform/FileSystem.h"
 #include "ui_FixWidget.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QMessageBox>
 
 namespace {
 const char *const folderNames[] = {"models", "sound", "materials", "particles"};
 const QLatin1String backupSuffix("_bak");
-
-// A backup that is a link (or, on Windows, a junction) is removed as a link: deleting through it
-// would reach whatever folder it points to, outside the game.
-void removeBackup(const QDir &folder, const QString &name)
-{
-    const QString path = folder.filePath(name);
-    const QFileInfo info(path);
-    if (info.isSymLink() || info.isJunction()) {
-        if (!QFile::remove(path))
-            QDir().rmdir(path);
-        return;
-    }
-    QDir(path).removeRecursively();
-}
 } // namespace
 
 FixWidget::FixWidget(QWidget *parent) : QWidget(parent), ui(new Ui::FixWidget)
@@ -93,6 +79,6 @@ void FixWidget::del()
     if (!findWorkingFolder(folder))
         return;
     for (const char *name : folderNames)
-        removeBackup(folder, QLatin1String(name) + backupSuffix);
+        platform::removeTree(folder.filePath(QLatin1String(name) + backupSuffix));
     setBackupButtonsEnabled(false);
 }

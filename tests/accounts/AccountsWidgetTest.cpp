@@ -62,6 +62,7 @@ private slots:
     void unreadableAccountList();
     void noSteamFolder();
     void unreachableServerLeavesEveryLineYellow();
+    void scanAfterEmptyListEndsFull();
 
 private:
     void scan() { QTest::mouseClick(page->findChild<QPushButton *>(QStringLiteral("scanButton")), Qt::LeftButton); }
@@ -219,6 +220,8 @@ void AccountsWidgetTest::unreadableAccountList_data()
     QTest::newRow("a folder in its place") << QByteArray() << true << "cannot read the stream";
     QTest::newRow("unclosed quote") << QByteArray("\"users\" { \"1\" { \"PersonaName\" \"Ann }") << false
                                     << "quote was opened but not closed.";
+    QTest::newRow("markup in an include path")
+        << QByteArray("users { #include \"<b>x</b>.vdf\" }") << false << "cannot open included file \"<b>x</b>.vdf\"";
     QTest::newRow("key without value") << QByteArray("users { 1 { PersonaName /* x */ } }") << false
                                        << "key declared, but no value";
 }
@@ -243,6 +246,7 @@ void AccountsWidgetTest::unreadableAccountList()
     QCOMPARE(closer.boxes().at(0).icon, int(QMessageBox::Critical));
     QVERIFY2(closer.boxes().at(0).text.contains(accountList()), qPrintable(closer.boxes().at(0).text));
     QVERIFY2(closer.boxes().at(0).text.contains(reason), qPrintable(closer.boxes().at(0).text));
+    QCOMPARE(closer.boxes().at(0).format, int(Qt::PlainText));
     QVERIFY(lines().isEmpty());
     QCOMPARE(countText(), QStringLiteral("Всего найдено: 0"));
     QVERIFY(page->findChild<QPushButton *>(QStringLiteral("scanButton"))->isEnabled());
@@ -271,6 +275,20 @@ void AccountsWidgetTest::unreachableServerLeavesEveryLineYellow()
     // The line of an account without a name starts with " ( ", whose space the browser does not show.
     QCOMPARE(got, (QList<QPair<QString, QString>>{
                       {"yellow", "( 3 ) "}, {"yellow", "Ann ( 1 ) "}, {"yellow", "Bob ( 2 ) "}}));
+}
+
+void AccountsWidgetTest::scanAfterEmptyListEndsFull()
+{
+    setBansReply({200, okEnvelope("data", "{\"vac\":false,\"community\":false}"), 0});
+    auto *bar = page->findChild<QProgressBar *>(QStringLiteral("progressBar"));
+    QVERIFY(writeFile(accountList(), "users { }"));
+    scan();
+    QCOMPARE(bar->value(), bar->maximum());
+    QVERIFY(writeFile(accountList(), loginUsers({{"76561198000000001", "Ann"}, {"76561198000000002", "Bob"}})));
+    scan();
+    QCOMPARE(bar->minimum(), 0);
+    QCOMPARE(bar->maximum(), 1);
+    QCOMPARE(bar->value(), 1);
 }
 
 QTEST_MAIN(AccountsWidgetTest)

@@ -1,4 +1,4 @@
-#!/bin/sh
+#!/usr/bin/env bash
 # The real program against a content server that does not answer: it must show the error box and,
 # once the box is closed, end with exit code -1 (255). Needs Xvfb and xdotool; 77 means skipped.
 program=$1

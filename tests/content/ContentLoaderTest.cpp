@@ -5,6 +5,7 @@
 #include "TestServer.h"
 
 #include <QDir>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -27,6 +28,10 @@ private slots:
     void unwritableMotdFailsAfterCountingIt();
     void unpackerThatCannotStartFails();
     void unpackerThatHangsTimesOut();
+    void unpackerFailures_data();
+    void unpackerFailures();
+    void unpackerGetsNoInput();
+    void dataFolderThatSurvivesRemovalFailsTheLoad();
     void untrustedServerFailsTheLoad();
 
 private:
@@ -237,6 +242,55 @@ void ContentLoaderTest::unpackerThatHangsTimesOut()
     QVERIFY(!loader.load());
     QCOMPARE(loader.errorString(), QStringLiteral("Process operation timed out"));
     QVERIFY(clock.elapsed() >= 30000);
+}
+
+void ContentLoaderTest::unpackerFailures_data()
+{
+    QTest::addColumn<QByteArray>("unpacker"); // empty: the real unzip
+    QTest::addColumn<QByteArray>("pack");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("corrupt archive") << QByteArray() << QByteArray("PK but no archive")
+                                     << "The unpacking tool failed with exit status 9";
+    QTest::newRow("empty archive") << QByteArray() << QByteArray() << "The unpacking tool failed with exit status 9";
+    QTest::newRow("crash") << QByteArray("#!/bin/sh\nkill -SEGV $$\n") << QByteArray("PK")
+                           << "The unpacking tool crashed (exit status 11)";
+}
+
+void ContentLoaderTest::unpackerFailures()
+{
+    QFETCH(QByteArray, unpacker);
+    QFETCH(QByteArray, pack);
+    QFETCH(QString, error);
+    if (!unpacker.isEmpty())
+        server->setReply(QStringLiteral("unzip/exe"), unpacker);
+    server->setReply(QStringLiteral("pack"), pack);
+    ContentLoader loader(server->baseUrl());
+    QVERIFY(!loader.load());
+    QCOMPARE(loader.errorString(), error);
+    QVERIFY(!server->requests().last().endsWith(QLatin1String("everything")));
+}
+
+void ContentLoaderTest::unpackerGetsNoInput()
+{
+    // A tool that asks a question (unzip does, for a file it would replace) gets end of input at once.
+    server->setReply(QStringLiteral("unzip/exe"), "#!/bin/sh\nread answer || exit 0\nexit 3\n");
+    ContentLoader loader(server->baseUrl());
+    QVERIFY2(loader.load(), qPrintable(loader.errorString()));
+}
+
+void ContentLoaderTest::dataFolderThatSurvivesRemovalFailsTheLoad()
+{
+    // An immutable file stands in for one a running tool or the player keeps locked.
+    const QString locked = temp->path() + QStringLiteral("/data/locked.exe");
+    QVERIFY(writeFile(locked, "old"));
+    if (QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), locked}) != 0)
+        QSKIP("chattr cannot make a file immutable here");
+    ContentLoader loader(server->baseUrl());
+    const bool loaded = loader.load();
+    QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), locked});
+    QVERIFY(!loaded);
+    QCOMPARE(loader.errorString(), QStringLiteral("Cannot remove the old folder %1/data").arg(temp->path()));
+    QVERIFY(!server->requests().last().endsWith(QLatin1String("everything")));
 }
 
 void ContentLoaderTest::untrustedServerFailsTheLoad()

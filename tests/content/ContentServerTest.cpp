@@ -2,6 +2,7 @@
 #include "TestPki.h"
 #include "content/NetworkHelper.h"
 
+#include <QDir>
 #include <QJsonObject>
 #include <QProcess>
 #include <QSqlDatabase>
@@ -20,6 +21,7 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void servesDocumentsAsStored();
+    void missingDocumentIsNotFound_data();
     void missingDocumentIsNotFound();
     void bans_data();
     void bans();
@@ -39,6 +41,7 @@ void ContentServerTest::initTestCase()
     pki.trustInThisProcess();
     QVERIFY(writeFile(content.filePath(QStringLiteral("version.json")), "{\"ok\":true,\"version\":\"0.0.2\"}"));
     QVERIFY(writeFile(content.filePath(QStringLiteral("unzip.exe")), QByteArray("MZ\0\1binary", 10)));
+    QVERIFY(QDir(content.path()).mkdir(QStringLiteral("pack.zip")));
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("bans"));
         db.setDatabaseName(content.filePath(QStringLiteral("bans.sqlite")));
@@ -90,10 +93,18 @@ void ContentServerTest::servesDocumentsAsStored()
     QCOMPARE(readFile(dir.filePath(QStringLiteral("unzip.exe"))), QByteArray("MZ\0\1binary", 10));
 }
 
+void ContentServerTest::missingDocumentIsNotFound_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::newRow("no file") << "motd";
+    QTest::newRow("a folder in its place") << "pack";
+}
+
 void ContentServerTest::missingDocumentIsNotFound()
 {
+    QFETCH(QString, path);
     NetworkHelper helper;
-    QVERIFY(!helper.get(url(QStringLiteral("motd"))));
+    QVERIFY(!helper.get(url(path)));
     QVERIFY2(helper.errorString().contains(QLatin1String("Not Found")), qPrintable(helper.errorString()));
 }
 

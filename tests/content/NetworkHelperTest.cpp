@@ -26,6 +26,9 @@ private slots:
     void downloadIntoMissingFolderFailsAfterAnnouncingReply();
     void downloadDetectsFailedWrite();
     void failedReplyLeavesFileUntouched();
+    void statusOtherThan200Fails_data();
+    void statusOtherThan200Fails();
+    void stalledServerFailsAfterTransferTimeout();
 
 private:
     QString url(const char *path) const { return server->baseUrl() + QLatin1String(path); }
@@ -40,6 +43,8 @@ void NetworkHelperTest::initTestCase()
     server->setReply(QStringLiteral("good"), "{\"ok\":true,\"version\":\"1.2\"}");
     server->setReply(QStringLiteral("nul"), QByteArray("before\0after", 12));
     server->setReply(QStringLiteral("broken"), TestServer::Reply{500, "oops", 0});
+    server->setReply(QStringLiteral("redirect"), TestServer::Reply{302, "moved", 0});
+    server->setReply(QStringLiteral("empty"), TestServer::Reply{204, "", 0});
 }
 
 void NetworkHelperTest::envelope_data()
@@ -209,6 +214,40 @@ void NetworkHelperTest::failedReplyLeavesFileUntouched()
     QVERIFY(!helper.download(url("broken"), path));
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("old"));
+}
+
+void NetworkHelperTest::statusOtherThan200Fails_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("redirect") << "redirect"
+                              << "Unexpected HTTP status 302";
+    QTest::newRow("no content") << "empty"
+                                << "Unexpected HTTP status 204";
+}
+
+void NetworkHelperTest::statusOtherThan200Fails()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, error);
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("data.zip"));
+    NetworkHelper helper;
+    QVERIFY(!helper.get(server->baseUrl() + path));
+    QCOMPARE(helper.errorString(), error);
+    helper.reset();
+    QVERIFY(!helper.download(server->baseUrl() + path, file));
+    QVERIFY(!QFile::exists(file));
+}
+
+void NetworkHelperTest::stalledServerFailsAfterTransferTimeout()
+{
+    // Accepts the connection, then never says a word.
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost));
+    NetworkHelper helper;
+    QVERIFY(!helper.get(QStringLiteral("https://127.0.0.1:%1/version").arg(silent.serverPort())));
+    QCOMPARE(helper.errorString(), QStringLiteral("No data from the server for 30 s"));
 }
 
 QTEST_GUILESS_MAIN(NetworkHelperTest)

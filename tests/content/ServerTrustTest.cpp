@@ -1,6 +1,10 @@
 #include "content/ServerTrust.h"
 #include "content/ServerConfig.h"
 
+#include "TestPki.h"
+#include "TestServer.h"
+#include "content/NetworkHelper.h"
+
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QTest>
@@ -12,6 +16,7 @@ class ServerTrustTest : public QObject
 
 private slots:
     void pinningFollowsTheBuild();
+    void pinThatHoldsNoCertificateTrustsNothing();
 };
 
 void ServerTrustTest::pinningFollowsTheBuild()
@@ -30,6 +35,21 @@ void ServerTrustTest::pinningFollowsTheBuild()
         QCOMPARE(after, pinned);
         QVERIFY2(before.size() > pinned.size() || before.isEmpty(), "the system store is replaced, not extended");
     }
+}
+
+void ServerTrustTest::pinThatHoldsNoCertificateTrustsNothing()
+{
+    TestPki pki;
+    std::unique_ptr<TestServer> server;
+    VIGILOR_START_TEST_SERVER(pki, server);
+    server->setReply(QStringLiteral("version"), "{}");
+    NetworkHelper helper;
+    QVERIFY(helper.get(server->baseUrl() + QStringLiteral("version")));
+
+    QVERIFY(pinServerTrust("-----BEGIN CERTIFICATE-----\nbm90IGEgY2VydGlmaWNhdGU=\n-----END CERTIFICATE-----\n"));
+    NetworkHelper pinned;
+    QVERIFY(!pinned.get(server->baseUrl() + QStringLiteral("version")));
+    QVERIFY(server->requests().size() == 1);
 }
 
 QTEST_GUILESS_MAIN(ServerTrustTest)

@@ -14,7 +14,7 @@ void ModalCloser::poll()
     auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
     if (!box || !box->isVisible())
         return;
-    seen.append({box->windowTitle(), box->text(), static_cast<int>(box->icon())});
+    seen.append({box->windowTitle(), box->text(), static_cast<int>(box->icon()), static_cast<int>(box->textFormat())});
     if (onShown)
         onShown();
     box->done(QMessageBox::Ok);

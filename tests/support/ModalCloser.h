@@ -19,6 +19,7 @@ public:
         QString title;
         QString text;
         int icon = 0;
+        int format = 0; // Qt::TextFormat
     };
 
     explicit ModalCloser(std::function<void()> whileShown = {});

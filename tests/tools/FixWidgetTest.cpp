@@ -34,6 +34,7 @@ private slots:
     void onlyFixEnabledAtStartEvenWithBackupsOnDisk();
     void operations_data();
     void operations();
+    void deleteRemovesLinkedBackupAsLink_data();
     void deleteRemovesLinkedBackupAsLink();
     void noSequenceLosesContent();
     void noGameFolder_data();
@@ -192,13 +193,24 @@ void FixWidgetTest::operations()
     QVERIFY(boxes.boxes().isEmpty());
 }
 
+void FixWidgetTest::deleteRemovesLinkedBackupAsLink_data()
+{
+    QTest::addColumn<QString>("link");
+    QTest::newRow("the backup itself") << "models_bak";
+    // A folder moved to another drive, further down in a backup.
+    QTest::newRow("deep inside the backup") << "sound_bak/music/moved";
+}
+
 void FixWidgetTest::deleteRemovesLinkedBackupAsLink()
 {
+    QFETCH(QString, link);
     const QString elsewhere = temp.filePath(QStringLiteral("elsewhere"));
     QVERIFY(writeFile(elsewhere + QStringLiteral("/precious"), "keep"));
-    QVERIFY(QFile::link(elsewhere, csgo(QStringLiteral("models_bak"))));
+    QVERIFY(QDir().mkpath(QFileInfo(csgo(link)).path()));
+    QVERIFY(QFile::link(elsewhere, csgo(link)));
     page->del();
-    QVERIFY(!QFileInfo(csgo(QStringLiteral("models_bak"))).isSymLink());
+    const QString backup = csgo(link.section(QLatin1Char('/'), 0, 0));
+    QVERIFY(!QFileInfo(backup).exists() && !QFileInfo(backup).isSymLink());
     QCOMPARE(readFile(elsewhere + QStringLiteral("/precious")), QByteArray("keep"));
 }
 

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+
+// File-system work whose safety depends on the system: removing folders the player may have laced
+// with links, and the user's temporary folder.
+namespace platform {
+
+// Removes `path` and everything below it. A symbolic link or junction, at the top or at any depth,
+// is removed as a link: what it points to, which may be anywhere on the machine, is never entered.
+// True when nothing is left at `path` (also when there was nothing).
+bool removeTree(const QString &path);
+
+// The user's temporary folder, where the downloads are written and unpacked; empty when no safe one
+// can be had.
+QString temporaryFolder();
+
+} // namespace platform

@@ -1,0 +1,41 @@
+#include "platform/FileSystem.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+
+#include <cerrno>
+#include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+namespace {
+// A folder that only this user can reach: a real folder (not a link), owned by the user, mode 0700.
+bool isPrivateFolder(const QByteArray &path)
+{
+    struct stat status = {};
+    return lstat(path.constData(), &status) == 0 && S_ISDIR(status.st_mode) && status.st_uid == geteuid() &&
+           (status.st_mode & 0777) == 0700;
+}
+} // namespace
+
+// $TMPDIR when set, as the user chose. Without it, not the shared /tmp itself, where another user
+// could plant the files the program writes and then runs: a folder of this user's own inside it.
+QString temporaryFolder()
+{
+    const QByteArray chosen = qgetenv("TMPDIR");
+    if (!chosen.isEmpty())
+        return QDir::cleanPath(QFile::decodeName(chosen));
+
+    const QByteArray own = "/tmp/vigilor-" + QByteArray::number(static_cast<qulonglong>(geteuid()));
+    if ((mkdir(own.constData(), 0700) == 0 || errno == EEXIST) && isPrivateFolder(own))
+        return QFile::decodeName(own);
+    // The name is taken by someone else: a fresh folder with a name nobody can foresee.
+    QByteArray fresh = "/tmp/vigilor-XXXXXX";
+    if (mkdtemp(fresh.data()) == nullptr)
+        return QString();
+    return QFile::decodeName(fresh);
+}
+
+} // namespace platform
