@@ -60,11 +60,11 @@ int main(int argc, char **argv)
     TestServer server(pki);
     QTemporaryDir temp;
     ScopedEnvironment environment;
-    environment.set("TMPDIR", temp.path());
+    setTemporaryFolder(environment, temp.path());
     writeFile(temp.filePath(QStringLiteral("registry.reg")),
               registryWithFolders(QStringLiteral("/g"), QStringLiteral("/s")));
     environment.set("VIGILOR_REGISTRY_FILE", temp.filePath(QStringLiteral("registry.reg")));
-    if (!server.start() || !serveCompleteContent(server, temp.path()))
+    if (!server.start() || !serveCompleteContent(server))
         return 1;
 
     // 1. CPU share while waiting for slow replies.

@@ -39,7 +39,7 @@ int main(int argc, char **argv)
     }
     pki.trustInThisProcess();
     ScopedEnvironment environment;
-    environment.set("TMPDIR", temp.path());
+    setTemporaryFolder(environment, temp.path());
     environment.set("APPDATA", temp.filePath(QStringLiteral("AppData")));
     writeFile(temp.filePath(QStringLiteral("registry.reg")),
               registryWithFolders(QStringLiteral("/g"), QStringLiteral("/s")));
@@ -64,7 +64,7 @@ int main(int argc, char **argv)
                                  {"filename", patterns.last()},
                                  {"level", i % 2}});
     }
-    serveCompleteContent(server, temp.path());
+    serveCompleteContent(server);
     server.setReply(QStringLiteral("detection_data"),
                     okEnvelope("data", QJsonDocument(QJsonObject{{"files", rules}}).toJson(QJsonDocument::Compact)));
     if (!ContentLoader::instance()->load()) {

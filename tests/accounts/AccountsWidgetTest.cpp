@@ -2,6 +2,7 @@
 #include "ModalCloser.h"
 #include "ServerContent.h"
 #include "TestEnvironment.h"
+#include "TestMain.h"
 #include "TestPki.h"
 #include "TestServer.h"
 #include "content/ContentLoader.h"
@@ -83,7 +84,7 @@ void AccountsWidgetTest::initTestCase()
 {
     withoutSteam = qEnvironmentVariableIsSet("VIGILOR_TEST_WITHOUT_STEAM");
     VIGILOR_START_TEST_SERVER_AT_BUILD_URL(pki, server);
-    QVERIFY(serveCompleteContent(*server, temp.path()));
+    QVERIFY(serveCompleteContent(*server));
     QVERIFY2(loadProcessWideLoader(
                  environment, temp.path(),
                  withoutSteam ? QByteArray()
@@ -291,5 +292,5 @@ void AccountsWidgetTest::scanAfterEmptyListEndsFull()
     QCOMPARE(bar->value(), 1);
 }
 
-QTEST_MAIN(AccountsWidgetTest)
+VIGILOR_TEST_MAIN(AccountsWidgetTest)
 #include "AccountsWidgetTest.moc"

@@ -1,5 +1,6 @@
 #include "accounts/vdf.h"
 #include "TestEnvironment.h"
+#include "TestMain.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -254,5 +255,5 @@ void VdfTest::childHandleOutlivesTree()
     QCOMPARE(account->attributes.at("PersonaName"), std::string("Ann"));
 }
 
-QTEST_GUILESS_MAIN(VdfTest)
+VIGILOR_GUILESS_TEST_MAIN(VdfTest)
 #include "VdfTest.moc"

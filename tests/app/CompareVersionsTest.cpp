@@ -1,4 +1,5 @@
 #include "app/MainWindow.h"
+#include "TestMain.h"
 
 #include <QTest>
 
@@ -52,5 +53,5 @@ void CompareVersionsTest::compare()
     QCOMPARE(compareVersions(b, a), -result);
 }
 
-QTEST_GUILESS_MAIN(CompareVersionsTest)
+VIGILOR_GUILESS_TEST_MAIN(CompareVersionsTest)
 #include "CompareVersionsTest.moc"

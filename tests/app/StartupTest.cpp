@@ -1,6 +1,7 @@
 #include "ModalCloser.h"
 #include "ServerContent.h"
 #include "TestEnvironment.h"
+#include "TestMain.h"
 #include "TestPki.h"
 #include "TestServer.h"
 #include "app/LoadGate.h"
@@ -36,11 +37,11 @@ private:
 void StartupTest::initTestCase()
 {
     VIGILOR_START_TEST_SERVER_AT_BUILD_URL(pki, server);
-    environment.set("TMPDIR", temp.path());
+    setTemporaryFolder(environment, temp.path());
     QVERIFY(writeFile(temp.filePath(QStringLiteral("registry.reg")),
                       registryWithFolders(QStringLiteral("C:/Games/csgo"), QStringLiteral("C:/Steam"))));
     environment.set("VIGILOR_REGISTRY_FILE", temp.filePath(QStringLiteral("registry.reg")));
-    QVERIFY(serveCompleteContent(*server, temp.path(), QStringLiteral("0.1")));
+    QVERIFY(serveCompleteContent(*server, QStringLiteral("0.1")));
     server->setReply(QStringLiteral("motd"), "<p>${version} and ${version} but ${VERSION}</p>");
 }
 
@@ -120,5 +121,5 @@ void StartupTest::failedLoadShowsErrorBox()
     QVERIFY(!preloader.isVisible());
 }
 
-QTEST_MAIN(StartupTest)
+VIGILOR_TEST_MAIN(StartupTest)
 #include "StartupTest.moc"

@@ -1,4 +1,5 @@
 #include "app/VerticalTabBar.h"
+#include "TestMain.h"
 #include "app/VerticalTabWidget.h"
 
 #include <QApplication>
@@ -125,5 +126,5 @@ void VerticalTabBarTest::emptyBarPaintsNothing()
             QCOMPARE(image.pixel(x, y), background);
 }
 
-QTEST_MAIN(VerticalTabBarTest)
+VIGILOR_TEST_MAIN(VerticalTabBarTest)
 #include "VerticalTabBarTest.moc"

@@ -1,6 +1,7 @@
 #include "content/ContentLoader.h"
 #include "ServerContent.h"
 #include "TestEnvironment.h"
+#include "TestMain.h"
 #include "TestPki.h"
 #include "TestServer.h"
 
@@ -57,13 +58,13 @@ void ContentLoaderTest::init()
     bin = std::make_unique<QTemporaryDir>();
     environment = std::make_unique<ScopedEnvironment>();
     // The loader's temporary folder and a taskkill that only records how it was called.
-    environment->set("TMPDIR", temp->path());
+    setTemporaryFolder(*environment, temp->path());
     QVERIFY(!installRecordingProgram(*environment, bin->path(), QStringLiteral("taskkill")).isEmpty());
     // Both folders known, so that loading shows no warnings.
     QVERIFY(writeFile(bin->filePath(QStringLiteral("registry.reg")),
                       registryWithFolders(QStringLiteral("/games/csgo-root"), QStringLiteral("/steam"))));
     environment->set("VIGILOR_REGISTRY_FILE", bin->filePath(QStringLiteral("registry.reg")));
-    QVERIFY(serveCompleteContent(*server, bin->path()));
+    QVERIFY(serveCompleteContent(*server));
 }
 
 void ContentLoaderTest::cleanup()
@@ -299,7 +300,7 @@ void ContentLoaderTest::untrustedServerFailsTheLoad()
     QVERIFY(stranger.isValid());
     TestServer impostor(stranger);
     QVERIFY(impostor.start());
-    QVERIFY(serveCompleteContent(impostor, bin->path(), QStringLiteral("9.9")));
+    QVERIFY(serveCompleteContent(impostor, QStringLiteral("9.9")));
 
     ContentLoader loader(impostor.baseUrl());
     QSignalSpy parts(&loader, &ContentLoader::partLoaded);
@@ -309,5 +310,5 @@ void ContentLoaderTest::untrustedServerFailsTheLoad()
     QCOMPARE(loader.version(), QString());
 }
 
-QTEST_MAIN(ContentLoaderTest)
+VIGILOR_TEST_MAIN(ContentLoaderTest)
 #include "ContentLoaderTest.moc"

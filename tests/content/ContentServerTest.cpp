@@ -1,4 +1,5 @@
 #include "TestEnvironment.h"
+#include "TestMain.h"
 #include "TestPki.h"
 #include "content/NetworkHelper.h"
 
@@ -138,5 +139,5 @@ void ContentServerTest::bans()
     QCOMPARE(data.value(QStringLiteral("community")).toBool(), community);
 }
 
-QTEST_GUILESS_MAIN(ContentServerTest)
+VIGILOR_GUILESS_TEST_MAIN(ContentServerTest)
 #include "ContentServerTest.moc"

@@ -1,6 +1,7 @@
 #include "ModalCloser.h"
 #include "ServerContent.h"
 #include "TestEnvironment.h"
+#include "TestMain.h"
 #include "TestPki.h"
 #include "TestServer.h"
 #include "content/ContentLoader.h"
@@ -52,11 +53,11 @@ void FolderDiscoveryTest::init()
 {
     temp = std::make_unique<QTemporaryDir>();
     environment = std::make_unique<ScopedEnvironment>();
-    environment->set("TMPDIR", temp->filePath(QStringLiteral("tmp")));
+    setTemporaryFolder(*environment, temp->filePath(QStringLiteral("tmp")));
     QVERIFY(QDir().mkpath(temp->filePath(QStringLiteral("tmp"))));
     environment->set("SYSTEMDRIVE", temp->filePath(QStringLiteral("drive")));
     environment->set("VIGILOR_REGISTRY_FILE", temp->filePath(QStringLiteral("registry.reg")));
-    QVERIFY(serveCompleteContent(*server, temp->path()));
+    QVERIFY(serveCompleteContent(*server));
 }
 
 void FolderDiscoveryTest::cleanup()
@@ -159,5 +160,5 @@ void FolderDiscoveryTest::presentTlsLibrariesAreLeftAlone()
     QVERIFY(!QFile::exists(system32 + QStringLiteral("/libcrypto-1_1-x64.dll")));
 }
 
-QTEST_MAIN(FolderDiscoveryTest)
+VIGILOR_TEST_MAIN(FolderDiscoveryTest)
 #include "FolderDiscoveryTest.moc"

@@ -1,4 +1,5 @@
 #include "content/NetworkHelper.h"
+#include "TestMain.h"
 #include "TestPki.h"
 #include "TestServer.h"
 
@@ -250,5 +251,5 @@ void NetworkHelperTest::stalledServerFailsAfterTransferTimeout()
     QCOMPARE(helper.errorString(), QStringLiteral("No data from the server for 30 s"));
 }
 
-QTEST_GUILESS_MAIN(NetworkHelperTest)
+VIGILOR_GUILESS_TEST_MAIN(NetworkHelperTest)
 #include "NetworkHelperTest.moc"

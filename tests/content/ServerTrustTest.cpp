@@ -1,4 +1,5 @@
 #include "content/ServerTrust.h"
+#include "TestMain.h"
 #include "content/ServerConfig.h"
 
 #include "TestPki.h"
@@ -52,5 +53,5 @@ void ServerTrustTest::pinThatHoldsNoCertificateTrustsNothing()
     QVERIFY(server->requests().size() == 1);
 }
 
-QTEST_GUILESS_MAIN(ServerTrustTest)
+VIGILOR_GUILESS_TEST_MAIN(ServerTrustTest)
 #include "ServerTrustTest.moc"

@@ -1,5 +1,6 @@
 #include "platform/FileSystem.h"
 #include "TestEnvironment.h"
+#include "TestMain.h"
 
 #include <QFileInfo>
 #include <QTest>
@@ -38,5 +39,5 @@ void FileSystemTest::temporaryFolderWithoutTmpdirIsPrivate()
     QCOMPARE(status.st_mode & 0777, 0700u);
 }
 
-QTEST_GUILESS_MAIN(FileSystemTest)
+VIGILOR_GUILESS_TEST_MAIN(FileSystemTest)
 #include "FileSystemTest.moc"

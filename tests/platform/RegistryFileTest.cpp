@@ -1,5 +1,6 @@
 #include "platform/RegistryFile.h"
 #include "TestEnvironment.h"
+#include "TestMain.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -106,5 +107,5 @@ void RegistryFileTest::missingFileIsEmpty()
     QVERIFY(registry.keyExists(QStringLiteral("HKEY_LOCAL_MACHINE")));
 }
 
-QTEST_GUILESS_MAIN(RegistryFileTest)
+VIGILOR_GUILESS_TEST_MAIN(RegistryFileTest)
 #include "RegistryFileTest.moc"

@@ -1,6 +1,7 @@
 #include "scan/BrowserHistoryParser.h"
 #include "HistoryDatabase.h"
 #include "TestEnvironment.h"
+#include "TestMain.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
@@ -162,5 +163,5 @@ void BrowserHistoryParserTest::lockedDatabaseAnnouncesNothing()
     QSqlDatabase::removeDatabase(QStringLiteral("browser"));
 }
 
-QTEST_GUILESS_MAIN(BrowserHistoryParserTest)
+VIGILOR_GUILESS_TEST_MAIN(BrowserHistoryParserTest)
 #include "BrowserHistoryParserTest.moc"

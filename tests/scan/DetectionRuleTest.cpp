@@ -1,4 +1,5 @@
 #include "scan/DetectionRule.h"
+#include "TestMain.h"
 
 #include <QJsonDocument>
 #include <QTest>
@@ -58,5 +59,5 @@ void DetectionRuleTest::fromJson()
     QTEST(rule.registry, "registry");
 }
 
-QTEST_GUILESS_MAIN(DetectionRuleTest)
+VIGILOR_GUILESS_TEST_MAIN(DetectionRuleTest)
 #include "DetectionRuleTest.moc"

@@ -1,5 +1,6 @@
 #include "scan/FileScanner.h"
 #include "TestEnvironment.h"
+#include "TestMain.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -131,5 +132,5 @@ void FileScannerTest::missingRegistryFileMeansEmptyRegistry()
     QVERIFY(!scanner.registryKeyExists(QStringLiteral("SOFTWARE"), HKEY_CURRENT_USER));
 }
 
-QTEST_GUILESS_MAIN(FileScannerTest)
+VIGILOR_GUILESS_TEST_MAIN(FileScannerTest)
 #include "FileScannerTest.moc"

@@ -1,5 +1,6 @@
 #include "scan/PathPlaceholders.h"
 #include "TestEnvironment.h"
+#include "TestMain.h"
 
 #include <QDir>
 #include <QTest>
@@ -70,5 +71,5 @@ void PathPlaceholdersTest::expand()
     QCOMPARE(expandPath(text, asFolder), QDir::toNativeSeparators(expected));
 }
 
-QTEST_GUILESS_MAIN(PathPlaceholdersTest)
+VIGILOR_GUILESS_TEST_MAIN(PathPlaceholdersTest)
 #include "PathPlaceholdersTest.moc"

@@ -2,6 +2,7 @@
 #include "HistoryDatabase.h"
 #include "ServerContent.h"
 #include "TestEnvironment.h"
+#include "TestMain.h"
 #include "TestPki.h"
 #include "TestServer.h"
 #include "content/ContentLoader.h"
@@ -115,7 +116,7 @@ void SusProgrammsWidgetTest::initTestCase()
                     {"level", 2}}};
     for (int i = 0; i < 7; ++i)
         rules.append(QJsonObject{{"desc", "None"}, {"roots", QJsonArray{folder(QStringLiteral("missing"))}}});
-    QVERIFY(serveCompleteContent(*server, temp.path()));
+    QVERIFY(serveCompleteContent(*server));
     server->setReply(QStringLiteral("detection_data"),
                      okEnvelope("data", QJsonDocument(QJsonObject{{"files", rules}}).toJson(QJsonDocument::Compact)));
     QVERIFY2(loadProcessWideLoader(environment, temp.path(),
@@ -197,5 +198,5 @@ void SusProgrammsWidgetTest::withoutBrowsersTheBarFollowsTheRules()
     QCOMPARE(page->findChild<QLabel *>(QStringLiteral("label"))->text(), QStringLiteral("Всего обнаружений: 5"));
 }
 
-QTEST_MAIN(SusProgrammsWidgetTest)
+VIGILOR_TEST_MAIN(SusProgrammsWidgetTest)
 #include "SusProgrammsWidgetTest.moc"

@@ -7,30 +7,86 @@
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
-#include <QStandardPaths>
-#include <QUuid>
 
-QByteArray makeZip(const QString &workDir, const QMap<QString, QByteArray> &files)
+namespace {
+quint32 crc32(const QByteArray &data)
 {
-    const QString scratch = workDir + QStringLiteral("/zip-") + QUuid::createUuid().toString(QUuid::Id128);
-    for (auto it = files.cbegin(); it != files.cend(); ++it) {
-        const QString path = scratch + QLatin1Char('/') + it.key();
-        if (!writeFile(path, it.value()))
-            return {};
-        if (it.value().startsWith("#!"))
-            QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ExeOwner);
+    quint32 crc = 0xffffffffu;
+    for (const char byte : data) {
+        crc ^= static_cast<quint8>(byte);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
     }
-    QProcess zip;
-    zip.setWorkingDirectory(scratch);
-    zip.start(QStringLiteral("zip"),
-              QStringList{QStringLiteral("-q"), QStringLiteral("-r"), QStringLiteral("archive.zip")} +
-                  QDir(scratch).entryList(QDir::AllEntries | QDir::NoDotAndDotDot));
-    if (!zip.waitForFinished(30000) || zip.exitCode() != 0)
-        return {};
-    const QByteArray archive = readFile(scratch + QStringLiteral("/archive.zip"));
-    QDir(scratch).removeRecursively();
+    return ~crc;
+}
+
+void put16(QByteArray &out, quint32 value)
+{
+    out.append(static_cast<char>(value & 0xff)).append(static_cast<char>((value >> 8) & 0xff));
+}
+
+void put32(QByteArray &out, quint32 value)
+{
+    put16(out, value & 0xffff);
+    put16(out, value >> 16);
+}
+} // namespace
+
+// Stored entries (no compression), written here so that no zip tool is needed on any system. An entry
+// that starts with "#!" is marked executable for the unpacking tool (Unix mode 0755).
+QByteArray makeZip(const QMap<QString, QByteArray> &files)
+{
+    QByteArray archive;
+    QByteArray directory;
+    for (auto it = files.cbegin(); it != files.cend(); ++it) {
+        const QByteArray name = it.key().toUtf8();
+        const QByteArray &data = it.value();
+        const quint32 offset = static_cast<quint32>(archive.size());
+        const quint32 checksum = crc32(data);
+        const quint32 size = static_cast<quint32>(data.size());
+        put32(archive, 0x04034b50);
+        for (const quint32 field : {10u, 0x800u, 0u, 0u, 0x21u}) // version, UTF-8 names, stored, time, date
+            put16(archive, field);
+        put32(archive, checksum);
+        put32(archive, size);
+        put32(archive, size);
+        put16(archive, static_cast<quint32>(name.size()));
+        put16(archive, 0);
+        archive += name + data;
+
+        put32(directory, 0x02014b50);
+        for (const quint32 field : {0x031eu, 10u, 0x800u, 0u, 0u, 0x21u})
+            put16(directory, field);
+        put32(directory, checksum);
+        put32(directory, size);
+        put32(directory, size);
+        for (const quint32 field : {static_cast<quint32>(name.size()), 0u, 0u, 0u, 0u})
+            put16(directory, field);
+        put32(directory, (data.startsWith("#!") ? 0100755u : 0100644u) << 16);
+        put32(directory, offset);
+        directory += name;
+    }
+    const quint32 directoryOffset = static_cast<quint32>(archive.size());
+    archive += directory;
+    put32(archive, 0x06054b50);
+    for (const quint32 field : {0u, 0u, static_cast<quint32>(files.size()), static_cast<quint32>(files.size())})
+        put16(archive, field);
+    put32(archive, static_cast<quint32>(directory.size()));
+    put32(archive, directoryOffset);
+    put16(archive, 0);
     return archive;
+}
+
+QByteArray unpackingTool()
+{
+    return readFile(QStringLiteral(VIGILOR_TEST_UNZIP));
+}
+
+void setTemporaryFolder(ScopedEnvironment &environment, const QString &folder)
+{
+    // TMPDIR elsewhere, TMP and TEMP on Windows.
+    for (const char *name : {"TMPDIR", "TMP", "TEMP"})
+        environment.set(name, folder);
 }
 
 QByteArray okEnvelope(const char *member, const QByteArray &value)
@@ -38,18 +94,18 @@ QByteArray okEnvelope(const char *member, const QByteArray &value)
     return QByteArray("{\"ok\":true,\"") + member + "\":" + value + '}';
 }
 
-bool serveCompleteContent(TestServer &server, const QString &workDir, const QString &version)
+bool serveCompleteContent(TestServer &server, const QString &version)
 {
     const QByteArray tool = "#!/bin/sh\nexit 0\n";
-    const QByteArray pack = makeZip(workDir, {{QStringLiteral("data/Everything.exe"), tool},
+    const QByteArray pack = makeZip({{QStringLiteral("data/Everything.exe"), tool},
                                               {QStringLiteral("data/shellbag_analyzer_cleaner.exe"), tool},
                                               {QStringLiteral("data/LastActivityView.exe"), tool},
                                               {QStringLiteral("data/AnyDesk.exe"), tool},
                                               {QStringLiteral("data/ProcessHacker/ProcessHacker.exe"), tool},
                                               {QStringLiteral("data/USBDeview/USBDeviewx64/USBDeview.exe"), tool},
                                               {QStringLiteral("data/USBDeview/USBDeviewx32/USBDeview.exe"), tool}});
-    const QByteArray unzip = readFile(QStandardPaths::findExecutable(QStringLiteral("unzip")));
-    if (pack.isEmpty() || unzip.isEmpty())
+    const QByteArray unzip = unpackingTool();
+    if (unzip.isEmpty())
         return false;
     server.setReply(QStringLiteral("version"), okEnvelope("version", '"' + version.toUtf8() + '"'));
     server.setReply(QStringLiteral("detection_data"), okEnvelope("data", "{\"files\":[]}"));
@@ -69,7 +125,7 @@ bool loadProcessWideLoader(ScopedEnvironment &environment, const QString &folder
         !writeFile(registryFile,
                    registry.isEmpty() ? QByteArray("Windows Registry Editor Version 5.00\r\n") : registry))
         return false;
-    environment.set("TMPDIR", tmp);
+    setTemporaryFolder(environment, tmp);
     environment.set("VIGILOR_REGISTRY_FILE", registryFile);
     ModalCloser folderWarnings;
     return ContentLoader::instance()->load();

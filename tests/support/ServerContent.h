@@ -6,19 +6,24 @@
 
 class TestServer;
 
-// A zip archive of the given files (relative path -> content), made with the zip tool in a scratch
-// folder below `workDir`; empty when that fails. Shell scripts keep their exec bit.
-QByteArray makeZip(const QString &workDir, const QMap<QString, QByteArray> &files);
+// A zip archive of the given files (relative path -> content). Shell scripts get their exec bit.
+QByteArray makeZip(const QMap<QString, QByteArray> &files);
+
+// The unpacking tool the tests serve: the system's unzip, or the Windows toolchain's unzip.exe.
+QByteArray unpackingTool();
+
+class ScopedEnvironment;
+
+// Points the process's temporary folder at `folder`, on every system.
+void setTemporaryFolder(ScopedEnvironment &environment, const QString &folder);
 
 // Serves a complete and valid set of the seven start-up documents: version `version`, no rules, a
-// message of the day, the system's unzip as the unpacking tool and a pack with the six tool stand-ins.
-// Returns false when the pack cannot be made.
-bool serveCompleteContent(TestServer &server, const QString &workDir, const QString &version = QStringLiteral("0.0.1"));
+// message of the day, the unpacking tool and a pack with the six tool stand-ins. False when the
+// unpacking tool cannot be read.
+bool serveCompleteContent(TestServer &server, const QString &version = QStringLiteral("0.0.1"));
 
 // The envelope {"ok":true, member: value} as JSON bytes; `value` is raw JSON.
 QByteArray okEnvelope(const char *member, const QByteArray &value);
-
-class ScopedEnvironment;
 
 // Loads the process-wide content loader from the server at the compiled-in URL, with the temporary
 // folder at `folder`/tmp and a registry stand-in `folder`/registry.reg holding `registry` (nothing

@@ -4,7 +4,7 @@
 #include <QString>
 #include <QTemporaryDir>
 
-// A throwaway CA and a server certificate for 127.0.0.1 and localhost, made by scripts/make-pki.sh in a
+// A throwaway CA and a server certificate for 127.0.0.1 and localhost, made with OpenSSL in a
 // temporary folder for the life of one test process. Nothing of it is ever committed.
 class TestPki
 {

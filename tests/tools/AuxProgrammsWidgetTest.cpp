@@ -2,6 +2,7 @@
 #include "ModalCloser.h"
 #include "ServerContent.h"
 #include "TestEnvironment.h"
+#include "TestMain.h"
 #include "TestPki.h"
 #include "TestServer.h"
 #include "content/ContentLoader.h"
@@ -67,7 +68,7 @@ void AuxProgrammsWidgetTest::initTestCase()
 {
     withoutGame = qEnvironmentVariableIsSet("VIGILOR_TEST_WITHOUT_GAME");
     VIGILOR_START_TEST_SERVER_AT_BUILD_URL(pki, server);
-    QVERIFY(serveCompleteContent(*server, temp.path()));
+    QVERIFY(serveCompleteContent(*server));
     if (withoutGame)
         server->setReply(QStringLiteral("everything"), okEnvelope("data", "\"\""));
     environment.set("APPDATA", folder(QStringLiteral("AppData/Roaming")));
@@ -202,5 +203,5 @@ void AuxProgrammsWidgetTest::usbDeviewCopyFollowsArchitecture()
     QCOMPARE(usbDeviewProgram(architecture), program);
 }
 
-QTEST_MAIN(AuxProgrammsWidgetTest)
+VIGILOR_TEST_MAIN(AuxProgrammsWidgetTest)
 #include "AuxProgrammsWidgetTest.moc"

@@ -2,6 +2,7 @@
 #include "ModalCloser.h"
 #include "ServerContent.h"
 #include "TestEnvironment.h"
+#include "TestMain.h"
 #include "TestPki.h"
 #include "TestServer.h"
 #include "content/ContentLoader.h"
@@ -111,7 +112,7 @@ void FixWidgetTest::initTestCase()
 {
     withoutGame = qEnvironmentVariableIsSet("VIGILOR_TEST_WITHOUT_GAME");
     VIGILOR_START_TEST_SERVER_AT_BUILD_URL(pki, server);
-    QVERIFY(serveCompleteContent(*server, temp.path()));
+    QVERIFY(serveCompleteContent(*server));
     QVERIFY2(loadProcessWideLoader(
                  environment, temp.path(),
                  withoutGame ? QByteArray()
@@ -296,5 +297,5 @@ void FixWidgetTest::noGameFolder()
     QCOMPARE(QDir::current().entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
 }
 
-QTEST_MAIN(FixWidgetTest)
+VIGILOR_TEST_MAIN(FixWidgetTest)
 #include "FixWidgetTest.moc"
