@@ -1,5 +1,5 @@
-#include "app/MainWindow.h"
 #include "TestMain.h"
+#include "app/MainWindow.h"
 
 #include <QTest>
 

@@ -38,9 +38,8 @@ void StartupTest::initTestCase()
 {
     VIGILOR_START_TEST_SERVER_AT_BUILD_URL(pki, server);
     setTemporaryFolder(environment, temp.path());
-    QVERIFY(writeFile(temp.filePath(QStringLiteral("registry.reg")),
-                      registryWithFolders(QStringLiteral("C:/Games/csgo"), QStringLiteral("C:/Steam"))));
-    environment.set("VIGILOR_REGISTRY_FILE", temp.filePath(QStringLiteral("registry.reg")));
+    QVERIFY(useRegistry(environment, temp.filePath(QStringLiteral("registry.reg")),
+                        registryWithFolders(QStringLiteral("C:/Games/csgo"), QStringLiteral("C:/Steam"))));
     QVERIFY(serveCompleteContent(*server, QStringLiteral("0.1")));
     server->setReply(QStringLiteral("motd"), "<p>${version} and ${version} but ${VERSION}</p>");
 }

@@ -61,9 +61,8 @@ void ContentLoaderTest::init()
     setTemporaryFolder(*environment, temp->path());
     QVERIFY(!installRecordingProgram(*environment, bin->path(), QStringLiteral("taskkill")).isEmpty());
     // Both folders known, so that loading shows no warnings.
-    QVERIFY(writeFile(bin->filePath(QStringLiteral("registry.reg")),
-                      registryWithFolders(QStringLiteral("/games/csgo-root"), QStringLiteral("/steam"))));
-    environment->set("VIGILOR_REGISTRY_FILE", bin->filePath(QStringLiteral("registry.reg")));
+    QVERIFY(useRegistry(*environment, bin->filePath(QStringLiteral("registry.reg")),
+                        registryWithFolders(QStringLiteral("/games/csgo-root"), QStringLiteral("/steam"))));
     QVERIFY(serveCompleteContent(*server));
 }
 

@@ -56,7 +56,6 @@ void FolderDiscoveryTest::init()
     setTemporaryFolder(*environment, temp->filePath(QStringLiteral("tmp")));
     QVERIFY(QDir().mkpath(temp->filePath(QStringLiteral("tmp"))));
     environment->set("SYSTEMDRIVE", temp->filePath(QStringLiteral("drive")));
-    environment->set("VIGILOR_REGISTRY_FILE", temp->filePath(QStringLiteral("registry.reg")));
     QVERIFY(serveCompleteContent(*server));
 }
 
@@ -105,7 +104,7 @@ void FolderDiscoveryTest::folders()
     QFETCH(QString, steamDir);
     QFETCH(QStringList, warnings);
 
-    QVERIFY(writeFile(temp->filePath(QStringLiteral("registry.reg")), registry));
+    QVERIFY(useRegistry(*environment, temp->filePath(QStringLiteral("registry.reg")), registry));
     ContentLoader loader(server->baseUrl());
     ModalCloser closer;
     QVERIFY(loader.load());
@@ -137,7 +136,7 @@ void FolderDiscoveryTest::missingTlsLibrariesAreCopied()
     const QString system32 = temp->filePath(QStringLiteral("drive/Windows/System32"));
     QVERIFY(QDir().mkpath(system32));
     QVERIFY(QDir::setCurrent(start));
-    QVERIFY(writeFile(temp->filePath(QStringLiteral("registry.reg")), registryWithFolders("/g", "/s")));
+    QVERIFY(useRegistry(*environment, temp->filePath(QStringLiteral("registry.reg")), registryWithFolders("/g", "/s")));
 
     ContentLoader loader(server->baseUrl());
     QVERIFY(loader.load());
@@ -152,7 +151,7 @@ void FolderDiscoveryTest::presentTlsLibrariesAreLeftAlone()
     const QString system32 = temp->filePath(QStringLiteral("drive/Windows/System32"));
     QVERIFY(writeFile(system32 + QStringLiteral("/libssl-1_1-x64.dll"), "installed"));
     QVERIFY(QDir::setCurrent(start));
-    QVERIFY(writeFile(temp->filePath(QStringLiteral("registry.reg")), registryWithFolders("/g", "/s")));
+    QVERIFY(useRegistry(*environment, temp->filePath(QStringLiteral("registry.reg")), registryWithFolders("/g", "/s")));
 
     ContentLoader loader(server->baseUrl());
     QVERIFY(loader.load()); // the missing libcrypto copy fails silently

@@ -111,12 +111,11 @@ void FileScannerTest::registryKeys()
     QFETCH(bool, localMachine);
     QFETCH(bool, exists);
 
-    const QString file = dir.filePath(QStringLiteral("registry.reg"));
-    QVERIFY(writeFile(file, "Windows Registry Editor Version 5.00\r\n\r\n"
-                            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\CheatVendor\\Loader]\r\n\"Version\"=\"2\"\r\n\r\n"
-                            "[HKEY_CURRENT_USER\\SOFTWARE\\Valve\\Steam]\r\n"));
     ScopedEnvironment registry;
-    registry.set("VIGILOR_REGISTRY_FILE", file);
+    QVERIFY(useRegistry(registry, dir.filePath(QStringLiteral("registry.reg")),
+                        "Windows Registry Editor Version 5.00\r\n\r\n"
+                        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\CheatVendor\\Loader]\r\n\"Version\"=\"2\"\r\n\r\n"
+                        "[HKEY_CURRENT_USER\\SOFTWARE\\Valve\\Steam]\r\n"));
     FileScanner scanner;
     QCOMPARE(scanner.registryKeyExists(subKey, localMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER), exists);
 }

@@ -98,12 +98,12 @@ bool serveCompleteContent(TestServer &server, const QString &version)
 {
     const QByteArray tool = "#!/bin/sh\nexit 0\n";
     const QByteArray pack = makeZip({{QStringLiteral("data/Everything.exe"), tool},
-                                              {QStringLiteral("data/shellbag_analyzer_cleaner.exe"), tool},
-                                              {QStringLiteral("data/LastActivityView.exe"), tool},
-                                              {QStringLiteral("data/AnyDesk.exe"), tool},
-                                              {QStringLiteral("data/ProcessHacker/ProcessHacker.exe"), tool},
-                                              {QStringLiteral("data/USBDeview/USBDeviewx64/USBDeview.exe"), tool},
-                                              {QStringLiteral("data/USBDeview/USBDeviewx32/USBDeview.exe"), tool}});
+                                     {QStringLiteral("data/shellbag_analyzer_cleaner.exe"), tool},
+                                     {QStringLiteral("data/LastActivityView.exe"), tool},
+                                     {QStringLiteral("data/AnyDesk.exe"), tool},
+                                     {QStringLiteral("data/ProcessHacker/ProcessHacker.exe"), tool},
+                                     {QStringLiteral("data/USBDeview/USBDeviewx64/USBDeview.exe"), tool},
+                                     {QStringLiteral("data/USBDeview/USBDeviewx32/USBDeview.exe"), tool}});
     const QByteArray unzip = unpackingTool();
     if (unzip.isEmpty())
         return false;
@@ -122,11 +122,10 @@ bool loadProcessWideLoader(ScopedEnvironment &environment, const QString &folder
     const QString tmp = folder + QStringLiteral("/tmp");
     const QString registryFile = folder + QStringLiteral("/registry.reg");
     if (!QDir().mkpath(tmp) ||
-        !writeFile(registryFile,
-                   registry.isEmpty() ? QByteArray("Windows Registry Editor Version 5.00\r\n") : registry))
+        !useRegistry(environment, registryFile,
+                     registry.isEmpty() ? QByteArray("Windows Registry Editor Version 5.00\r\n") : registry))
         return false;
     setTemporaryFolder(environment, tmp);
-    environment.set("VIGILOR_REGISTRY_FILE", registryFile);
     ModalCloser folderWarnings;
     return ContentLoader::instance()->load();
 }

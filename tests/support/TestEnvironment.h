@@ -43,6 +43,10 @@ bool writeFile(const QString &path, const QByteArray &content);
 
 QByteArray readFile(const QString &path);
 
+// Makes the registry hold what the registry-export text `exportText` says: on Windows the test's keys
+// are written into the real registry, elsewhere `file` becomes the registry stand-in.
+bool useRegistry(ScopedEnvironment &environment, const QString &file, const QByteArray &exportText);
+
 // A registry-export text holding the game's uninstall key with InstallLocation `gameDir` and Steam's
 // key with SteamPath `steamDir`, for the registry stand-in (VIGILOR_REGISTRY_FILE).
 QByteArray registryWithFolders(const QString &gameDir, const QString &steamDir);

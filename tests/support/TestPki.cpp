@@ -41,13 +41,12 @@ Certificate makeCertificate(EVP_PKEY *key, const char *commonName, X509 *issuer,
                                0);
     X509 *signer = issuer ? issuer : cert;
     X509_set_issuer_name(cert, X509_get_subject_name(signer));
-    const bool extended =
-        issuer ? addExtension(cert, signer, NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost") &&
-                     addExtension(cert, signer, NID_basic_constraints, "CA:FALSE") &&
-                     addExtension(cert, signer, NID_ext_key_usage, "serverAuth")
-               : addExtension(cert, signer, NID_basic_constraints, "critical,CA:TRUE") &&
-                     addExtension(cert, signer, NID_key_usage, "critical,keyCertSign,cRLSign") &&
-                     addExtension(cert, signer, NID_subject_key_identifier, "hash");
+    const bool extended = issuer ? addExtension(cert, signer, NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost") &&
+                                       addExtension(cert, signer, NID_basic_constraints, "CA:FALSE") &&
+                                       addExtension(cert, signer, NID_ext_key_usage, "serverAuth")
+                                 : addExtension(cert, signer, NID_basic_constraints, "critical,CA:TRUE") &&
+                                       addExtension(cert, signer, NID_key_usage, "critical,keyCertSign,cRLSign") &&
+                                       addExtension(cert, signer, NID_subject_key_identifier, "hash");
     if (!extended || X509_sign(cert, issuerKey ? issuerKey : key, EVP_sha256()) == 0)
         certificate.reset();
     return certificate;
