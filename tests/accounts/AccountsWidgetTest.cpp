@@ -218,7 +218,12 @@ void AccountsWidgetTest::unreadableAccountList_data()
     QTest::addColumn<QString>("reason");
 
     QTest::newRow("missing") << QByteArray() << false << "файл не найден или не открывается";
+#ifdef Q_OS_WIN
+    // Windows does not open a folder as a file at all.
+    QTest::newRow("a folder in its place") << QByteArray() << true << "файл не найден или не открывается";
+#else
     QTest::newRow("a folder in its place") << QByteArray() << true << "cannot read the stream";
+#endif
     QTest::newRow("unclosed quote") << QByteArray("\"users\" { \"1\" { \"PersonaName\" \"Ann }") << false
                                     << "quote was opened but not closed.";
     QTest::newRow("markup in an include path")

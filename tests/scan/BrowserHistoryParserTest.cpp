@@ -41,9 +41,12 @@ void BrowserHistoryParserTest::init()
 
 void BrowserHistoryParserTest::cleanup()
 {
-    // The detached taskkill may still be writing; let it finish before the folder goes.
+#ifndef Q_OS_WIN
+    // The detached taskkill may still be writing; let it finish before the folder goes. (Windows runs
+    // its own taskkill, which writes nothing here.)
     if (qstrcmp(QTest::currentTestFunction(), "suspicious") != 0)
         QTRY_VERIFY(QFile::exists(temp->filePath(QStringLiteral("taskkill.log"))));
+#endif
     environment.reset();
 }
 
@@ -115,7 +118,9 @@ void BrowserHistoryParserTest::termsNewestFirstAfterClosingTheBrowser()
     QCOMPARE(found.at(0).at(0).toInt(), 5);
     // Appended, newest first; the row without a term is neither counted nor handed over.
     QCOMPARE(terms, (QStringList{"earlier", "five", "four", "three", "two", "one"}));
+#ifndef Q_OS_WIN
     QTRY_COMPARE(readFile(temp->filePath(QStringLiteral("taskkill.log"))), "/im " + image.toUtf8() + " /f\n");
+#endif
 }
 
 void BrowserHistoryParserTest::missingDatabaseIsNotCreated()

@@ -28,6 +28,8 @@ void PathPlaceholdersTest::initTestCase()
     environment.set("VIGILOR_CASE", QStringLiteral("upper"));
     environment.set("vigilor_case", QStringLiteral("lower"));
     environment.set("Vigilor_Mixed", QStringLiteral("mixed"));
+    environment.set("VIGILOR_DRIVE", QStringLiteral("D:"));
+    environment.set("VIGILOR_WINDOWS_PATH", QStringLiteral("C:\\Users\\player"));
     environment.unset("NOSUCHVARIABLE");
     environment.unset("nosuchvariable");
 }
@@ -53,12 +55,24 @@ void PathPlaceholdersTest::expand_data()
     QTest::newRow("dot inside is no token") << "%app.data%" << false << "%app.data%";
     QTest::newRow("literal between tokens") << "%a%b%c%" << false << "1b3";
     QTest::newRow("adjacent tokens") << "%a%%c%" << false << "13";
+#ifdef Q_OS_WIN
+    // Windows keeps no empty variable: setting one to nothing removes it.
+    QTest::newRow("set but empty removed") << "%vigilor_empty%/x" << false << "%vigilor_empty%/x";
+#else
     QTest::newRow("set but empty removed") << "%vigilor_empty%/x" << false << "/x";
+#endif
     QTest::newRow("token twice") << "%appdata%;%appdata%" << false << appData + ";" + appData;
     QTest::newRow("mixed case twice") << "%APPDATA%|%appdata%" << false << appData + "|" + appData;
     QTest::newRow("inserted text not searched") << "%vigilor_nested%" << false << "%APPDATA%";
     QTest::newRow("exact spelling wins") << "%vigilor_case%" << false << "lower";
+#ifdef Q_OS_WIN
+    // Windows has one variable under every spelling: the value set last.
+    QTest::newRow("upper spelling next") << "%Vigilor_CASE%" << false << "lower";
+#else
     QTest::newRow("upper spelling next") << "%Vigilor_CASE%" << false << "upper";
+#endif
+    QTest::newRow("drive letter") << "%vigilor_drive%/Games" << true << "D:/Games/";
+    QTest::newRow("backslash path") << "%Vigilor_Windows_Path%\\AppData" << false << "C:\\Users\\player\\AppData";
     QTest::newRow("any other spelling last") << "%VIGILOR_MIXED%" << false << "mixed";
     QTest::newRow("empty text, folder") << "" << true << "/";
 }

@@ -32,8 +32,8 @@ void put32(QByteArray &out, quint32 value)
 }
 } // namespace
 
-// Stored entries (no compression), written here so that no zip tool is needed on any system. An entry
-// that starts with "#!" is marked executable for the unpacking tool (Unix mode 0755).
+// Stored entries (no compression), written here so that no zip tool is needed on any system. Every
+// entry is marked executable (Unix mode 0755): the archives hold program stand-ins.
 QByteArray makeZip(const QMap<QString, QByteArray> &files)
 {
     QByteArray archive;
@@ -62,7 +62,7 @@ QByteArray makeZip(const QMap<QString, QByteArray> &files)
         put32(directory, size);
         for (const quint32 field : {static_cast<quint32>(name.size()), 0u, 0u, 0u, 0u})
             put16(directory, field);
-        put32(directory, (data.startsWith("#!") ? 0100755u : 0100644u) << 16);
+        put32(directory, 0100755u << 16);
         put32(directory, offset);
         directory += name;
     }
@@ -96,7 +96,7 @@ QByteArray okEnvelope(const char *member, const QByteArray &value)
 
 bool serveCompleteContent(TestServer &server, const QString &version)
 {
-    const QByteArray tool = "#!/bin/sh\nexit 0\n";
+    const QByteArray tool = recorderProgram();
     const QByteArray pack = makeZip({{QStringLiteral("data/Everything.exe"), tool},
                                      {QStringLiteral("data/shellbag_analyzer_cleaner.exe"), tool},
                                      {QStringLiteral("data/LastActivityView.exe"), tool},

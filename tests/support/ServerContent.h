@@ -6,7 +6,7 @@
 
 class TestServer;
 
-// A zip archive of the given files (relative path -> content). Shell scripts get their exec bit.
+// A zip archive of the given files (relative path -> content), each marked executable.
 QByteArray makeZip(const QMap<QString, QByteArray> &files);
 
 // The unpacking tool the tests serve: the system's unzip, or the Windows toolchain's unzip.exe.

@@ -35,7 +35,7 @@ void ScopedEnvironment::prependPath(const QString &folder)
 {
     const QByteArray path = qgetenv("PATH");
     save("PATH");
-    qputenv("PATH", folder.toLocal8Bit() + ':' + path);
+    qputenv("PATH", QDir::toNativeSeparators(folder).toLocal8Bit() + QDir::listSeparator().toLatin1() + path);
 }
 
 bool writeFile(const QString &path, const QByteArray &content)
@@ -45,11 +45,21 @@ bool writeFile(const QString &path, const QByteArray &content)
     return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
 }
 
-bool writeScript(const QString &folder, const QString &name, const QByteArray &body)
+bool installRecorder(const QString &path, const QMap<QString, QString> &settings)
 {
-    const QString path = folder + QLatin1Char('/') + name;
-    return writeFile(path, "#!/bin/sh\n" + body) &&
-           QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ExeOwner);
+    QByteArray record;
+    for (auto it = settings.cbegin(); it != settings.cend(); ++it)
+        record += it.key().toUtf8() + '=' + it.value().toUtf8() + '\n';
+    QFile::remove(path);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    return QFile::copy(QStringLiteral(VIGILOR_TEST_RECORDER), path) &&
+           QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ExeOwner) &&
+           writeFile(path + QStringLiteral(".record"), record);
+}
+
+QByteArray recorderProgram()
+{
+    return readFile(QStringLiteral(VIGILOR_TEST_RECORDER));
 }
 
 QByteArray readFile(const QString &path)
@@ -73,7 +83,7 @@ QByteArray registryWithFolders(const QString &gameDir, const QString &steamDir)
 QString installRecordingProgram(ScopedEnvironment &environment, const QString &folder, const QString &name)
 {
     const QString log = folder + QLatin1Char('/') + name + QStringLiteral(".log");
-    if (!writeScript(folder, name, "echo \"$*\" >> \"" + log.toUtf8() + "\"\n"))
+    if (!installRecorder(folder + QLatin1Char('/') + name, {{QStringLiteral("log"), log}}))
         return {};
     environment.prependPath(folder);
     return log;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QMap>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -35,8 +36,12 @@ private:
 // arguments as one line to `folder`/`name`.log. Returns that log's path, or an empty text on failure.
 QString installRecordingProgram(ScopedEnvironment &environment, const QString &folder, const QString &name);
 
-// Writes an executable shell script `name` into `folder`.
-bool writeScript(const QString &folder, const QString &name, const QByteArray &body);
+// Makes `path` a copy of the recording stand-in (support/Recorder.cpp) with the given settings
+// ("log", "name", "behaviour"). False on failure.
+bool installRecorder(const QString &path, const QMap<QString, QString> &settings);
+
+// The recording stand-in's program, as bytes (to serve as a download).
+QByteArray recorderProgram();
 
 // Writes `content` to `path`, creating folders on the way.
 bool writeFile(const QString &path, const QByteArray &content);

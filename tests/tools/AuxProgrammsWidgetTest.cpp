@@ -29,7 +29,7 @@ private slots:
     void usbDeviewCopyFollowsArchitecture();
 
 private:
-    // Makes `program` (relative to `folder`) a script that appends "program [arg]..." to the log.
+    // Makes `program` (relative to `folder`) a recorder that appends "program [arg]..." to the log.
     bool installRecorder(const QString &folder, const QString &program);
     QStringList startsWithin(int expected);
     QString folder(const QString &path) const { return temp.filePath(path); }
@@ -45,13 +45,9 @@ private:
 
 bool AuxProgrammsWidgetTest::installRecorder(const QString &folder, const QString &program)
 {
-    const QByteArray log = this->folder(QStringLiteral("starts.log")).toUtf8();
-    // One write per start, so that starts running side by side do not mix their lines.
-    return writeScript(folder, program,
-                       "line='" + program.toUtf8() +
-                           "'\nfor a in \"$@\"; do line=\"$line [$a]\"; done\n"
-                           "echo \"$line\" >> '" +
-                           log + "'\n");
+    return ::installRecorder(folder + QLatin1Char('/') + program,
+                             {{QStringLiteral("log"), this->folder(QStringLiteral("starts.log"))},
+                              {QStringLiteral("name"), program}});
 }
 
 QStringList AuxProgrammsWidgetTest::startsWithin(int expected)

@@ -1,0 +1,122 @@
+#include "platform/FileSystem.h"
+#include "platform/Programs.h"
+#include "platform/Registry.h"
+#include "TestEnvironment.h"
+#include "TestMain.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <qt_windows.h>
+
+// What only Windows has: its registry, its own programs started by absolute paths, and the
+// executable's form.
+class WindowsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void registry_data();
+    void registry();
+    void programsAreNamedByAbsolutePaths();
+    void plantedTaskkillDoesNotRun();
+    void endProgramEndsARunningBrowser();
+    void executableIsA64BitGuiProgramWithItsManifest();
+};
+
+void WindowsTest::registry_data()
+{
+    QTest::addColumn<QString>("subKey");
+    QTest::addColumn<bool>("exists");
+    QTest::addColumn<QString>("value");
+    QTest::newRow("present") << "SOFTWARE\\Vendor\\Loader" << true << "C:\\Games\\Вигилор";
+    QTest::newRow("other letter case") << "software\\VENDOR\\loader" << true << "C:\\Games\\Вигилор";
+    QTest::newRow("missing") << "SOFTWARE\\Vendor\\Missing" << false << "";
+    QTest::newRow("empty sub-key is the hive") << "" << true << "";
+}
+
+void WindowsTest::registry()
+{
+    QFETCH(QString, subKey);
+    QFETCH(bool, exists);
+    QFETCH(QString, value);
+    ScopedEnvironment environment;
+    QVERIFY(useRegistry(environment, QString(),
+                        "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\Loader]\r\n"
+                        "\"Path\"=\"C:\\\\Games\\\\Вигилор\"\r\n"));
+    QCOMPARE(platform::registryKeyExists(HKEY_LOCAL_MACHINE, subKey), exists);
+    QCOMPARE(platform::registryValue(QStringLiteral("HKEY_LOCAL_MACHINE\\") + subKey, QStringLiteral("Path")), value);
+}
+
+void WindowsTest::programsAreNamedByAbsolutePaths()
+{
+    QTemporaryDir temp;
+    const QString startDir = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(temp.path()));
+    for (const QString &program :
+         {platform::unpackerProgram(temp.path()), platform::toolProgram(QStringLiteral("ProcessHacker/ProcessHacker.exe")),
+          platform::fileManagerProgram()})
+        QVERIFY2(QDir::isAbsolutePath(program) && program.contains(QLatin1Char('\\')), qPrintable(program));
+    QCOMPARE(platform::unpackerProgram(temp.path()), QDir::toNativeSeparators(temp.filePath(QStringLiteral("unzip.exe"))));
+    QVERIFY(QFileInfo::exists(platform::fileManagerProgram()));
+    QDir::setCurrent(startDir);
+}
+
+void WindowsTest::plantedTaskkillDoesNotRun()
+{
+    // A taskkill.exe beside the program and one in the working directory, as a player would plant them.
+    QTemporaryDir temp;
+    const QString log = temp.filePath(QStringLiteral("planted.log"));
+    const QString besideProgram = QCoreApplication::applicationDirPath() + QStringLiteral("/taskkill.exe");
+    QVERIFY(installRecorder(besideProgram, {{QStringLiteral("log"), log}}));
+    QVERIFY(installRecorder(temp.filePath(QStringLiteral("taskkill.exe")), {{QStringLiteral("log"), log}}));
+    const QString startDir = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(temp.path()));
+    platform::endProgram(QStringLiteral("vigilor-nothing.exe"));
+    QTest::qWait(3000);
+    QDir::setCurrent(startDir);
+    QFile::remove(besideProgram);
+    QFile::remove(besideProgram + QStringLiteral(".record"));
+    QVERIFY2(!QFile::exists(log), readFile(log).constData());
+}
+
+void WindowsTest::endProgramEndsARunningBrowser()
+{
+    QTemporaryDir temp;
+    const QString browser = temp.filePath(QStringLiteral("chrome.exe"));
+    QVERIFY(installRecorder(browser, {{QStringLiteral("behaviour"), QStringLiteral("hang")}}));
+    QProcess running;
+    running.start(browser, QStringList());
+    QVERIFY(running.waitForStarted());
+    platform::endProgram(QStringLiteral("chrome.exe"));
+    QVERIFY(running.waitForFinished(20000));
+}
+
+void WindowsTest::executableIsA64BitGuiProgramWithItsManifest()
+{
+    const QByteArray image = readFile(QStringLiteral(VIGILOR_PROGRAM));
+    QVERIFY(image.startsWith("MZ"));
+    const auto read16 = [&](int at) { return quint16(quint8(image.at(at)) | quint8(image.at(at + 1)) << 8); };
+    const int header = int(read16(0x3c) | read16(0x3e) << 16);
+    QCOMPARE(image.mid(header, 4), QByteArray("PE\0\0", 4));
+    const int optional = header + 24;
+    QCOMPARE(read16(optional), quint16(0x20b));                     // PE32+
+    QCOMPARE(read16(optional + 68), quint16(IMAGE_SUBSYSTEM_WINDOWS_GUI));
+
+    const std::wstring path = QDir::toNativeSeparators(QStringLiteral(VIGILOR_PROGRAM)).toStdWString();
+    const HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    QVERIFY(module);
+    const HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24)); // RT_MANIFEST
+    QVERIFY(resource);
+    const QByteArray manifest(static_cast<const char *>(LockResource(LoadResource(module, resource))),
+                              int(SizeofResource(module, resource)));
+    FreeLibrary(module);
+    QVERIFY(manifest.contains("level=\"asInvoker\""));
+    QVERIFY(manifest.contains("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""));
+}
+
+VIGILOR_GUILESS_TEST_MAIN(WindowsTest)
+#include "WindowsTest.moc"
