@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Builds the demo content folder for vigilor-content-server from the files beside this script:
-#   prepare-content.sh OUT
-# The documents are copied, the tool stand-ins zipped into pack.zip, the system's Info-ZIP unzip
-# served as the unpacking tool, and the bans table made from bans.sql.
+#   prepare-content.sh OUT [UNZIP]
+# The documents are copied, the tool stand-ins zipped into pack.zip, UNZIP (default: the system's
+# Info-ZIP unzip; the Windows lane gives a Windows unzip.exe) served as the unpacking tool, and the
+# bans table made from bans.sql.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 out=$1
 mkdir -p "$out"
 cp "$here/version.json" "$here/detection_data.json" "$here/motd.html" "$here/everything.json" "$out/"
-cp "$(command -v unzip)" "$out/unzip.exe"
+cp "${2:-$(command -v unzip)}" "$out/unzip.exe"
 echo "Demo: the Info-ZIP unzip beside this file needs no library." > "$out/unzip32.dll"
 rm -f "$out/pack.zip" "$out/bans.sqlite"
 (cd "$here/pack" && zip -q -r "$out/pack.zip" data)

@@ -149,6 +149,10 @@ void AuxProgrammsWidgetTest::buttonStartsProgram()
     QFETCH(QByteArray, unsetVariable);
     QFETCH(QString, expected);
 
+#ifdef Q_OS_WIN
+    if (expected.startsWith(QLatin1String("xdg-open")))
+        QSKIP("explorer.exe is started from the Windows folder, where no stand-in can record it");
+#endif
     ScopedEnvironment rowEnvironment;
     if (!unsetVariable.isEmpty())
         rowEnvironment.unset(unsetVariable.constData());
