@@ -5,7 +5,6 @@
 #include "app/ScanProgress.h"
 #include "content/ContentLoader.h"
 #include "content/NetworkHelper.h"
-#include "content/ServerConfig.h"
 #include "ui_AccountsWidget.h"
 
 #include <QJsonObject>
@@ -42,7 +41,7 @@ BanLookup lookUpBans(NetworkHelper &network, const QString &accountKey)
     BanLookup result;
     network.reset();
     // The key is the player's text: encoded, it cannot add to or cut the query.
-    const QString url = QString::fromUtf8(kContentServerUrl) + QStringLiteral("bans?account=") +
+    const QString url = ContentLoader::instance()->serverUrl() + QStringLiteral("bans?account=") +
                         QString::fromLatin1(QUrl::toPercentEncoding(accountKey));
     if (!network.get(url))
         return result;

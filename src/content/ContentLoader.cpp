@@ -4,7 +4,7 @@
 #include "content/ServerConfig.h"
 #include "platform/FileSystem.h"
 #include "platform/Programs.h"
-#include "platform/Registry.h"
+#include "platform/RegistryHives.h"
 #include "scan/FileScanner.h"
 #include "scan/PathPlaceholders.h"
 
@@ -30,7 +30,7 @@ QString invalidResponse()
 ContentLoader::ContentLoader(QObject *parent) : ContentLoader(QString::fromUtf8(kContentServerUrl), parent) {}
 
 ContentLoader::ContentLoader(const QString &serverUrl, QObject *parent)
-    : QObject(parent), serverUrl(serverUrl), network(new NetworkHelper)
+    : QObject(parent), baseUrl(serverUrl), network(new NetworkHelper)
 {
     connect(network, &NetworkHelper::requestCompleted, this, &ContentLoader::onRequestCompleted);
 }
@@ -88,13 +88,13 @@ bool ContentLoader::load()
 bool ContentLoader::fetchDocument(const QString &path, QJsonObject &envelope)
 {
     network->reset();
-    return network->get(serverUrl + path) && network->parseEnvelope(network->replyText(), envelope);
+    return network->get(baseUrl + path) && network->parseEnvelope(network->replyText(), envelope);
 }
 
 bool ContentLoader::fetchFile(const QString &path, const QString &filePath)
 {
     network->reset();
-    return network->download(serverUrl + path, filePath);
+    return network->download(baseUrl + path, filePath);
 }
 
 bool ContentLoader::fetchPayload(const QString &path, const QString &member, QJsonObject &envelope)

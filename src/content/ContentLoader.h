@@ -30,6 +30,8 @@ public:
     bool load();
     QString errorString() const;
 
+    // The content server's base URL, for the pages that ask it more.
+    QString serverUrl() const { return baseUrl; }
     QString motd() const { return motdText; }
     QString version() const { return versionText; }
     QString everythingPattern() const { return everythingText; }
@@ -58,7 +60,7 @@ private:
     // The folder in the registry value, or an empty text after a warning to the user.
     QString lookUpFolder(HKEY hive, const QString &subKey, const QString &valueName, const QString &warning);
 
-    const QString serverUrl;
+    const QString baseUrl;
     qint32 loadedCount = 0;
     QString errorText;
     NetworkHelper *network = nullptr;

@@ -3,7 +3,11 @@
 #include <QString>
 
 #if defined(Q_OS_WIN)
-#include <qt_windows.h>
+// The key handle as the Windows headers declare it, so that this header, which the loader's and the
+// scanner's headers include, need not pull those in. The predefined keys come with
+// platform/RegistryHives.h.
+struct HKEY__;
+typedef struct HKEY__ *HKEY;
 #else
 // Stand-ins for the predefined registry root keys of Windows, with the same names.
 enum RegistryRootKey { HKEY_CURRENT_USER = 1, HKEY_LOCAL_MACHINE = 2 };
@@ -14,10 +18,7 @@ namespace platform {
 
 // The hive's name as it starts a settings path or a registry-export section: "HKEY_LOCAL_MACHINE" or
 // "HKEY_CURRENT_USER".
-inline QString registryHiveName(HKEY hive)
-{
-    return hive == HKEY_LOCAL_MACHINE ? QStringLiteral("HKEY_LOCAL_MACHINE") : QStringLiteral("HKEY_CURRENT_USER");
-}
+QString registryHiveName(HKEY hive);
 
 // Whether the key `subKey` below `hive` can be opened for reading.
 bool registryKeyExists(HKEY hive, const QString &subKey);

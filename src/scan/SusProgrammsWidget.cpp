@@ -3,6 +3,7 @@
 #include "app/HtmlLog.h"
 #include "app/ScanProgress.h"
 #include "content/ContentLoader.h"
+#include "platform/RegistryHives.h"
 #include "scan/BrowserHistoryParser.h"
 #include "scan/FileScanner.h"
 #include "ui_SusProgrammsWidget.h"

@@ -1,8 +1,8 @@
-#include "platform/FileSystem.h"
-#include "platform/Programs.h"
-#include "platform/Registry.h"
 #include "TestEnvironment.h"
 #include "TestMain.h"
+#include "platform/FileSystem.h"
+#include "platform/Programs.h"
+#include "platform/RegistryHives.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -57,10 +57,11 @@ void WindowsTest::programsAreNamedByAbsolutePaths()
     const QString startDir = QDir::currentPath();
     QVERIFY(QDir::setCurrent(temp.path()));
     for (const QString &program :
-         {platform::unpackerProgram(temp.path()), platform::toolProgram(QStringLiteral("ProcessHacker/ProcessHacker.exe")),
-          platform::fileManagerProgram()})
+         {platform::unpackerProgram(temp.path()),
+          platform::toolProgram(QStringLiteral("ProcessHacker/ProcessHacker.exe")), platform::fileManagerProgram()})
         QVERIFY2(QDir::isAbsolutePath(program) && program.contains(QLatin1Char('\\')), qPrintable(program));
-    QCOMPARE(platform::unpackerProgram(temp.path()), QDir::toNativeSeparators(temp.filePath(QStringLiteral("unzip.exe"))));
+    QCOMPARE(platform::unpackerProgram(temp.path()),
+             QDir::toNativeSeparators(temp.filePath(QStringLiteral("unzip.exe"))));
     QVERIFY(QFileInfo::exists(platform::fileManagerProgram()));
     QDir::setCurrent(startDir);
 }
@@ -103,7 +104,7 @@ void WindowsTest::executableIsA64BitGuiProgramWithItsManifest()
     const int header = int(read16(0x3c) | read16(0x3e) << 16);
     QCOMPARE(image.mid(header, 4), QByteArray("PE\0\0", 4));
     const int optional = header + 24;
-    QCOMPARE(read16(optional), quint16(0x20b));                     // PE32+
+    QCOMPARE(read16(optional), quint16(0x20b)); // PE32+
     QCOMPARE(read16(optional + 68), quint16(IMAGE_SUBSYSTEM_WINDOWS_GUI));
 
     const std::wstring path = QDir::toNativeSeparators(QStringLiteral(VIGILOR_PROGRAM)).toStdWString();

@@ -1,6 +1,7 @@
 #include "scan/FileScanner.h"
 #include "TestEnvironment.h"
 #include "TestMain.h"
+#include "platform/RegistryHives.h"
 
 #include <QDir>
 #include <QTemporaryDir>
