@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QLockFile>
 #include <QStringList>
 #include <QThread>
 
@@ -40,8 +41,11 @@ int main(int argc, char **argv)
         for (const QString &argument : arguments)
             line += name.isEmpty() ? (line.isEmpty() ? argument : QLatin1Char(' ') + argument)
                                    : QStringLiteral(" [%1]").arg(argument);
+        // Starts running side by side take turns: appending is not atomic on Windows, where two
+        // writers at the same end of the file would overwrite each other's line.
+        QLockFile lock(log + QStringLiteral(".lock"));
+        lock.lock();
         QFile file(log);
-        // One write per start, so that starts running side by side do not mix their lines.
         if (file.open(QIODevice::Append))
             file.write((line + QLatin1Char('\n')).toUtf8());
     }
