@@ -79,16 +79,24 @@ cp -r server/demo/machine "$machine"
 wine reg add 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Steam App 730' /v InstallLocation \
     /d "$(winepath -w "$machine/Games")" /f > /dev/null 2>&1
 wine reg add 'HKCU\SOFTWARE\Valve\Steam' /v SteamPath /d "$(winepath -w "$machine/Steam")" /f > /dev/null 2>&1
-# No test's Windows process may still hold the server's port.
+# No test's Windows process may still hold the server's port: end them, and wait until they are gone.
 wineserver -k 2>/dev/null || true
+wineserver -w 2>/dev/null || true
 port=$(sed -E 's#^https://[^:/]+:([0-9]+)/.*#\1#' <<< "$(grep -E '^VIGILOR_CONTENT_SERVER_URL' "$build/CMakeCache.txt" | cut -d= -f2)")
-"$host/server/vigilor-content-server" --content "$build/content" --cert "$build/pki/server.pem" \
-    --key "$build/pki/server.key" --port "$port" > "$build/server.log" 2>&1 &
-server_pid=$!
+# A port just let go can take a moment to be free again.
+server_pid=
+for _ in $(seq 30); do
+    "$host/server/vigilor-content-server" --content "$build/content" --cert "$build/pki/server.pem" \
+        --key "$build/pki/server.key" --port "$port" > "$build/server.log" 2>&1 &
+    server_pid=$!
+    sleep 1
+    kill -0 "$server_pid" 2>/dev/null && break
+    server_pid=
+done
+[ -n "$server_pid" ] || { cat "$build/server.log"; exit 1; }
 trap 'kill $server_pid 2>/dev/null || true' EXIT
 for _ in $(seq 50); do
     (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
-    kill -0 "$server_pid" 2>/dev/null || { cat "$build/server.log"; exit 1; }
     sleep 0.2
 done
 cat > "$build/session.sh" <<'INNER'
