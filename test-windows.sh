@@ -83,9 +83,10 @@ wine reg add 'HKCU\SOFTWARE\Valve\Steam' /v SteamPath /d "$(winepath -w "$machin
 wineserver -k 2>/dev/null || true
 wineserver -w 2>/dev/null || true
 port=$(sed -E 's#^https://[^:/]+:([0-9]+)/.*#\1#' <<< "$(grep -E '^VIGILOR_CONTENT_SERVER_URL' "$build/CMakeCache.txt" | cut -d= -f2)")
-# A port just let go can take a moment to be free again.
+# The tests' servers under Wine leave their connections in TIME_WAIT without SO_REUSEADDR, which keeps
+# the port from being bound again for up to a minute.
 server_pid=
-for _ in $(seq 30); do
+for _ in $(seq 90); do
     "$host/server/vigilor-content-server" --content "$build/content" --cert "$build/pki/server.pem" \
         --key "$build/pki/server.key" --port "$port" > "$build/server.log" 2>&1 &
     server_pid=$!
