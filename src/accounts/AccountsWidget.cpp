@@ -2,6 +2,7 @@
 
 #include "accounts/vdf.h"
 #include "app/HtmlLog.h"
+#include "app/PlainTextBox.h"
 #include "app/ScanProgress.h"
 #include "content/ContentLoader.h"
 #include "content/NetworkHelper.h"
@@ -101,14 +102,10 @@ void AccountsWidget::lookUpAccounts()
         options.unescape = true;
         root = vdf::parse(text.data(), text.data() + text.size(), options);
     } catch (const std::exception &error) {
-        // A damaged or missing account list is reported, not fatal. The path and the reason hold the
-        // player's folder names: shown as text, never as markup.
-        QMessageBox box(QMessageBox::Critical, tr("Ошибка"),
-                        tr("Не удалось прочитать список аккаунтов Steam из файла %1: %2")
-                            .arg(path, QString::fromUtf8(error.what())),
-                        QMessageBox::Ok, this);
-        box.setTextFormat(Qt::PlainText);
-        box.exec();
+        // A damaged or missing account list is reported, not fatal.
+        showCriticalPlainText(this, tr("Ошибка"),
+                              tr("Не удалось прочитать список аккаунтов Steam из файла %1: %2")
+                                  .arg(path, QString::fromUtf8(error.what())));
         return;
     }
 

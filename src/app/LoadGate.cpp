@@ -1,9 +1,9 @@
 #include "app/LoadGate.h"
 
+#include "app/PlainTextBox.h"
 #include "content/ContentLoader.h"
 
 #include <QCoreApplication>
-#include <QMessageBox>
 #include <QWidget>
 
 bool loadResources(QWidget *preloader)
@@ -12,13 +12,9 @@ bool loadResources(QWidget *preloader)
     ContentLoader *loader = ContentLoader::instance();
     const bool loaded = loader->load();
     if (!loaded) {
-        // The error may name the player's folders: shown as text, never as markup.
-        QMessageBox box(QMessageBox::Critical, QCoreApplication::translate("PreloaderWidget", "Ошибка"),
-                        QCoreApplication::translate("PreloaderWidget", "Не удалось загрузить ресурсы: ") +
-                            loader->errorString(),
-                        QMessageBox::Ok, preloader);
-        box.setTextFormat(Qt::PlainText);
-        box.exec();
+        showCriticalPlainText(preloader, QCoreApplication::translate("PreloaderWidget", "Ошибка"),
+                              QCoreApplication::translate("PreloaderWidget", "Не удалось загрузить ресурсы: ") +
+                                  loader->errorString());
     }
     preloader->close();
     return loaded;
