@@ -27,10 +27,10 @@ bool removeEntry(const QString &path)
 bool removeTree(const QString &path)
 {
     // Iterative: a deep tree costs heap, not stack. Folders are listed parents first and removed in
-    // the reverse order, children first.
+    // the reverse order, children first. Whatever cannot go keeps its folders and so the top one:
+    // what is left at `path` tells the outcome.
     QStringList pending{path};
     QStringList folders;
-    bool removed = true;
     while (!pending.isEmpty()) {
         const QString current = pending.takeLast();
         const QFileInfo info(current);
@@ -40,12 +40,13 @@ bool removeTree(const QString &path)
             while (entries.hasNext())
                 pending.append(entries.next());
         } else if (isLink(info) || info.exists()) {
-            removed = removeEntry(current) && removed;
+            removeEntry(current);
         }
     }
     for (auto folder = folders.crbegin(); folder != folders.crend(); ++folder)
-        removed = QDir().rmdir(*folder) && removed;
-    return removed && !QFileInfo(path).exists() && !QFileInfo(path).isSymLink();
+        QDir().rmdir(*folder);
+    const QFileInfo left(path);
+    return !left.exists() && !left.isSymLink();
 }
 
 } // namespace platform
