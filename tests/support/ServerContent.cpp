@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QMap>
 
 namespace {
 quint32 crc32(const QByteArray &data)
@@ -30,7 +31,6 @@ void put32(QByteArray &out, quint32 value)
     put16(out, value & 0xffff);
     put16(out, value >> 16);
 }
-} // namespace
 
 // Stored entries (no compression), written here so that no zip tool is needed on any system. Every
 // entry is marked executable (Unix mode 0755): the archives hold program stand-ins.
@@ -77,10 +77,7 @@ QByteArray makeZip(const QMap<QString, QByteArray> &files)
     return archive;
 }
 
-QByteArray unpackingTool()
-{
-    return readFile(QStringLiteral(VIGILOR_TEST_UNZIP));
-}
+} // namespace
 
 void setTemporaryFolder(ScopedEnvironment &environment, const QString &folder)
 {
@@ -104,7 +101,8 @@ bool serveCompleteContent(TestServer &server, const QString &version)
                                      {QStringLiteral("data/ProcessHacker/ProcessHacker.exe"), tool},
                                      {QStringLiteral("data/USBDeview/USBDeviewx64/USBDeview.exe"), tool},
                                      {QStringLiteral("data/USBDeview/USBDeviewx32/USBDeview.exe"), tool}});
-    const QByteArray unzip = unpackingTool();
+    // The system's unzip, or the Windows toolchain's unzip.exe.
+    const QByteArray unzip = readFile(QStringLiteral(VIGILOR_TEST_UNZIP));
     if (unzip.isEmpty())
         return false;
     server.setReply(QStringLiteral("version"), okEnvelope("version", '"' + version.toUtf8() + '"'));

@@ -1,16 +1,9 @@
 #pragma once
 
 #include <QByteArray>
-#include <QMap>
 #include <QString>
 
 class TestServer;
-
-// A zip archive of the given files (relative path -> content), each marked executable.
-QByteArray makeZip(const QMap<QString, QByteArray> &files);
-
-// The unpacking tool the tests serve: the system's unzip, or the Windows toolchain's unzip.exe.
-QByteArray unpackingTool();
 
 class ScopedEnvironment;
 
