@@ -16,7 +16,9 @@ constexpr int kShownTermLength = 100;
 SusProgrammsWidget::SusProgrammsWidget(QWidget *parent) : QWidget(parent), ui(new Ui::SusProgrammsWidget)
 {
     ui->setupUi(this);
-    parsers = {new ChromeBrowserHistoryParser, new YandexBrowserHistoryParser, new OperaBrowserHistoryParser};
+    parsers = {new ChromeBrowserHistoryParser,   new YandexBrowserHistoryParser,  new OperaBrowserHistoryParser,
+               new EdgeBrowserHistoryParser,     new BraveBrowserHistoryParser,   new VivaldiBrowserHistoryParser,
+               new ChromiumBrowserHistoryParser, new OperaGxBrowserHistoryParser, new FirefoxBrowserHistoryParser};
     for (IBrowserHistoryParser *parser : qAsConst(parsers))
         connect(parser, &IBrowserHistoryParser::elementsFound, this, &SusProgrammsWidget::extendProgressBar);
     detectionCount = 0;
@@ -82,13 +84,18 @@ void SusProgrammsWidget::scan()
         advanceProgress();
     }
 
-    QStringList terms;
+    QList<SearchTerm> terms;
     for (IBrowserHistoryParser *parser : qAsConst(parsers))
-        parser->parse(terms);
-    for (const QString &term : qAsConst(terms)) {
-        if (isSuspiciousTerm(term))
-            report(QStringLiteral("orange"),
-                   tr("Подозрительный запрос: ") + term.left(kShownTermLength).toHtmlEscaped());
+        parser->collect(terms);
+    for (const SearchTerm &found : qAsConst(terms)) {
+        if (isSuspiciousTerm(found.term)) {
+            QString line = tr("Подозрительный запрос: ") + found.term.left(kShownTermLength).toHtmlEscaped();
+            // Profile folder names are the player's too.
+            if (found.sourceShown)
+                line += QStringLiteral(" (") + (found.browser + QStringLiteral(", ") + found.profile).toHtmlEscaped() +
+                        QLatin1Char(')');
+            report(QStringLiteral("orange"), line);
+        }
         advanceProgress();
     }
     finishScanProgress(ui->progressBar);

@@ -1,14 +1,62 @@
 #include "scan/BrowserHistoryParser.h"
 #include "HistoryDatabase.h"
+#include "ServerContent.h"
 #include "TestEnvironment.h"
 #include "TestMain.h"
 
-#include <QElapsedTimer>
+#include <QDirIterator>
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
+
+namespace {
+std::unique_ptr<IBrowserHistoryParser> makeParser(const QByteArray &className)
+{
+    std::unique_ptr<IBrowserHistoryParser> all[] = {
+        std::make_unique<ChromeBrowserHistoryParser>(),   std::make_unique<YandexBrowserHistoryParser>(),
+        std::make_unique<OperaBrowserHistoryParser>(),    std::make_unique<EdgeBrowserHistoryParser>(),
+        std::make_unique<BraveBrowserHistoryParser>(),    std::make_unique<VivaldiBrowserHistoryParser>(),
+        std::make_unique<ChromiumBrowserHistoryParser>(), std::make_unique<OperaGxBrowserHistoryParser>(),
+        std::make_unique<FirefoxBrowserHistoryParser>()};
+    for (auto &parser : all) {
+        if (className == parser->metaObject()->className())
+            return std::move(parser);
+    }
+    return nullptr;
+}
+
+QStringList textsOf(const QList<SearchTerm> &terms)
+{
+    QStringList texts;
+    for (const SearchTerm &term : terms)
+        texts.append(term.term);
+    return texts;
+}
+
+// "browser, profile" of each term, empty where the source is not shown.
+QStringList sourcesOf(const QList<SearchTerm> &terms)
+{
+    QStringList sources;
+    for (const SearchTerm &term : terms)
+        sources.append(term.sourceShown ? term.browser + QStringLiteral(", ") + term.profile : QString());
+    return sources;
+}
+
+// Every file and folder below `root`, relative to it, sorted.
+QStringList treeOf(const QString &root)
+{
+    QStringList entries;
+    QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        entries.append(QDir(root).relativeFilePath(it.next()));
+    entries.sort();
+    return entries;
+}
+} // namespace
 
 class BrowserHistoryParserTest : public QObject
 {
@@ -21,8 +69,13 @@ private slots:
     void suspicious();
     void termsNewestFirstAfterClosingTheBrowser_data();
     void termsNewestFirstAfterClosingTheBrowser();
-    void missingDatabaseIsNotCreated();
-    void lockedDatabaseAnnouncesNothing();
+    void everyProfileDefaultFirst();
+    void lockedDatabaseIsReadFromASnapshot();
+    void firefoxProfilesRelativeAndAbsolute();
+    void resultPageSearchTerm_data();
+    void resultPageSearchTerm();
+    void missingBrowserLeavesNoTrace_data();
+    void missingBrowserLeavesNoTrace();
 
 private:
     QString roaming() const { return temp->filePath(QStringLiteral("AppData/Roaming")); }
@@ -44,7 +97,8 @@ void BrowserHistoryParserTest::cleanup()
 #ifndef Q_OS_WIN
     // The detached taskkill may still be writing; let it finish before the folder goes. (Windows runs
     // its own taskkill, which writes nothing here.)
-    if (qstrcmp(QTest::currentTestFunction(), "suspicious") != 0)
+    if (qstrcmp(QTest::currentTestFunction(), "suspicious") != 0 &&
+        qstrcmp(QTest::currentTestFunction(), "resultPageSearchTerm") != 0)
         QTRY_VERIFY(QFile::exists(temp->filePath(QStringLiteral("taskkill.log"))));
 #endif
     environment.reset();
@@ -78,23 +132,61 @@ void BrowserHistoryParserTest::suspicious()
 
 void BrowserHistoryParserTest::termsNewestFirstAfterClosingTheBrowser_data()
 {
-    QTest::addColumn<int>("browser");
+    QTest::addColumn<QByteArray>("parser");
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("image");
+    QTest::addColumn<QString>("browser");
+    QTest::addColumn<QString>("profile");
+    QTest::addColumn<bool>("sourceShown");
 
-    QTest::newRow("chrome") << 0 << "../Local/Google/Chrome/User Data/Default/History"
-                            << "chrome.exe";
-    QTest::newRow("yandex") << 1 << "../Local/Yandex/YandexBrowser/User Data/Default/History"
-                            << "browser.exe";
-    QTest::newRow("opera") << 2 << "Opera Software/Opera Stable/History"
-                           << "opera.exe";
+    QTest::newRow("chrome") << QByteArray("ChromeBrowserHistoryParser")
+                            << "../Local/Google/Chrome/User Data/Default/History"
+                            << "chrome.exe"
+                            << "Google Chrome"
+                            << "Default" << false;
+    QTest::newRow("yandex") << QByteArray("YandexBrowserHistoryParser")
+                            << "../Local/Yandex/YandexBrowser/User Data/Default/History"
+                            << "browser.exe"
+                            << "Yandex Browser"
+                            << "Default" << false;
+    QTest::newRow("opera") << QByteArray("OperaBrowserHistoryParser") << "Opera Software/Opera Stable/History"
+                           << "opera.exe"
+                           << "Opera"
+                           << "Opera Stable" << false;
+    QTest::newRow("edge") << QByteArray("EdgeBrowserHistoryParser")
+                          << "../Local/Microsoft/Edge/User Data/Default/History"
+                          << "msedge.exe"
+                          << "Microsoft Edge"
+                          << "Default" << true;
+    QTest::newRow("brave") << QByteArray("BraveBrowserHistoryParser")
+                           << "../Local/BraveSoftware/Brave-Browser/User Data/Default/History"
+                           << "brave.exe"
+                           << "Brave"
+                           << "Default" << true;
+    QTest::newRow("vivaldi") << QByteArray("VivaldiBrowserHistoryParser")
+                             << "../Local/Vivaldi/User Data/Default/History"
+                             << "vivaldi.exe"
+                             << "Vivaldi"
+                             << "Default" << true;
+    QTest::newRow("chromium") << QByteArray("ChromiumBrowserHistoryParser")
+                              << "../Local/Chromium/User Data/Default/History"
+                              << "chrome.exe"
+                              << "Chromium"
+                              << "Default" << true;
+    QTest::newRow("opera gx") << QByteArray("OperaGxBrowserHistoryParser") << "Opera Software/Opera GX Stable/History"
+                              << "opera.exe"
+                              << "Opera GX"
+                              << "Opera GX Stable" << true;
 }
 
 void BrowserHistoryParserTest::termsNewestFirstAfterClosingTheBrowser()
 {
-    QFETCH(int, browser);
+    QFETCH(QByteArray, parser);
     QFETCH(QString, path);
     QFETCH(QString, image);
+    QFETCH(QString, browser);
+    QFETCH(QString, profile);
+    QFETCH(bool, sourceShown);
 
     QVERIFY(writeHistoryDatabase(roaming() + QLatin1Char('/') + path, {{3, QStringLiteral("three")},
                                                                        {1, QStringLiteral("one")},
@@ -102,45 +194,52 @@ void BrowserHistoryParserTest::termsNewestFirstAfterClosingTheBrowser()
                                                                        {5, QStringLiteral("five")},
                                                                        {2, QStringLiteral("two")},
                                                                        {4, QStringLiteral("four")}}));
-    std::unique_ptr<IBrowserHistoryParser> parser;
-    if (browser == 0)
-        parser = std::make_unique<ChromeBrowserHistoryParser>();
-    else if (browser == 1)
-        parser = std::make_unique<YandexBrowserHistoryParser>();
-    else
-        parser = std::make_unique<OperaBrowserHistoryParser>();
-    QSignalSpy found(parser.get(), &IBrowserHistoryParser::elementsFound);
+    const auto reader = makeParser(parser);
+    QSignalSpy found(reader.get(), &IBrowserHistoryParser::elementsFound);
 
-    QStringList terms{QStringLiteral("earlier")};
-    QVERIFY(parser->parse(terms));
+    QList<SearchTerm> terms{{QStringLiteral("earlier"), QString(), QString(), false}};
+    QVERIFY(reader->collect(terms));
 
     QCOMPARE(found.count(), 1);
     QCOMPARE(found.at(0).at(0).toInt(), 5);
     // Appended, newest first; the row without a term is neither counted nor handed over.
-    QCOMPARE(terms, (QStringList{"earlier", "five", "four", "three", "two", "one"}));
+    QCOMPARE(textsOf(terms), (QStringList{"earlier", "five", "four", "three", "two", "one"}));
+    QCOMPARE(terms.last().browser, browser);
+    QCOMPARE(terms.last().profile, profile);
+    QCOMPARE(terms.last().sourceShown, sourceShown);
 #ifndef Q_OS_WIN
     QTRY_COMPARE(readFile(temp->filePath(QStringLiteral("taskkill.log"))), "/im " + image.toUtf8() + " /f\n");
 #endif
 }
 
-void BrowserHistoryParserTest::missingDatabaseIsNotCreated()
+void BrowserHistoryParserTest::everyProfileDefaultFirst()
 {
-    const QString profile = roaming() + QStringLiteral("/Opera Software/Opera Stable");
-    QVERIFY(QDir().mkpath(profile));
-    OperaBrowserHistoryParser parser;
+    const QString userData = roaming() + QStringLiteral("/../Local/Google/Chrome/User Data/");
+    QVERIFY(writeHistoryDatabase(userData + QStringLiteral("Profile 2/History"), {{1, QStringLiteral("p2")}}));
+    QVERIFY(writeHistoryDatabase(userData + QStringLiteral("Default/History"), {{1, QStringLiteral("d")}}));
+    QVERIFY(writeHistoryDatabase(userData + QStringLiteral("Profile 1/History"), {{1, QStringLiteral("p1")}}));
+    QVERIFY(writeHistoryDatabase(userData + QStringLiteral("Guest Profile/History"), {{1, QStringLiteral("g")}}));
+    QVERIFY(QDir().mkpath(userData + QStringLiteral("Crash Reports")));
+    QVERIFY(writeFile(userData + QStringLiteral("System Profile/History"), "not a database"));
+
+    ChromeBrowserHistoryParser parser;
     QSignalSpy found(&parser, &IBrowserHistoryParser::elementsFound);
-    QStringList terms;
-    QVERIFY(!parser.parse(terms));
-    QVERIFY(found.isEmpty());
-    QVERIFY(terms.isEmpty());
-    QVERIFY(!QFile::exists(profile + QStringLiteral("/History")));
+    QList<SearchTerm> terms;
+    QVERIFY(parser.collect(terms));
+    QCOMPARE(found.count(), 1);
+    QCOMPARE(found.at(0).at(0).toInt(), 4);
+    QCOMPARE(textsOf(terms), (QStringList{"d", "g", "p1", "p2"}));
+    QCOMPARE(sourcesOf(terms),
+             (QStringList{"", "Google Chrome, Guest Profile", "Google Chrome, Profile 1", "Google Chrome, Profile 2"}));
 }
 
-void BrowserHistoryParserTest::lockedDatabaseAnnouncesNothing()
+void BrowserHistoryParserTest::lockedDatabaseIsReadFromASnapshot()
 {
     const QString path = roaming() + QStringLiteral("/../Local/Google/Chrome/User Data/Default/History");
     QVERIFY(writeHistoryDatabase(path, {{1, QStringLiteral("cheat")}}));
-    // A running browser holds its database with an exclusive lock.
+    setTemporaryFolder(*environment, temp->filePath(QStringLiteral("tmp")));
+    QVERIFY(QDir().mkpath(temp->filePath(QStringLiteral("tmp"))));
+    // A running browser holds its database with an exclusive lock, a write under way in its journal.
     {
         QSqlDatabase browser = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("browser"));
         browser.setDatabaseName(path);
@@ -150,22 +249,133 @@ void BrowserHistoryParserTest::lockedDatabaseAnnouncesNothing()
         QVERIFY(lock.exec(QStringLiteral("BEGIN EXCLUSIVE")));
         QVERIFY(lock.exec(
             QStringLiteral("INSERT INTO keyword_search_terms (keyword_id, url_id, term) VALUES (1, 2, 'x')")));
+        const QByteArray before = readFile(path);
+        const QStringList profileBefore = treeOf(QFileInfo(path).path());
 
         ChromeBrowserHistoryParser parser;
         QSignalSpy found(&parser, &IBrowserHistoryParser::elementsFound);
         QStringList terms;
-        QElapsedTimer clock;
-        clock.start();
         QVERIFY(parser.parse(terms));
-        // Without a short busy timeout each of the two queries would wait seconds.
-        QVERIFY2(clock.elapsed() < 4000, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(found.count(), 1);
-        QCOMPARE(found.at(0).at(0).toInt(), 0);
-        QVERIFY(terms.isEmpty());
+        QCOMPARE(found.at(0).at(0).toInt(), 1);
+        QCOMPARE(terms, QStringList{"cheat"});
+        QCOMPARE(readFile(path), before);
+        QCOMPARE(treeOf(QFileInfo(path).path()), profileBefore);
+        QCOMPARE(treeOf(temp->filePath(QStringLiteral("tmp"))), QStringList());
         lock.exec(QStringLiteral("ROLLBACK"));
         browser.close();
     }
     QSqlDatabase::removeDatabase(QStringLiteral("browser"));
+}
+
+void BrowserHistoryParserTest::firefoxProfilesRelativeAndAbsolute()
+{
+    const QString firefox = roaming() + QStringLiteral("/Mozilla/Firefox");
+    const QString elsewhere = temp->filePath(QStringLiteral("D/b.other"));
+    QVERIFY(writeFile(firefox + QStringLiteral("/profiles.ini"),
+                      "[Install4F96D1932A9F858E]\nDefault=Profiles/a.default-release\n\n"
+                      "[Profile1]\nName=other\nIsRelative=0\nPath=" +
+                          QDir::toNativeSeparators(elsewhere).toUtf8() +
+                          "\n\n[Profile0]\nName=default-release\nIsRelative=1\nPath=Profiles/a.default-release\n"
+                          "[Profile2]\nName=again\nIsRelative=1\nPath=Profiles/../Profiles/a.default-release\n"));
+    QVERIFY(writeDatabase(firefox + QStringLiteral("/Profiles/a.default-release/formhistory.sqlite"),
+                          {kFirefoxFormHistorySchema,
+                           "INSERT INTO moz_formhistory VALUES (1, 'searchbar-history', 'old aim', 1, 1, 1, 'a')",
+                           "INSERT INTO moz_formhistory VALUES (2, 'email', 'me@example.org', 1, 3, 3, 'b')",
+                           "INSERT INTO moz_formhistory VALUES (3, 'searchbar-history', 'new cheat', 1, 2, 2, 'c')"}));
+    // A running Firefox: places in write-ahead mode, the latest visits still in the -wal file.
+    const QString places = elsewhere + QStringLiteral("/places.sqlite");
+    QVERIFY(writeDatabase(places, {kFirefoxPlacesSchema}));
+    {
+        QSqlDatabase browser = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("browser"));
+        browser.setDatabaseName(places);
+        QVERIFY(browser.open());
+        QSqlQuery query(browser);
+        QVERIFY(query.exec(QStringLiteral("PRAGMA journal_mode=WAL")));
+        QVERIFY(query.exec(QStringLiteral("PRAGMA wal_autocheckpoint=0")));
+        const QStringList urls{"https://www.google.de/search?q=csgo+wallhack&client=firefox",
+                               "https://www.google.com/url?q=https://cheats.example/",
+                               "https://www.bing.com/search?q=aim%2Bbot",
+                               "https://example.org/?q=rage",
+                               "https://yandex.ru/search/?text=%D1%87%D0%B8%D1%82%D1%8B&lr=213",
+                               "https://duckduckgo.com/?q=legit+config&ia=web"};
+        for (int i = 0; i < urls.size(); ++i)
+            QVERIFY(query.exec(QStringLiteral("INSERT INTO moz_places (url, last_visit_date) VALUES ('%1', %2)")
+                                   .arg(urls[i], QString::number(i))));
+        QVERIFY(QFile::exists(places + QStringLiteral("-wal")));
+        const QByteArray before = readFile(places) + readFile(places + QStringLiteral("-wal"));
+        const QStringList profileBefore = treeOf(elsewhere);
+
+        FirefoxBrowserHistoryParser parser;
+        QList<SearchTerm> terms;
+        QVERIFY(parser.collect(terms));
+        // Profiles in the file's order, each listed once; the search bar first, then result pages, newest first.
+        QCOMPARE(textsOf(terms),
+                 (QStringList{"legit config", "читы", "aim+bot", "csgo wallhack", "new cheat", "old aim"}));
+        QCOMPARE(sourcesOf(terms).first(), QStringLiteral("Firefox, b.other"));
+        QCOMPARE(sourcesOf(terms).last(), QStringLiteral("Firefox, a.default-release"));
+        QCOMPARE(readFile(places) + readFile(places + QStringLiteral("-wal")), before);
+        QCOMPARE(treeOf(elsewhere), profileBefore);
+        browser.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("browser"));
+}
+
+void BrowserHistoryParserTest::resultPageSearchTerm_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("term");
+
+    QTest::newRow("google, country domain") << "https://www.google.com.ua/search?q=aim+bot&oq=x"
+                                            << "aim bot";
+    QTest::newRow("google redirect") << "https://www.google.com/url?q=https%3A%2F%2Fa.example"
+                                     << "";
+    QTest::newRow("bing, plus sign") << "https://www.bing.com/search?form=QBLH&q=c%2B%2B+cheat"
+                                     << "c++ cheat";
+    QTest::newRow("ya.ru") << "https://ya.ru/search/?text=wallhack"
+                           << "wallhack";
+    QTest::newRow("duckduckgo html") << "https://html.duckduckgo.com/html/?q=chams"
+                                     << "chams";
+    QTest::newRow("other site") << "https://search.example/search?q=hack"
+                                << "";
+    QTest::newRow("not the web") << "ftp://www.google.com/search?q=hack"
+                                 << "";
+}
+
+void BrowserHistoryParserTest::resultPageSearchTerm()
+{
+    QFETCH(QString, url);
+    QFETCH(QString, term);
+    QCOMPARE(searchTermOfResultPage(QUrl(url)), term);
+}
+
+void BrowserHistoryParserTest::missingBrowserLeavesNoTrace_data()
+{
+    QTest::addColumn<QByteArray>("parser");
+    QTest::addColumn<QString>("folder");
+
+    QTest::newRow("chrome") << QByteArray("ChromeBrowserHistoryParser") << "../Local/Google/Chrome/User Data/Default";
+    QTest::newRow("opera") << QByteArray("OperaBrowserHistoryParser") << "Opera Software/Opera Stable";
+    QTest::newRow("edge") << QByteArray("EdgeBrowserHistoryParser") << "../Local/Microsoft/Edge/User Data";
+    QTest::newRow("firefox") << QByteArray("FirefoxBrowserHistoryParser") << "Mozilla/Firefox/Profiles/x.default";
+}
+
+void BrowserHistoryParserTest::missingBrowserLeavesNoTrace()
+{
+    QFETCH(QByteArray, parser);
+    QFETCH(QString, folder);
+    QVERIFY(QDir().mkpath(roaming() + QLatin1Char('/') + folder));
+    QVERIFY(writeFile(roaming() + QStringLiteral("/Mozilla/Firefox/profiles.ini"),
+                      "[Profile0]\nIsRelative=1\nPath=Profiles/x.default\n"));
+    const QStringList before = treeOf(temp->filePath(QStringLiteral("AppData")));
+
+    const auto reader = makeParser(parser);
+    QSignalSpy found(reader.get(), &IBrowserHistoryParser::elementsFound);
+    QStringList terms;
+    QVERIFY(!reader->parse(terms));
+    QVERIFY(found.isEmpty());
+    QVERIFY(terms.isEmpty());
+    QCOMPARE(treeOf(temp->filePath(QStringLiteral("AppData"))), before);
 }
 
 VIGILOR_GUILESS_TEST_MAIN(BrowserHistoryParserTest)

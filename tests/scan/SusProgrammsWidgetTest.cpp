@@ -73,7 +73,6 @@ private:
     std::unique_ptr<SusProgrammsWidget> page;
     QList<Line> expected;
     QString chromeHistory;
-    QString yandexHistory;
 };
 
 void SusProgrammsWidgetTest::initTestCase()
@@ -91,14 +90,20 @@ void SusProgrammsWidgetTest::initTestCase()
 
     const QString longTerm = QString(200, QLatin1Char('x')) + QStringLiteral("hack") + QString(46, QLatin1Char('y'));
     chromeHistory = folder(QStringLiteral("AppData/Local/Google/Chrome/User Data/Default/History"));
-    yandexHistory = folder(QStringLiteral("AppData/Local/Yandex/YandexBrowser/User Data/Default/History"));
     QVERIFY(writeHistoryDatabase(chromeHistory, {{1, QStringLiteral("weather")},
                                                  {2, QStringLiteral("cheat engine")},
                                                  {3, longTerm},
                                                  {4, QStringLiteral("<span style='color:white'>aim</span>")},
                                                  {5, QVariant()},
                                                  {6, QStringLiteral("Cheat Engine")}}));
-    QVERIFY(writeHistoryDatabase(yandexHistory, {{1, QStringLiteral("читы кс")}}));
+    QVERIFY(writeHistoryDatabase(folder(QStringLiteral("AppData/Local/Yandex/YandexBrowser/User Data/Default/History")),
+                                 {{1, QStringLiteral("читы кс")}}));
+    // Other profiles and browsers name their source, escaped like the term.
+    QVERIFY(writeHistoryDatabase(folder(QStringLiteral("AppData/Local/Google/Chrome/User Data/Profile 1/History")),
+                                 {{1, QStringLiteral("aimbot")}}));
+    QVERIFY(writeHistoryDatabase(folder(QStringLiteral("AppData/Local/BraveSoftware/Brave-Browser/User Data/"
+                                                       "A&amp;B/History")),
+                                 {{1, QStringLiteral("rage")}}));
 
     // Ten rules: three with hits, seven without.
     QJsonArray rules{
@@ -133,7 +138,9 @@ void SusProgrammsWidgetTest::initTestCase()
                 {"orange", "Подозрительный запрос: <span style='color:white'>aim</span>"},
                 {"orange", "Подозрительный запрос: " + longTerm.left(100)},
                 {"orange", "Подозрительный запрос: cheat engine"},
-                {"orange", "Подозрительный запрос: читы кс"}};
+                {"orange", "Подозрительный запрос: aimbot (Google Chrome, Profile 1)"},
+                {"orange", "Подозрительный запрос: читы кс"},
+                {"orange", "Подозрительный запрос: rage (Brave, A&amp;B)"}};
     page = std::make_unique<SusProgrammsWidget>();
 }
 
@@ -158,10 +165,10 @@ void SusProgrammsWidgetTest::scanReportsEveryFindingInOrder()
 {
     scan();
     QCOMPARE(linesOf(page->findChild<QTextBrowser *>(QStringLiteral("log"))), expected);
-    QCOMPARE(page->findChild<QLabel *>(QStringLiteral("label"))->text(), QStringLiteral("Всего обнаружений: 9"));
-    // 10 rules, then the 5 Chrome terms and 1 Yandex term announced.
+    QCOMPARE(page->findChild<QLabel *>(QStringLiteral("label"))->text(), QStringLiteral("Всего обнаружений: 11"));
+    // 10 rules, then the 6 Chrome terms, 1 Yandex term and 1 Brave term announced.
     auto *bar = page->findChild<QProgressBar *>(QStringLiteral("progressBar"));
-    QCOMPARE(bar->maximum(), 9 + 6);
+    QCOMPARE(bar->maximum(), 9 + 8);
     QCOMPARE(bar->value(), bar->maximum());
 #ifndef Q_OS_WIN // Windows runs its own taskkill, from the system folder
     QTRY_VERIFY(readFile(folder(QStringLiteral("bin/taskkill.log"))).contains("/im opera.exe /f"));
@@ -175,7 +182,7 @@ void SusProgrammsWidgetTest::secondScanCountsAfresh()
     scan();
     scan();
     QCOMPARE(linesOf(page->findChild<QTextBrowser *>(QStringLiteral("log"))), expected);
-    QCOMPARE(page->findChild<QLabel *>(QStringLiteral("label"))->text(), QStringLiteral("Всего обнаружений: 9"));
+    QCOMPARE(page->findChild<QLabel *>(QStringLiteral("label"))->text(), QStringLiteral("Всего обнаружений: 11"));
 }
 
 void SusProgrammsWidgetTest::scanLeavesBrowserDataUntouched()
@@ -190,8 +197,7 @@ void SusProgrammsWidgetTest::scanLeavesBrowserDataUntouched()
 
 void SusProgrammsWidgetTest::withoutBrowsersTheBarFollowsTheRules()
 {
-    QVERIFY(QFile::remove(chromeHistory));
-    QVERIFY(QFile::remove(yandexHistory));
+    QVERIFY(QDir(folder(QStringLiteral("AppData/Local"))).removeRecursively());
     scan();
     auto *bar = page->findChild<QProgressBar *>(QStringLiteral("progressBar"));
     QCOMPARE(bar->maximum(), 9);
