@@ -26,10 +26,17 @@ machine=$build/machine
 rm -rf "$machine"
 cp -r server/demo/machine "$machine"
 sed "s#@MACHINE@#$machine#g" server/demo/machine/registry.reg > "$machine/registry.reg"
-chrome_profile="$machine/AppData/Local/Google/Chrome/User Data/Default"
-mkdir -p "$chrome_profile"
-sqlite3 "$chrome_profile/History" < server/demo/machine/chrome-history.sql
-rm "$machine/chrome-history.sql"
+# The browsers' databases are built from SQL, so that no binary database is kept in the repository.
+while read -r sql target; do
+    mkdir -p "$(dirname "$machine/$target")"
+    sqlite3 "$machine/$target" < "server/demo/browsers/$sql"
+done <<'DATABASES'
+chrome-history.sql AppData/Local/Google/Chrome/User Data/Default/History
+edge-history.sql AppData/Local/Microsoft/Edge/User Data/Default/History
+firefox-formhistory.sql AppData/Roaming/Mozilla/Firefox/Profiles/k2x9demo.default-release/formhistory.sqlite
+firefox-places.sql AppData/Roaming/Mozilla/Firefox/Profiles/k2x9demo.default-release/places.sqlite
+DATABASES
+cp server/demo/browsers/firefox-profiles.ini "$machine/AppData/Roaming/Mozilla/Firefox/profiles.ini"
 
 delay=0
 [ -z "${DISPLAY:-}" ] && delay=400 # slow enough to photograph the preloader
