@@ -43,6 +43,14 @@ export WINEPATH="$(winepath -w "$prefix/bin");$(winepath -w "$gcc_runtime");$(wi
 
 echo "Tests that do not run under Wine (tests/windows-skipped.txt):"
 sed "s/^/  /" tests/windows-skipped.txt
+port=$(sed -E 's#^https://[^:/]+:([0-9]+)/.*#\1#' <<< "$(grep -E '^VIGILOR_CONTENT_SERVER_URL' "$build/CMakeCache.txt" | cut -d= -f2)")
+# Connections of a test run just before (./test.sh) hold the content server's port in TIME_WAIT for
+# up to a minute, and the tests' servers under Wine cannot bind it until then.
+port_hex=$(printf '%04X' "$port")
+for _ in $(seq 90); do
+    grep -qE "^ *[0-9]+: [0-9A-F]+:$port_hex [0-9A-F]+:[0-9A-F]+ 06 " /proc/net/tcp /proc/net/tcp6 2>/dev/null || break
+    sleep 1
+done
 cd "$build"
 # One at a time: the tests share the prefix's registry.
 ctest --output-on-failure --timeout 600
@@ -82,7 +90,6 @@ wine reg add 'HKCU\SOFTWARE\Valve\Steam' /v SteamPath /d "$(winepath -w "$machin
 # No test's Windows process may still hold the server's port: end them, and wait until they are gone.
 wineserver -k 2>/dev/null || true
 wineserver -w 2>/dev/null || true
-port=$(sed -E 's#^https://[^:/]+:([0-9]+)/.*#\1#' <<< "$(grep -E '^VIGILOR_CONTENT_SERVER_URL' "$build/CMakeCache.txt" | cut -d= -f2)")
 # The tests' servers under Wine leave their connections in TIME_WAIT without SO_REUSEADDR, which keeps
 # the port from being bound again for up to a minute.
 server_pid=

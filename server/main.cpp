@@ -1,8 +1,9 @@
 // vigilor-content-server: the reference content server. It serves the start-up documents and files of
-// a content folder and answers ban lookups from an SQLite table, over HTTPS, bound to loopback unless
-// told otherwise.
+// a content folder and answers ban lookups from Steam's Web API and the league's own SQLite table,
+// over HTTPS, bound to loopback unless told otherwise.
 
 #include "BanStore.h"
+#include "SteamBans.h"
 
 #include <httplib.h>
 
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -27,6 +29,10 @@ struct Options
     std::string bind = "127.0.0.1";
     int port = 8443;
     int delayMs = 0;
+    std::string steamKeyFile;
+    std::string steamUrl = "https://api.steampowered.com/";
+    std::string steamCa;
+    long long banCacheSeconds = 3600;
 };
 
 struct Document
@@ -50,10 +56,15 @@ const Document kDocuments[] = {
 void usage()
 {
     std::cerr << "usage: vigilor-content-server --content DIR --cert PEM --key PEM [--port N] [--bind ADDRESS]\n"
-                 "                             [--delay-ms N]\n"
+                 "                             [--delay-ms N] [--steam-api-key-file FILE] [--steam-api-url URL]\n"
+                 "                             [--steam-api-ca PEM] [--ban-cache-seconds N]\n"
                  "  DIR holds version.json, detection_data.json, motd.html, everything.json, unzip32.dll,\n"
                  "  unzip.exe, pack.zip and bans.sqlite (table accounts(account, vac, community)).\n"
-                 "  --delay-ms holds every reply back, to watch the program on a slow network.\n";
+                 "  --delay-ms holds every reply back, to watch the program on a slow network.\n"
+                 "  --steam-api-key-file turns on ban lookups through Steam's Web API (GetPlayerBans), at\n"
+                 "  --steam-api-url (default https://api.steampowered.com/), verified against --steam-api-ca\n"
+                 "  or the system's store; answers are cached in DIR/ban-cache.sqlite for\n"
+                 "  --ban-cache-seconds (default 3600). The table's bans are added to Steam's.\n";
 }
 
 bool parseOptions(int argc, char **argv, Options &options)
@@ -75,11 +86,19 @@ bool parseOptions(int argc, char **argv, Options &options)
             options.port = std::atoi(value.c_str());
         else if (flag == "--delay-ms")
             options.delayMs = std::atoi(value.c_str());
+        else if (flag == "--steam-api-key-file")
+            options.steamKeyFile = value;
+        else if (flag == "--steam-api-url")
+            options.steamUrl = value;
+        else if (flag == "--steam-api-ca")
+            options.steamCa = value;
+        else if (flag == "--ban-cache-seconds")
+            options.banCacheSeconds = std::atoll(value.c_str());
         else
             return false;
     }
     return !options.content.empty() && !options.cert.empty() && !options.key.empty() && options.port > 0 &&
-           options.port < 65536;
+           options.port < 65536 && options.banCacheSeconds >= 0;
 }
 
 // Only a regular file is content: a folder opens as a stream too, and reads as nothing.
@@ -122,6 +141,28 @@ std::string failure(const std::string &message)
     return "{\"ok\":false,\"message\":" + jsonString(message) + "}";
 }
 
+void fail(httplib::Response &response, int status, const std::string &message)
+{
+    response.status = status;
+    response.set_content(failure(message), "application/json");
+}
+
+const char *jsonBool(bool value)
+{
+    return value ? "true" : "false";
+}
+
+// The file's content without surrounding white space; empty when it cannot be read.
+std::string readTrimmed(const std::string &path)
+{
+    std::string text;
+    if (!readFile(path, text))
+        return std::string();
+    const auto first = text.find_first_not_of(" \t\r\n");
+    const auto last = text.find_last_not_of(" \t\r\n");
+    return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -155,23 +196,67 @@ int main(int argc, char **argv)
     BanStore bans(options.content + "/bans.sqlite");
     if (!bans.isOpen())
         std::cerr << "bans table unavailable: " << bans.error() << "\n";
+
+    std::unique_ptr<SteamApi> steamApi;
+    std::unique_ptr<BanCache> banCache;
+    std::unique_ptr<SteamBans> steam;
+    if (options.steamKeyFile.empty()) {
+        std::cout << "Steam lookups off (no --steam-api-key-file): bans come from bans.sqlite only" << std::endl;
+    } else {
+        const std::string key = readTrimmed(options.steamKeyFile);
+        if (key.empty()) {
+            std::cerr << "no Steam Web API key in " << options.steamKeyFile << "\n";
+            return 1;
+        }
+        steamApi = std::make_unique<SteamApi>(options.steamUrl, key, options.steamCa);
+        if (!steamApi->configurationError().empty()) {
+            std::cerr << steamApi->configurationError() << "\n";
+            return 1;
+        }
+        banCache = std::make_unique<BanCache>(options.content + "/ban-cache.sqlite");
+        if (!banCache->isOpen()) {
+            std::cerr << "ban cache unavailable: " << banCache->error() << "\n";
+            return 1;
+        }
+        steam = std::make_unique<SteamBans>(*steamApi, *banCache, options.banCacheSeconds);
+        std::cout << "Steam lookups on at " << options.steamUrl << ", answers cached for " << options.banCacheSeconds
+                  << " s" << std::endl;
+    }
+    // With Steam on, a league without a table of its own has no extra bans; without it, the table is
+    // all there is.
+    const bool tableRequired = !steam || std::filesystem::exists(options.content + "/bans.sqlite");
+
     std::mutex bansMutex;
-    server.Get("/bans", [&bans, &bansMutex](const httplib::Request &request, httplib::Response &response) {
+    server.Get("/bans", [&](const httplib::Request &request, httplib::Response &response) {
         if (!request.has_param("account")) {
             response.set_content(failure("account is required"), "application/json");
             return;
         }
-        std::lock_guard<std::mutex> lock(bansMutex);
-        const std::optional<BanStore::Bans> found =
-            bans.isOpen() ? bans.lookup(request.get_param_value("account")) : std::nullopt;
-        if (!found) {
-            response.status = 500;
-            response.set_content(failure("bans table unavailable"), "application/json");
-            return;
+        const std::string account = request.get_param_value("account");
+        std::optional<PlayerBans> fromSteam;
+        if (steam) {
+            if (!isSteamId64(account))
+                return fail(response, 400, "account must be a SteamID64 (17 digits starting 7656119)");
+            fromSteam = steam->lookup(account);
+            if (!fromSteam)
+                return fail(response, 502, "ban lookup unavailable");
         }
-        response.set_content(std::string("{\"ok\":true,\"data\":{\"vac\":") + (found->vac ? "true" : "false") +
-                                 ",\"community\":" + (found->community ? "true" : "false") + "}}",
-                             "application/json");
+        std::optional<BanStore::Bans> listed = BanStore::Bans{};
+        if (tableRequired) {
+            std::lock_guard<std::mutex> lock(bansMutex);
+            listed = bans.isOpen() ? bans.lookup(account) : std::nullopt;
+        }
+        if (!listed)
+            return fail(response, 500, "bans table unavailable");
+
+        std::string data = std::string("{\"vac\":") + jsonBool(listed->vac || (fromSteam && fromSteam->vac)) +
+                           ",\"community\":" + jsonBool(listed->community || (fromSteam && fromSteam->community));
+        if (fromSteam)
+            data += ",\"vac_bans\":" + std::to_string(fromSteam->vacBans) +
+                    ",\"game_bans\":" + std::to_string(fromSteam->gameBans) +
+                    ",\"days_since_last_ban\":" + std::to_string(fromSteam->daysSinceLastBan) +
+                    ",\"economy\":" + jsonString(fromSteam->economy);
+        response.set_content("{\"ok\":true,\"data\":" + data + "}}", "application/json");
     });
 
     if (options.delayMs > 0) {

@@ -35,7 +35,19 @@ struct BanLookup
     QString colour = QStringLiteral("yellow");
     bool vac = false;
     bool community = false;
+    int gameBans = 0;
+    int daysSinceLastBan = -1; // -1: not told
 };
+
+// A field that is there and a whole number from 0 up; -1 otherwise. Older servers send neither.
+int countField(const QJsonObject &data, const QString &name)
+{
+    const QJsonValue value = data.value(name);
+    if (!value.isDouble())
+        return -1;
+    const double number = value.toDouble();
+    return number >= 0 && number <= 1e9 && number == static_cast<int>(number) ? static_cast<int>(number) : -1;
+}
 
 BanLookup lookUpBans(NetworkHelper &network, const QString &accountKey)
 {
@@ -54,7 +66,9 @@ BanLookup lookUpBans(NetworkHelper &network, const QString &accountKey)
     const QJsonObject data = envelope.value(QStringLiteral("data")).toObject();
     result.community = data.value(QStringLiteral("community")).toBool(false);
     result.vac = data.value(QStringLiteral("vac")).toBool(false);
-    if (result.vac || result.community)
+    result.gameBans = qMax(0, countField(data, QStringLiteral("game_bans")));
+    result.daysSinceLastBan = countField(data, QStringLiteral("days_since_last_ban"));
+    if (result.vac || result.community || result.gameBans > 0)
         result.colour = QStringLiteral("red");
     return result;
 }
@@ -121,10 +135,14 @@ void AccountsWidget::lookUpAccounts()
             persona != child.second->attributes.end() ? QString::fromUtf8(persona->second.c_str()) : QString();
         const BanLookup bans = lookUpBans(network, key);
         // Name and key are the player's own text: escaped, they cannot restyle or hide the line.
-        appendLogLine(ui->log, bans.colour,
-                      name.toHtmlEscaped() + QStringLiteral(" ( ") + key.toHtmlEscaped() + QStringLiteral(" ) ") +
-                          (bans.vac ? QStringLiteral("[VAC]") : QString()) +
-                          (bans.community ? QStringLiteral("[COMMUNITY]") : QString()));
+        QString line = name.toHtmlEscaped() + QStringLiteral(" ( ") + key.toHtmlEscaped() + QStringLiteral(" ) ") +
+                       (bans.vac ? QStringLiteral("[VAC]") : QString()) +
+                       (bans.community ? QStringLiteral("[COMMUNITY]") : QString());
+        if (bans.gameBans > 0)
+            line += QStringLiteral(" [GAME BANS: %1]").arg(bans.gameBans);
+        if (bans.daysSinceLastBan >= 0 && (bans.vac || bans.community || bans.gameBans > 0))
+            line += tr(" (%1 дн. назад)").arg(bans.daysSinceLastBan);
+        appendLogLine(ui->log, bans.colour, line);
         ui->progressBar->setValue(ui->progressBar->value() + 1);
     }
     finishScanProgress(ui->progressBar);

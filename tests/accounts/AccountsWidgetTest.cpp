@@ -183,6 +183,29 @@ void AccountsWidgetTest::outcomes_data()
                                           << "";
     QTest::newRow("not json") << 200 << QByteArray("<html>") << "green"
                               << "";
+    QTest::newRow("game bans, days") << 200
+                                     << okEnvelope("data", "{\"vac\":false,\"community\":false,\"vac_bans\":0,"
+                                                           "\"game_bans\":2,\"days_since_last_ban\":42}")
+                                     << "red"
+                                     << "[GAME BANS: 2] (42 дн. назад)";
+    QTest::newRow("vac, days") << 200
+                               << okEnvelope("data", "{\"vac\":true,\"community\":false,\"game_bans\":0,"
+                                                     "\"days_since_last_ban\":0}")
+                               << "red"
+                               << "[VAC] (0 дн. назад)";
+    QTest::newRow("days without a ban") << 200
+                                        << okEnvelope("data", "{\"vac\":false,\"community\":false,\"game_bans\":0,"
+                                                              "\"days_since_last_ban\":9}")
+                                        << "green"
+                                        << "";
+    QTest::newRow("counts not numbers") << 200
+                                        << okEnvelope("data", "{\"vac\":true,\"game_bans\":\"3\","
+                                                              "\"days_since_last_ban\":-1}")
+                                        << "red"
+                                        << "[VAC]";
+    QTest::newRow("bad gateway") << 502 << QByteArray("{\"ok\":false,\"message\":\"ban lookup unavailable\"}")
+                                 << "yellow"
+                                 << "";
     QTest::newRow("http error") << 500 << QByteArray("{\"ok\":true,\"data\":{\"vac\":true}}") << "yellow"
                                 << "";
 }

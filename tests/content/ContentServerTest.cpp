@@ -1,17 +1,25 @@
+#include "HistoryDatabase.h"
 #include "TestEnvironment.h"
 #include "TestMain.h"
 #include "TestPki.h"
+#include "TestServer.h"
 #include "content/NetworkHelper.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrlQuery>
+#include <atomic>
 
 // The reference content server, run as a child process against a content folder made here.
 class ContentServerTest : public QObject
@@ -26,15 +34,74 @@ private slots:
     void missingDocumentIsNotFound();
     void bans_data();
     void bans();
+    void steamBans_data();
+    void steamBans();
+    void steamKeyStaysOutOfTheLog();
 
 private:
     QString url(const QString &path) const { return QStringLiteral("https://127.0.0.1:%1/").arg(port) + path; }
+    QString steamUrl(const QString &path) const
+    {
+        return QStringLiteral("https://127.0.0.1:%1/").arg(steamPort) + path;
+    }
 
     TestPki pki;
     QTemporaryDir content;
     QProcess server;
     int port = 0;
+    // The same content served with Steam lookups on, against a stand-in of Steam's Web API.
+    std::unique_ptr<TestServer> steamApi;
+    QString steamMode = QStringLiteral("ok");
+    std::atomic<int> steamCalls{0};
+    QProcess steamServer;
+    int steamPort = 0;
 };
+
+namespace {
+const QByteArray kSteamKey = "0123456789ABCDEF0123456789ABCDEF";
+
+// Starts the content server on a free loopback port with `extra` options and waits until it listens.
+bool startContentServer(QProcess &process, const TestPki &pki, const QString &content, const QStringList &extra,
+                        int &port)
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost))
+        return false;
+    port = probe.serverPort();
+    probe.close();
+    process.start(QStringLiteral(CONTENT_SERVER_PATH),
+                  QStringList{QStringLiteral("--content"), content, QStringLiteral("--cert"), pki.certPath(),
+                              QStringLiteral("--key"), pki.keyPath(), QStringLiteral("--port"), QString::number(port)} +
+                      extra);
+    if (!process.waitForStarted())
+        return false;
+    for (int i = 0; i < 100; ++i) {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
+        if (socket.waitForConnected(200))
+            return true;
+        QTest::qWait(100);
+    }
+    return false;
+}
+
+// GetPlayerBans as documented, for the ids asked: the ids ending in 1 VAC-banned 42 days ago.
+QByteArray playerBans(const std::string &query)
+{
+    const QUrlQuery parameters(QString::fromStdString(query));
+    QByteArray players;
+    for (const QString &id : parameters.queryItemValue(QStringLiteral("steamids")).split(QLatin1Char(','))) {
+        const bool vac = id.endsWith(QLatin1Char('1'));
+        players += (players.isEmpty() ? "" : ",") + QStringLiteral("{\"SteamId\":\"%1\",\"CommunityBanned\":false,"
+                                                                   "\"VACBanned\":%2,\"NumberOfVACBans\":%3,"
+                                                                   "\"DaysSinceLastBan\":42,\"NumberOfGameBans\":0,"
+                                                                   "\"EconomyBan\":\"none\"}")
+                                                        .arg(id, vac ? "true" : "false", vac ? "1" : "0")
+                                                        .toUtf8();
+    }
+    return "{\"players\":[" + players + "]}";
+}
+} // namespace
 
 void ContentServerTest::initTestCase()
 {
@@ -55,31 +122,46 @@ void ContentServerTest::initTestCase()
         db.close();
     }
     QSqlDatabase::removeDatabase(QStringLiteral("bans"));
-
-    QTcpServer probe;
-    QVERIFY(probe.listen(QHostAddress::LocalHost));
-    port = probe.serverPort();
-    probe.close();
-
     server.setProcessChannelMode(QProcess::ForwardedChannels);
-    server.start(QStringLiteral(CONTENT_SERVER_PATH),
-                 {QStringLiteral("--content"), content.path(), QStringLiteral("--cert"), pki.certPath(),
-                  QStringLiteral("--key"), pki.keyPath(), QStringLiteral("--port"), QString::number(port)});
-    QVERIFY(server.waitForStarted());
-    // Wait until it listens.
-    QTRY_VERIFY_WITH_TIMEOUT(
-        [this] {
-            QTcpSocket socket;
-            socket.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
-            return socket.waitForConnected(200);
-        }(),
-        10000);
+    QVERIFY(startContentServer(server, pki, content.path(), {}, port));
+
+    steamApi = std::make_unique<TestServer>(pki);
+    QVERIFY(steamApi->start());
+    steamApi->setHandler(
+        QStringLiteral("ISteamUser/GetPlayerBans/v1/"), [this](const std::string &, const std::string &query) {
+            ++steamCalls;
+            if (steamMode == QLatin1String("fail"))
+                return TestServer::Reply{500, "{}", 0};
+            if (steamMode == QLatin1String("malformed"))
+                return TestServer::Reply{200, "{\"players\":[{\"SteamId\":1}]}", 0};
+            return TestServer::Reply{200, playerBans(query), steamMode == QLatin1String("stall") ? 11000 : 0};
+        });
+    // Earlier answers: one of two hours ago, one of two days ago.
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    QVERIFY(writeDatabase(
+        content.filePath(QStringLiteral("ban-cache.sqlite")),
+        {QStringLiteral("CREATE TABLE ban_cache(account TEXT PRIMARY KEY, vac INTEGER NOT NULL, community INTEGER NOT "
+                        "NULL, vac_bans INTEGER NOT NULL, game_bans INTEGER NOT NULL, days_since_last_ban INTEGER "
+                        "NOT NULL, economy TEXT NOT NULL, fetched INTEGER NOT NULL)"),
+         QStringLiteral("INSERT INTO ban_cache VALUES ('76561198000000013', 0, 0, 0, 3, 5, 'none', %1), "
+                        "('76561198000000014', 1, 0, 1, 0, 9, 'none', %2)")
+             .arg(now - 7200)
+             .arg(now - 2 * 86400)}));
+    QVERIFY(writeFile(content.filePath(QStringLiteral("steam.key")), kSteamKey + "\n"));
+    steamServer.setProcessChannelMode(QProcess::MergedChannels);
+    QVERIFY(startContentServer(steamServer, pki, content.path(),
+                               {QStringLiteral("--steam-api-key-file"), content.filePath(QStringLiteral("steam.key")),
+                                QStringLiteral("--steam-api-url"), steamApi->baseUrl(),
+                                QStringLiteral("--steam-api-ca"), pki.caPath()},
+                               steamPort));
 }
 
 void ContentServerTest::cleanupTestCase()
 {
-    server.terminate();
-    server.waitForFinished();
+    for (QProcess *process : {&server, &steamServer}) {
+        process->terminate();
+        process->waitForFinished();
+    }
 }
 
 void ContentServerTest::servesDocumentsAsStored()
@@ -137,6 +219,76 @@ void ContentServerTest::bans()
     const QJsonObject data = envelope.value(QStringLiteral("data")).toObject();
     QCOMPARE(data.value(QStringLiteral("vac")).toBool(), vac);
     QCOMPARE(data.value(QStringLiteral("community")).toBool(), community);
+}
+
+void ContentServerTest::steamBans_data()
+{
+    QTest::addColumn<QString>("account");
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<int>("calls");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("body");
+
+    const QString unavailable = R"({"ok":false,"message":"ban lookup unavailable"})";
+    // Rows run in this order against one server and one cache.
+    QTest::newRow("steam answers") << "76561198000000011"
+                                   << "ok" << 1 << 200
+                                   << R"({"ok":true,"data":{"vac":true,"community":false,"vac_bans":1,)"
+                                      R"("game_bans":0,"days_since_last_ban":42,"economy":"none"}})";
+    QTest::newRow("cache hit makes no call") << "76561198000000011"
+                                             << "fail" << 0 << 200
+                                             << R"({"ok":true,"data":{"vac":true,"community":false,"vac_bans":1,)"
+                                                R"("game_bans":0,"days_since_last_ban":42,"economy":"none"}})";
+    QTest::newRow("league's table adds its ban") << "76561198000000002"
+                                                 << "ok" << 1 << 200
+                                                 << R"({"ok":true,"data":{"vac":false,"community":true,"vac_bans":0,)"
+                                                    R"("game_bans":0,"days_since_last_ban":42,"economy":"none"}})";
+    QTest::newRow("outage, answer of two hours ago") << "76561198000000013"
+                                                     << "fail" << 1 << 200
+                                                     << R"({"ok":true,"data":{"vac":false,"community":false,)"
+                                                        R"("vac_bans":0,"game_bans":3,"days_since_last_ban":5,)"
+                                                        R"("economy":"none"}})";
+    QTest::newRow("outage, answer of two days ago") << "76561198000000014"
+                                                    << "fail" << 1 << 502 << unavailable;
+    QTest::newRow("outage, nothing cached") << "76561198000000015"
+                                            << "fail" << 1 << 502 << unavailable;
+    QTest::newRow("malformed answer") << "76561198000000016"
+                                      << "malformed" << 1 << 502 << unavailable;
+    QTest::newRow("stalled") << "76561198000000017"
+                             << "stall" << 1 << 502 << unavailable;
+    QTest::newRow("not a SteamID64")
+        << "7656119800000001"
+        << "ok" << 0 << 400 << R"x({"ok":false,"message":"account must be a SteamID64 (17 digits starting 7656119)"})x";
+}
+
+void ContentServerTest::steamBans()
+{
+    QFETCH(QString, account);
+    QFETCH(QString, mode);
+    QFETCH(int, calls);
+    QFETCH(int, status);
+    QFETCH(QString, body);
+
+    steamMode = mode;
+    const int callsBefore = steamCalls;
+    QNetworkAccessManager network;
+    QNetworkReply *reply = network.get(QNetworkRequest(QUrl(steamUrl(QStringLiteral("bans?account=") + account))));
+    QSignalSpy finished(reply, &QNetworkReply::finished);
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(steamCalls - callsBefore, calls);
+    QCOMPARE(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), status);
+    QCOMPARE(QString::fromUtf8(reply->readAll()), body);
+    delete reply;
+}
+
+void ContentServerTest::steamKeyStaysOutOfTheLog()
+{
+    QVERIFY(steamApi->requests().join(QLatin1Char(' ')).contains(QString::fromLatin1(kSteamKey)));
+    steamServer.terminate();
+    QVERIFY(steamServer.waitForFinished());
+    const QByteArray log = steamServer.readAll();
+    QVERIFY2(log.contains("Steam ban lookup of 1 accounts failed"), log.constData());
+    QVERIFY(!log.contains(kSteamKey));
 }
 
 VIGILOR_GUILESS_TEST_MAIN(ContentServerTest)

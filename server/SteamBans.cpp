@@ -1,0 +1,174 @@
+#include "SteamBans.h"
+
+#include <sqlite3.h>
+
+#include <chrono>
+#include <iostream>
+#include <thread>
+
+namespace {
+constexpr std::size_t kMaxBatch = 100; // GetPlayerBans takes at most 100 ids
+constexpr auto kGatherTime = std::chrono::milliseconds(15);
+constexpr long long kStaleLimitSeconds = 86400; // an outage may be bridged with an answer this old
+
+long long now()
+{
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// Statement with bound parameters, finalized on scope exit.
+class Statement
+{
+public:
+    Statement(sqlite3 *db, const char *sql) { sqlite3_prepare_v2(db, sql, -1, &statement, nullptr); }
+    ~Statement() { sqlite3_finalize(statement); }
+    Statement(const Statement &) = delete;
+    Statement &operator=(const Statement &) = delete;
+    sqlite3_stmt *get() const { return statement; }
+
+private:
+    sqlite3_stmt *statement = nullptr;
+};
+} // namespace
+
+BanCache::BanCache(const std::string &path)
+{
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+                        nullptr) != SQLITE_OK ||
+        sqlite3_exec(db,
+                     "PRAGMA journal_mode=WAL;"
+                     "CREATE TABLE IF NOT EXISTS ban_cache(account TEXT PRIMARY KEY, vac INTEGER NOT NULL, "
+                     "community INTEGER NOT NULL, vac_bans INTEGER NOT NULL, game_bans INTEGER NOT NULL, "
+                     "days_since_last_ban INTEGER NOT NULL, economy TEXT NOT NULL, fetched INTEGER NOT NULL)",
+                     nullptr, nullptr, nullptr) != SQLITE_OK) {
+        lastError = db ? sqlite3_errmsg(db) : "out of memory";
+        sqlite3_close(db);
+        db = nullptr;
+    }
+}
+
+BanCache::~BanCache()
+{
+    sqlite3_close(db);
+}
+
+std::optional<BanCache::Entry> BanCache::get(const std::string &account)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    Statement query(db, "SELECT vac, community, vac_bans, game_bans, days_since_last_ban, economy, fetched "
+                        "FROM ban_cache WHERE account = ?1");
+    if (!query.get())
+        return std::nullopt;
+    sqlite3_bind_text(query.get(), 1, account.data(), static_cast<int>(account.size()), SQLITE_TRANSIENT);
+    if (sqlite3_step(query.get()) != SQLITE_ROW)
+        return std::nullopt;
+    Entry entry;
+    entry.bans.vac = sqlite3_column_int(query.get(), 0) != 0;
+    entry.bans.community = sqlite3_column_int(query.get(), 1) != 0;
+    entry.bans.vacBans = sqlite3_column_int(query.get(), 2);
+    entry.bans.gameBans = sqlite3_column_int(query.get(), 3);
+    entry.bans.daysSinceLastBan = sqlite3_column_int(query.get(), 4);
+    const unsigned char *economy = sqlite3_column_text(query.get(), 5);
+    entry.bans.economy = economy ? reinterpret_cast<const char *>(economy) : "";
+    entry.fetched = sqlite3_column_int64(query.get(), 6);
+    return entry;
+}
+
+void BanCache::put(const std::string &account, const Entry &entry)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    Statement insert(db, "INSERT OR REPLACE INTO ban_cache VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
+    if (!insert.get())
+        return;
+    sqlite3_bind_text(insert.get(), 1, account.data(), static_cast<int>(account.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_int(insert.get(), 2, entry.bans.vac);
+    sqlite3_bind_int(insert.get(), 3, entry.bans.community);
+    sqlite3_bind_int(insert.get(), 4, entry.bans.vacBans);
+    sqlite3_bind_int(insert.get(), 5, entry.bans.gameBans);
+    sqlite3_bind_int(insert.get(), 6, entry.bans.daysSinceLastBan);
+    sqlite3_bind_text(insert.get(), 7, entry.bans.economy.data(), static_cast<int>(entry.bans.economy.size()),
+                      SQLITE_TRANSIENT);
+    sqlite3_bind_int64(insert.get(), 8, entry.fetched);
+    if (sqlite3_step(insert.get()) != SQLITE_DONE)
+        std::cerr << "ban cache not written: " << sqlite3_errmsg(db) << std::endl;
+}
+
+SteamBans::SteamBans(const SteamApi &api, BanCache &cache, long long cacheSeconds)
+    : api(api), cache(cache), cacheSeconds(cacheSeconds)
+{
+}
+
+std::optional<PlayerBans> SteamBans::lookup(const std::string &account)
+{
+    const std::optional<BanCache::Entry> cached = cache.get(account);
+    const long long age = cached ? now() - cached->fetched : 0;
+    if (cached && age >= 0 && age < cacheSeconds)
+        return cached->bans;
+
+    if (std::optional<PlayerBans> fresh = askSteam(account)) {
+        cache.put(account, BanCache::Entry{*fresh, now()});
+        return fresh;
+    }
+    if (cached && age >= 0 && age < kStaleLimitSeconds) {
+        PlayerBans bans = cached->bans;
+        // Days have passed since Steam counted them.
+        if (bans.vac || bans.community || bans.gameBans > 0)
+            bans.daysSinceLastBan += static_cast<int>(age / 86400);
+        return bans;
+    }
+    return std::nullopt;
+}
+
+std::optional<PlayerBans> SteamBans::askSteam(const std::string &account)
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    std::shared_ptr<Batch> batch;
+    bool leader = false;
+    const auto asked = pending.find(account);
+    if (asked != pending.end()) {
+        // Another lookup asks for this account already: its answer serves both.
+        batch = asked->second;
+    } else {
+        if (!open || open->accounts.size() >= kMaxBatch) {
+            open = std::make_shared<Batch>();
+            leader = true;
+        }
+        batch = open;
+        batch->accounts.push_back(account);
+        pending[account] = batch;
+    }
+
+    if (leader) {
+        // Let the lookups that arrive meanwhile join this call.
+        lock.unlock();
+        std::this_thread::sleep_for(kGatherTime);
+        lock.lock();
+        if (open == batch)
+            open.reset();
+        const std::vector<std::string> accounts = batch->accounts;
+        lock.unlock();
+
+        std::string error;
+        std::optional<std::map<std::string, PlayerBans>> answer = api.getPlayerBans(accounts, error);
+        if (!answer)
+            std::cerr << "Steam ban lookup of " << accounts.size() << " accounts failed: " << error << std::endl;
+
+        lock.lock();
+        batch->answer = std::move(answer);
+        batch->done = true;
+        for (const std::string &asked : accounts)
+            pending.erase(asked);
+        finished.notify_all();
+    } else {
+        finished.wait(lock, [&batch] { return batch->done; });
+    }
+
+    if (!batch->answer)
+        return std::nullopt;
+    // Steam leaves out accounts it does not know; that is no answer, not a clean account.
+    const auto found = batch->answer->find(account);
+    if (found == batch->answer->end())
+        return std::nullopt;
+    return found->second;
+}

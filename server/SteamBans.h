@@ -1,0 +1,70 @@
+#pragma once
+
+#include "SteamApi.h"
+
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+// Steam's answers kept in an SQLite table ban_cache, with the time each was fetched.
+class BanCache
+{
+public:
+    struct Entry
+    {
+        PlayerBans bans;
+        long long fetched = 0; // seconds since the epoch
+    };
+
+    explicit BanCache(const std::string &path);
+    ~BanCache();
+    BanCache(const BanCache &) = delete;
+    BanCache &operator=(const BanCache &) = delete;
+
+    bool isOpen() const { return db != nullptr; }
+    const std::string &error() const { return lastError; }
+
+    std::optional<Entry> get(const std::string &account);
+    void put(const std::string &account, const Entry &entry);
+
+private:
+    sqlite3 *db = nullptr;
+    std::string lastError;
+    std::mutex mutex;
+};
+
+// Ban lookups through Steam's Web API with a cache: a fresh cached answer is served without a call;
+// lookups that arrive together share one call of at most 100 accounts; when Steam fails, an answer
+// younger than a day is served, and otherwise none.
+class SteamBans
+{
+public:
+    SteamBans(const SteamApi &api, BanCache &cache, long long cacheSeconds);
+
+    // Empty when Steam could not tell and nothing recent enough is cached.
+    std::optional<PlayerBans> lookup(const std::string &account);
+
+private:
+    struct Batch
+    {
+        std::vector<std::string> accounts;
+        bool done = false;
+        std::optional<std::map<std::string, PlayerBans>> answer;
+    };
+
+    std::optional<PlayerBans> askSteam(const std::string &account);
+
+    const SteamApi &api;
+    BanCache &cache;
+    long long cacheSeconds;
+    std::mutex mutex;
+    std::condition_variable finished;
+    std::shared_ptr<Batch> open;                           // still taking accounts
+    std::map<std::string, std::shared_ptr<Batch>> pending; // account -> the batch that asks for it
+};
