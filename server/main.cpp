@@ -259,6 +259,9 @@ int main(int argc, char **argv)
         response.set_content("{\"ok\":true,\"data\":" + data + "}}", "application/json");
     });
 
+    // Small answers on kept-alive connections would otherwise wait out the client's delayed ACK.
+    server.set_tcp_nodelay(true);
+
     if (options.delayMs > 0) {
         const int delayMs = options.delayMs;
         server.set_pre_routing_handler([delayMs](const httplib::Request &, httplib::Response &) {

@@ -90,7 +90,8 @@ QByteArray playerBans(const std::string &query)
 {
     const QUrlQuery parameters(QString::fromStdString(query));
     QByteArray players;
-    for (const QString &id : parameters.queryItemValue(QStringLiteral("steamids")).split(QLatin1Char(','))) {
+    for (const QString &id :
+         parameters.queryItemValue(QStringLiteral("steamids"), QUrl::FullyDecoded).split(QLatin1Char(','))) {
         const bool vac = id.endsWith(QLatin1Char('1'));
         players += (players.isEmpty() ? "" : ",") + QStringLiteral("{\"SteamId\":\"%1\",\"CommunityBanned\":false,"
                                                                    "\"VACBanned\":%2,\"NumberOfVACBans\":%3,"
