@@ -3,14 +3,19 @@
 // over HTTPS, bound to loopback unless told otherwise.
 
 #include "BanStore.h"
+#include "ReportPages.h"
+#include "ReportStore.h"
 #include "SteamBans.h"
 
 #include <httplib.h>
+#include <nlohmann/json.hpp>
 
 #include <chrono>
 #include <cstdlib>
+#include <deque>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -33,6 +38,37 @@ struct Options
     std::string steamUrl = "https://api.steampowered.com/";
     std::string steamCa;
     long long banCacheSeconds = 3600;
+    std::string adminTokenFile;
+    bool verifyReports = false;
+};
+
+constexpr std::size_t kMaxReportBytes = 2 * 1024 * 1024;
+constexpr int kReportsPerMinute = 30;
+constexpr int kListedReports = 500;
+
+// At most `limit` requests a minute from one address.
+class RateLimit
+{
+public:
+    explicit RateLimit(int limit) : limit(limit) {}
+
+    bool allow(const std::string &address)
+    {
+        const auto now = std::chrono::steady_clock::now();
+        std::lock_guard<std::mutex> lock(mutex);
+        std::deque<std::chrono::steady_clock::time_point> &times = recent[address];
+        while (!times.empty() && now - times.front() >= std::chrono::minutes(1))
+            times.pop_front();
+        if (static_cast<int>(times.size()) >= limit)
+            return false;
+        times.push_back(now);
+        return true;
+    }
+
+private:
+    int limit;
+    std::mutex mutex;
+    std::map<std::string, std::deque<std::chrono::steady_clock::time_point>> recent;
 };
 
 struct Document
@@ -64,13 +100,21 @@ void usage()
                  "  --steam-api-key-file turns on ban lookups through Steam's Web API (GetPlayerBans), at\n"
                  "  --steam-api-url (default https://api.steampowered.com/), verified against --steam-api-ca\n"
                  "  or the system's store; answers are cached in DIR/ban-cache.sqlite for\n"
-                 "  --ban-cache-seconds (default 3600). The table's bans are added to Steam's.\n";
+                 "  --ban-cache-seconds (default 3600). The table's bans are added to Steam's.\n"
+                 "  Reports POSTed to /report are kept in DIR/reports.sqlite; --admin-token-file FILE opens\n"
+                 "  /admin/reports to user admin with the file's content as password.\n"
+                 "usage: vigilor-content-server --verify-reports --content DIR\n"
+                 "  checks the reports' hash chain: exit 0 when it holds, 1 at the first report where it breaks.\n";
 }
 
 bool parseOptions(int argc, char **argv, Options &options)
 {
     for (int i = 1; i < argc; ++i) {
         const std::string flag = argv[i];
+        if (flag == "--verify-reports") {
+            options.verifyReports = true;
+            continue;
+        }
         if (i + 1 >= argc)
             return false;
         const std::string value = argv[++i];
@@ -94,9 +138,13 @@ bool parseOptions(int argc, char **argv, Options &options)
             options.steamCa = value;
         else if (flag == "--ban-cache-seconds")
             options.banCacheSeconds = std::atoll(value.c_str());
+        else if (flag == "--admin-token-file")
+            options.adminTokenFile = value;
         else
             return false;
     }
+    if (options.verifyReports)
+        return !options.content.empty();
     return !options.content.empty() && !options.cert.empty() && !options.key.empty() && options.port > 0 &&
            options.port < 65536 && options.banCacheSeconds >= 0;
 }
@@ -163,6 +211,35 @@ std::string readTrimmed(const std::string &path)
     return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
 }
 
+std::string json(const nlohmann::json &value)
+{
+    return value.dump();
+}
+
+int verifyReports(const std::string &content)
+{
+    const std::string path = content + "/reports.sqlite";
+    if (!std::filesystem::exists(path)) {
+        std::cerr << "no reports at " << path << "\n";
+        return 2;
+    }
+    ReportStore store(path);
+    if (!store.isOpen()) {
+        std::cerr << "cannot open " << path << ": " << store.error() << "\n";
+        return 2;
+    }
+    long long checked = 0;
+    std::string head;
+    const auto broken = store.firstBreak(checked, head);
+    if (broken) {
+        std::cout << "chain broken at report " << broken->first.id << " (number " << broken->first.seq << ", received "
+                  << broken->first.received << "): " << broken->second << std::endl;
+        return 1;
+    }
+    std::cout << "chain holds over " << checked << " reports; last chain value " << head << std::endl;
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -172,6 +249,8 @@ int main(int argc, char **argv)
         usage();
         return 2;
     }
+    if (options.verifyReports)
+        return verifyReports(options.content);
 
     httplib::SSLServer server(options.cert.c_str(), options.key.c_str());
     if (!server.is_valid()) {
@@ -258,6 +337,74 @@ int main(int argc, char **argv)
                     ",\"economy\":" + jsonString(fromSteam->economy);
         response.set_content("{\"ok\":true,\"data\":" + data + "}}", "application/json");
     });
+
+    ReportStore reports(options.content + "/reports.sqlite");
+    if (!reports.isOpen())
+        std::cerr << "reports cannot be stored: " << reports.error() << "\n";
+    RateLimit reportLimit(kReportsPerMinute);
+    server.set_payload_max_length(kMaxReportBytes);
+    server.Post("/report", [&](const httplib::Request &request, httplib::Response &response) {
+        if (!reportLimit.allow(request.remote_addr))
+            return fail(response, 429, "more than 30 reports a minute from this address");
+        const nlohmann::json body = nlohmann::json::parse(request.body, nullptr, false);
+        if (body.is_discarded() || !body.is_object() || !body.contains("format") ||
+            body["format"] != "vigilor-report/1")
+            return fail(response, 400, "not a report: format must be vigilor-report/1");
+        ReportStore::Report summary = summarizeReport(body);
+        summary.body = request.body;
+        const std::optional<ReportStore::Report> stored = reports.isOpen() ? reports.add(summary) : std::nullopt;
+        if (!stored) {
+            std::cerr << "report not stored: " << reports.error() << std::endl;
+            return fail(response, 500, "the report could not be stored");
+        }
+        response.set_content(
+            json({{"ok", true},
+                  {"data", {{"id", stored->id}, {"sha256", stored->sha256}, {"received", stored->received}}}}),
+            "application/json");
+    });
+
+    if (!options.adminTokenFile.empty()) {
+        const std::string token = readTrimmed(options.adminTokenFile);
+        if (token.empty()) {
+            std::cerr << "no admin token in " << options.adminTokenFile << "\n";
+            return 1;
+        }
+        // Every admin page: credentials first, then no script, frame or outside resource whatever a
+        // report holds.
+        const auto admin = [token](const std::function<void(const httplib::Request &, httplib::Response &)> &page) {
+            return [token, page](const httplib::Request &request, httplib::Response &response) {
+                if (!adminCredentialsMatch(request.get_header_value("Authorization"), token)) {
+                    response.status = 401;
+                    response.set_header("WWW-Authenticate", "Basic realm=\"Vigilor reports\", charset=\"UTF-8\"");
+                    response.set_content("authentication required", "text/plain");
+                    return;
+                }
+                response.set_header("Content-Security-Policy",
+                                    "default-src 'none'; style-src 'unsafe-inline'; frame-ancestors 'none'");
+                response.set_header("X-Content-Type-Options", "nosniff");
+                response.set_header("Cache-Control", "no-store");
+                page(request, response);
+            };
+        };
+        server.Get("/admin/reports", admin([&reports](const httplib::Request &, httplib::Response &response) {
+                       response.set_content(reportListPage(reports.newest(kListedReports), kListedReports),
+                                            "text/html; charset=utf-8");
+                   }));
+        server.Get(R"(/admin/reports/([0-9A-Z-]+)\.json)",
+                   admin([&reports](const httplib::Request &request, httplib::Response &response) {
+                       const std::optional<ReportStore::Report> report = reports.find(request.matches[1]);
+                       if (!report)
+                           return fail(response, 404, "no such report");
+                       response.set_content(report->body, "application/json");
+                   }));
+        server.Get(R"(/admin/reports/([0-9A-Z-]+))",
+                   admin([&reports](const httplib::Request &request, httplib::Response &response) {
+                       const std::optional<ReportStore::Report> report = reports.find(request.matches[1]);
+                       if (!report)
+                           return fail(response, 404, "no such report");
+                       response.set_content(reportPage(*report), "text/html; charset=utf-8");
+                   }));
+    }
 
     // Small answers on kept-alive connections would otherwise wait out the client's delayed ACK.
     server.set_tcp_nodelay(true);

@@ -32,6 +32,7 @@ private:
 
 struct BanLookup
 {
+    bool answered = false;
     QString colour = QStringLiteral("yellow");
     bool vac = false;
     bool community = false;
@@ -59,6 +60,7 @@ BanLookup lookUpBans(NetworkHelper &network, const QString &accountKey)
     if (!network.get(url))
         return result;
     const QString reply = network.replyText();
+    result.answered = true;
     result.colour = QStringLiteral("green");
     QJsonObject envelope;
     if (!network.parseEnvelope(reply, envelope))
@@ -143,6 +145,7 @@ void AccountsWidget::lookUpAccounts()
         if (bans.daysSinceLastBan >= 0 && (bans.vac || bans.community || bans.gameBans > 0))
             line += tr(" (%1 дн. назад)").arg(bans.daysSinceLastBan);
         appendLogLine(ui->log, bans.colour, line);
+        emit accountChecked(key, name, bans.answered, bans.vac, bans.community, bans.gameBans);
         ui->progressBar->setValue(ui->progressBar->value() + 1);
     }
     finishScanProgress(ui->progressBar);

@@ -17,6 +17,11 @@ public:
     explicit AccountsWidget(QWidget *parent = nullptr);
     ~AccountsWidget() override;
 
+signals:
+    // One account looked up, for the record of the check; `lookedUp` false when the lookup failed.
+    void accountChecked(const QString &steamId, const QString &personaName, bool lookedUp, bool vac, bool community,
+                        int gameBans);
+
 protected slots:
     void scan();
     void updateFoundAmount(int a);

@@ -34,6 +34,17 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     tabs.addTab(&utilitiesPage, tr("Утилиты"));
     tabs.addTab(&accountsPage, tr("Аккаунты"));
     tabs.addTab(&repairPage, tr("Исправление ошибок"));
+    tabs.addTab(&reportPage, tr("Отчёт"));
+    // The pages announce what they did; only the window knows the record.
+    connect(&prohibitedPage, &SusProgrammsWidget::scanStarted, &record, &CheckRecord::scanStarted);
+    connect(&prohibitedPage, &SusProgrammsWidget::ruleMatched, &record, &CheckRecord::ruleMatched);
+    connect(&prohibitedPage, &SusProgrammsWidget::suspiciousTermFound, &record, &CheckRecord::suspiciousTermFound);
+    connect(&prohibitedPage, &SusProgrammsWidget::scanFinished, &record, &CheckRecord::scanFinished);
+    connect(&accountsPage, &AccountsWidget::accountChecked, &record, &CheckRecord::accountChecked);
+    connect(&utilitiesPage, &AuxProgrammsWidget::utilityStarted, &record, &CheckRecord::utilityStarted);
+    connect(&utilitiesPage, &AuxProgrammsWidget::folderOpened, &record, &CheckRecord::folderOpened);
+    connect(&repairPage, &FixWidget::repaired, &record, &CheckRecord::repaired);
+    reportPage.setRecord(&record);
     ui->gridLayout->addWidget(&tabs);
     showUpdateNotice();
 }

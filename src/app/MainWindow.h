@@ -3,6 +3,8 @@
 #include "accounts/AccountsWidget.h"
 #include "app/InfoWidget.h"
 #include "app/VerticalTabWidget.h"
+#include "report/CheckRecord.h"
+#include "report/ReportWidget.h"
 #include "scan/SusProgrammsWidget.h"
 #include "tools/AuxProgrammsWidget.h"
 #include "tools/FixWidget.h"
@@ -17,7 +19,7 @@ class MainWindow;
 // missing parts count as 0 and so does a part that is not a number.
 int compareVersions(const QString &a, const QString &b);
 
-// The window the examiner works in: the five pages in a column of tabs, and the notice of a newer
+// The window the examiner works in: the six pages in a column of tabs, and the notice of a newer
 // version announced by the content server.
 class MainWindow : public QMainWindow
 {
@@ -37,5 +39,7 @@ private:
     AuxProgrammsWidget utilitiesPage;
     AccountsWidget accountsPage;
     FixWidget repairPage;
+    ReportWidget reportPage;
+    CheckRecord record;
     Ui::MainWindow *ui = nullptr;
 };

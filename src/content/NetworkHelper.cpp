@@ -38,6 +38,11 @@ void NetworkHelper::waitForReply(const QString &url)
     waiting = true;
     request.setUrl(QUrl(url, QUrl::TolerantMode));
     manager->get(request);
+    waitForCompletion();
+}
+
+void NetworkHelper::waitForCompletion()
+{
     // Sleep until something happens instead of polling: the slot below ends the wait, and every
     // other event (painting, input, timers) is still handled in the meantime.
     while (waiting)
@@ -47,6 +52,17 @@ void NetworkHelper::waitForReply(const QString &url)
 bool NetworkHelper::get(const QString &url)
 {
     waitForReply(url);
+    return errorText.isEmpty();
+}
+
+bool NetworkHelper::post(const QString &url, const QByteArray &body, const QString &contentType)
+{
+    waiting = true;
+    QNetworkRequest posting(request);
+    posting.setUrl(QUrl(url, QUrl::TolerantMode));
+    posting.setHeader(QNetworkRequest::ContentTypeHeader, contentType);
+    manager->post(posting, body);
+    waitForCompletion();
     return errorText.isEmpty();
 }
 

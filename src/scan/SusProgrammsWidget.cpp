@@ -8,6 +8,8 @@
 #include "scan/FileScanner.h"
 #include "ui_SusProgrammsWidget.h"
 
+#include <QTextDocumentFragment>
+
 namespace {
 // A search term is shown cut to this many UTF-16 units; the suspicion test sees all of it.
 constexpr int kShownTermLength = 100;
@@ -63,22 +65,28 @@ void SusProgrammsWidget::scan()
     detectionCount = 0;
     updateCountLabel();
     startScanProgress(ui->progressBar, rules.size());
+    emit scanStarted();
 
     for (const DetectionRule &rule : rules) {
         // The description and registry paths come from our content server and may hold markup;
         // file names come from the examined machine and are shown as text.
         const QString colour = rule.level != 0 ? QStringLiteral("red") : QStringLiteral("orange");
         const QString prefix = rule.desc + QStringLiteral(": ");
+        const QString description = QTextDocumentFragment::fromHtml(rule.desc).toPlainText();
         if (rule.registry) {
             for (const QString &root : rule.roots) {
-                if (scanner.registryKeyExists(root, HKEY_LOCAL_MACHINE))
+                if (scanner.registryKeyExists(root, HKEY_LOCAL_MACHINE)) {
                     report(colour, prefix + root);
+                    emit ruleMatched(rule.level, description, root);
+                }
             }
         } else {
             for (const QString &root : rule.roots) {
                 const QStringList hits = scanner.scanFolder(root, rule.filename);
-                for (const QString &path : hits)
+                for (const QString &path : hits) {
                     report(colour, prefix + path.toHtmlEscaped());
+                    emit ruleMatched(rule.level, description, path);
+                }
             }
         }
         advanceProgress();
@@ -95,8 +103,10 @@ void SusProgrammsWidget::scan()
                 line += QStringLiteral(" (") + (found.browser + QStringLiteral(", ") + found.profile).toHtmlEscaped() +
                         QLatin1Char(')');
             report(QStringLiteral("orange"), line);
+            emit suspiciousTermFound(found.term, found.browser, found.profile);
         }
         advanceProgress();
     }
     finishScanProgress(ui->progressBar);
+    emit scanFinished();
 }

@@ -22,6 +22,13 @@ public:
     explicit SusProgrammsWidget(QWidget *parent = nullptr);
     ~SusProgrammsWidget() override;
 
+signals:
+    // What a scan found, for the record of the check: plain texts, no markup.
+    void scanStarted();
+    void ruleMatched(int level, const QString &description, const QString &target);
+    void suspiciousTermFound(const QString &term, const QString &browser, const QString &profile);
+    void scanFinished();
+
 protected slots:
     void scan();
     void extendProgressBar(int a);

@@ -8,14 +8,6 @@
 #include <QProcess>
 #include <QSysInfo>
 
-namespace {
-// Tools run on their own: they are not waited for, and a failed start shows nothing.
-void startTool(const QString &relativePath, const QStringList &arguments = {})
-{
-    QProcess::startDetached(platform::toolProgram(relativePath), arguments);
-}
-} // namespace
-
 QString usbDeviewProgram(const QString &cpuArchitecture)
 {
     return cpuArchitecture.contains(QLatin1String("64")) ? QStringLiteral("USBDeview/USBDeviewx64/USBDeview.exe")
@@ -118,9 +110,18 @@ void AuxProgrammsWidget::openPrefetch()
     openInExplorer(QStringLiteral("%systemdrive%/Windows/Prefetch"));
 }
 
+// Tools run on their own: they are not waited for, and a failed start shows nothing.
+void AuxProgrammsWidget::startTool(const QString &relativePath, const QStringList &arguments)
+{
+    QProcess::startDetached(platform::toolProgram(relativePath), arguments);
+    emit utilityStarted(relativePath);
+}
+
 // The trailing separator makes a drive open at its root ("C:\" rather than "C:"); whether the folder
 // exists is the file manager's affair.
 void AuxProgrammsWidget::openInExplorer(const QString &path)
 {
-    QProcess::startDetached(platform::fileManagerProgram(), {expandPath(path, true)});
+    const QString folder = expandPath(path, true);
+    QProcess::startDetached(platform::fileManagerProgram(), {folder});
+    emit folderOpened(folder);
 }

@@ -12,7 +12,8 @@ class AuxProgrammsWidget;
 QString usbDeviewProgram(const QString &cpuArchitecture);
 
 // The utilities page: buttons that start the forensic tools of the unpacked utilities archive and
-// open folders of the examined machine in the file manager. Nothing is reported back.
+// open folders of the examined machine in the file manager. What was started is announced for the
+// record of the check; whether it started is not looked at.
 class AuxProgrammsWidget : public QWidget
 {
     Q_OBJECT
@@ -21,6 +22,10 @@ class AuxProgrammsWidget : public QWidget
 public:
     explicit AuxProgrammsWidget(QWidget *parent = nullptr);
     ~AuxProgrammsWidget() override;
+
+signals:
+    void utilityStarted(const QString &program);
+    void folderOpened(const QString &path);
 
 protected slots:
     void openEverything();
@@ -39,6 +44,7 @@ protected slots:
     void openPrefetch();
 
 private:
+    void startTool(const QString &relativePath, const QStringList &arguments = {});
     void openInExplorer(const QString &path);
 
     Ui::AuxProgrammsWidget *ui = nullptr;

@@ -5,6 +5,7 @@
 #include "ui_FixWidget.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QMessageBox>
 
 namespace {
@@ -39,11 +40,11 @@ bool FixWidget::findWorkingFolder(QDir &folder)
 
 // Older backups shift one level deeper first, so none is overwritten: with models, models_bak and
 // models_bak_bak present, models_bak_bak goes first. The chain is bounded by the length of a file name.
-void FixWidget::moveAside(QDir &folder, const QString &source, const QString &target)
+bool FixWidget::moveAside(QDir &folder, const QString &source, const QString &target)
 {
     if (folder.exists(target))
         moveAside(folder, target, target + backupSuffix);
-    folder.rename(source, target);
+    return folder.rename(source, target);
 }
 
 void FixWidget::setBackupButtonsEnabled(bool enabled)
@@ -58,9 +59,13 @@ void FixWidget::fix()
     QDir folder;
     if (!findWorkingFolder(folder))
         return;
-    for (const char *name : folderNames)
-        moveAside(folder, QLatin1String(name), QLatin1String(name) + backupSuffix);
+    QStringList moved;
+    for (const char *name : folderNames) {
+        if (moveAside(folder, QLatin1String(name), QLatin1String(name) + backupSuffix))
+            moved.append(folder.filePath(QLatin1String(name)));
+    }
     setBackupButtonsEnabled(true);
+    emit repaired(QStringLiteral("fix"), moved);
 }
 
 void FixWidget::revert()
@@ -68,9 +73,13 @@ void FixWidget::revert()
     QDir folder;
     if (!findWorkingFolder(folder))
         return;
-    for (const char *name : folderNames)
-        folder.rename(QLatin1String(name) + backupSuffix, QLatin1String(name));
+    QStringList moved;
+    for (const char *name : folderNames) {
+        if (folder.rename(QLatin1String(name) + backupSuffix, QLatin1String(name)))
+            moved.append(folder.filePath(QLatin1String(name) + backupSuffix));
+    }
     setBackupButtonsEnabled(false);
+    emit repaired(QStringLiteral("revert"), moved);
 }
 
 void FixWidget::del()
@@ -78,7 +87,13 @@ void FixWidget::del()
     QDir folder;
     if (!findWorkingFolder(folder))
         return;
-    for (const char *name : folderNames)
-        platform::removeTree(folder.filePath(QLatin1String(name) + backupSuffix));
+    QStringList deleted;
+    for (const char *name : folderNames) {
+        const QString backup = folder.filePath(QLatin1String(name) + backupSuffix);
+        const bool present = QFileInfo::exists(backup) || QFileInfo(backup).isSymLink();
+        if (platform::removeTree(backup) && present)
+            deleted.append(backup);
+    }
     setBackupButtonsEnabled(false);
+    emit repaired(QStringLiteral("delete"), deleted);
 }

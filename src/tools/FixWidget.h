@@ -19,6 +19,10 @@ public:
     explicit FixWidget(QWidget *parent = nullptr);
     ~FixWidget() override;
 
+signals:
+    // `action` is "fix", "revert" or "delete"; `folders` the folders it moved or deleted.
+    void repaired(const QString &action, const QStringList &folders);
+
 public slots:
     void fix();
     void revert();
@@ -27,7 +31,7 @@ public slots:
 private:
     // The game's "csgo" folder; false, after telling the user, when no game folder is known.
     bool findWorkingFolder(QDir &folder);
-    static void moveAside(QDir &folder, const QString &source, const QString &target);
+    static bool moveAside(QDir &folder, const QString &source, const QString &target);
     void setBackupButtonsEnabled(bool enabled);
 
     Ui::FixWidget *ui = nullptr;

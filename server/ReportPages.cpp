@@ -1,0 +1,220 @@
+#include "ReportPages.h"
+
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+#include <openssl/sha.h>
+
+#include <set>
+
+namespace {
+const char *const kStyle = R"(<meta name="viewport" content="width=device-width, initial-scale=1">
+<style>
+body { background: #232629; color: #eff0f1; font-family: sans-serif; margin: 1em; }
+a { color: #3daee9; }
+table { border-collapse: collapse; width: 100%; }
+th, td { text-align: left; vertical-align: top; padding: 0.3em 0.6em; border-bottom: 1px solid #4d4d4d;
+         overflow-wrap: anywhere; }
+th { color: #3daee9; font-weight: normal; }
+.ok { color: #27ae60; } .bad { color: #ff5050; } .warn { color: orange; } .time { white-space: nowrap; }
+pre { white-space: pre-wrap; overflow-wrap: anywhere; }
+@media (max-width: 600px) { .wide { display: none; } }
+</style>)";
+
+std::string text(const nlohmann::json &object, const char *key)
+{
+    if (!object.is_object() || !object.contains(key))
+        return std::string();
+    const nlohmann::json &value = object.at(key);
+    if (value.is_string())
+        return value.get<std::string>();
+    if (value.is_null())
+        return std::string();
+    return value.dump();
+}
+
+bool flag(const nlohmann::json &object, const char *key)
+{
+    return object.is_object() && object.contains(key) && object.at(key).is_boolean() && object.at(key).get<bool>();
+}
+
+int number(const nlohmann::json &object, const char *key)
+{
+    return object.is_object() && object.contains(key) && object.at(key).is_number_integer() ? object.at(key).get<int>()
+                                                                                            : 0;
+}
+
+std::string page(const std::string &title, const std::string &content)
+{
+    return "<!DOCTYPE html>\n<html lang=\"ru\"><head><meta charset=\"utf-8\">\n<title>" + htmlEscape(title) +
+           "</title>\n" + kStyle + "\n</head><body>\n" + content + "</body></html>\n";
+}
+
+std::string eventHtml(const nlohmann::json &event)
+{
+    const std::string type = text(event, "type");
+    std::string line;
+    if (type == "scan") {
+        const nlohmann::json findings =
+            event.contains("findings") && event["findings"].is_array() ? event["findings"] : nlohmann::json::array();
+        line = "Сканирование, обнаружений: " + std::to_string(findings.size());
+        if (!findings.empty()) {
+            line += "<ul>";
+            for (const nlohmann::json &finding : findings) {
+                if (text(finding, "kind") == "search_term") {
+                    line += "<li class=\"warn\">Подозрительный запрос: " + htmlEscape(text(finding, "term"));
+                    if (!text(finding, "browser").empty())
+                        line += " (" + htmlEscape(text(finding, "browser") + ", " + text(finding, "profile")) + ")";
+                    line += "</li>";
+                } else {
+                    line += std::string("<li class=\"") + (number(finding, "level") != 0 ? "bad" : "warn") + "\">" +
+                            htmlEscape(text(finding, "description")) + ": " + htmlEscape(text(finding, "target")) +
+                            "</li>";
+                }
+            }
+            line += "</ul>";
+        }
+    } else if (type == "account") {
+        line =
+            "Аккаунт: " + htmlEscape(text(event, "persona_name")) + " ( " + htmlEscape(text(event, "steam_id")) + " ) ";
+        if (!flag(event, "looked_up")) {
+            line += "проверка не удалась";
+        } else {
+            std::string bans =
+                std::string(flag(event, "vac") ? "[VAC]" : "") + (flag(event, "community") ? "[COMMUNITY]" : "");
+            if (number(event, "game_bans") > 0)
+                bans += "[GAME BANS: " + std::to_string(number(event, "game_bans")) + "]";
+            line += bans.empty() ? "блокировок нет" : "<b class=\"bad\">" + bans + "</b>";
+        }
+    } else if (type == "utility") {
+        line = "Запущена утилита: " + htmlEscape(text(event, "program"));
+    } else if (type == "folder") {
+        line = "Открыта папка: " + htmlEscape(text(event, "path"));
+    } else if (type == "repair") {
+        line = "Исправление (" + htmlEscape(text(event, "action")) + "): ";
+        std::string folders;
+        if (event.contains("folders") && event["folders"].is_array()) {
+            for (const nlohmann::json &folder : event["folders"])
+                folders += (folders.empty() ? "" : ", ") +
+                           htmlEscape(folder.is_string() ? folder.get<std::string>() : folder.dump());
+        }
+        line += folders.empty() ? "ничего не перемещено" : folders;
+    } else {
+        line = htmlEscape(event.dump());
+    }
+    return "<tr><td class=\"time\">" + htmlEscape(text(event, "time")) + "</td><td>" + line + "</td></tr>\n";
+}
+} // namespace
+
+std::string htmlEscape(const std::string &text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&#39;";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+ReportStore::Report summarizeReport(const nlohmann::json &report)
+{
+    ReportStore::Report summary;
+    summary.machine = text(report, "machine");
+    summary.user = text(report, "user");
+    std::set<std::string> banned;
+    if (report.contains("events") && report["events"].is_array()) {
+        for (const nlohmann::json &event : report["events"]) {
+            const std::string type = text(event, "type");
+            if (type == "scan" && event.contains("findings") && event["findings"].is_array())
+                summary.findings += static_cast<int>(event["findings"].size());
+            else if (type == "account" &&
+                     (flag(event, "vac") || flag(event, "community") || number(event, "game_bans") > 0))
+                banned.insert(text(event, "steam_id"));
+        }
+    }
+    summary.banned = static_cast<int>(banned.size());
+    return summary;
+}
+
+bool adminCredentialsMatch(const std::string &authorization, const std::string &token)
+{
+    const std::string credentials = "admin:" + token;
+    std::string encoded(4 * ((credentials.size() + 2) / 3) + 1, '\0');
+    const int length = EVP_EncodeBlock(reinterpret_cast<unsigned char *>(&encoded[0]),
+                                       reinterpret_cast<const unsigned char *>(credentials.data()),
+                                       static_cast<int>(credentials.size()));
+    encoded.resize(static_cast<std::size_t>(length));
+    // Digests of equal length, so that neither the length nor the content leaks through the time taken.
+    unsigned char expected[SHA256_DIGEST_LENGTH];
+    unsigned char given[SHA256_DIGEST_LENGTH];
+    const std::string wanted = "Basic " + encoded;
+    SHA256(reinterpret_cast<const unsigned char *>(wanted.data()), wanted.size(), expected);
+    SHA256(reinterpret_cast<const unsigned char *>(authorization.data()), authorization.size(), given);
+    return CRYPTO_memcmp(expected, given, SHA256_DIGEST_LENGTH) == 0;
+}
+
+std::string reportListPage(const std::vector<ReportStore::Report> &reports, int limit)
+{
+    std::string rows;
+    for (const ReportStore::Report &report : reports) {
+        rows += "<tr><td><a href=\"/admin/reports/" + htmlEscape(report.id) + "\">" + htmlEscape(report.id) +
+                "</a></td><td class=\"time\">" + htmlEscape(report.received) + "</td><td>" +
+                htmlEscape(report.machine) + "</td><td class=\"wide\">" + htmlEscape(report.user) + "</td><td>" +
+                std::to_string(report.findings) + "</td><td" + (report.banned > 0 ? " class=\"bad\"" : "") + ">" +
+                std::to_string(report.banned) + "</td><td class=\"" +
+                (report.linkHolds ? "ok\">цела" : "bad\">нарушена") + "</td></tr>\n";
+    }
+    return page("Отчёты о проверках",
+                "<h1>Отчёты о проверках</h1>\n<p>Последние " + std::to_string(limit) +
+                    ", новые сверху.</p>\n<table>\n<tr><th>Код</th><th>Получен (UTC)</th><th>Компьютер</th>"
+                    "<th class=\"wide\">Пользователь</th><th>Обнаружений</th><th>Заблокированных аккаунтов</th>"
+                    "<th>Цепочка</th></tr>\n" +
+                    rows + "</table>\n");
+}
+
+std::string reportPage(const ReportStore::Report &report)
+{
+    const nlohmann::json body = nlohmann::json::parse(report.body, nullptr, false);
+    std::string header;
+    const std::pair<const char *, const char *> fields[] = {{"Компьютер", "machine"},
+                                                            {"Пользователь", "user"},
+                                                            {"Система", "os"},
+                                                            {"Начало проверки (UTC)", "started"},
+                                                            {"Версия программы", "program_version"},
+                                                            {"Версия сервера", "server_version"},
+                                                            {"Папка игры", "game_folder"},
+                                                            {"Папка Steam", "steam_folder"}};
+    header += "<tr><th>Код</th><td>" + htmlEscape(report.id) + "</td></tr>\n<tr><th>Получен (UTC)</th><td>" +
+              htmlEscape(report.received) + "</td></tr>\n<tr><th>SHA-256</th><td>" + htmlEscape(report.sha256) +
+              "</td></tr>\n";
+    for (const auto &field : fields)
+        header +=
+            std::string("<tr><th>") + field.first + "</th><td>" + htmlEscape(text(body, field.second)) + "</td></tr>\n";
+    std::string events;
+    if (body.is_object() && body.contains("events") && body["events"].is_array()) {
+        for (const nlohmann::json &event : body["events"])
+            events += eventHtml(event);
+    }
+    return page("Отчёт " + report.id,
+                "<p><a href=\"/admin/reports\">Все отчёты</a> · <a href=\"/admin/reports/" + htmlEscape(report.id) +
+                    ".json\">JSON</a></p>\n<h1>Отчёт " + htmlEscape(report.id) + "</h1>\n<table>\n" + header +
+                    "</table>\n<h2>Ход проверки</h2>\n<table>\n" + events +
+                    "</table>\n<h2>Комментарий проверяющего</h2>\n<pre>" + htmlEscape(text(body, "note")) + "</pre>\n");
+}

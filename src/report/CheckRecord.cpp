@@ -1,0 +1,214 @@
+#include "report/CheckRecord.h"
+
+#include "app/Version.h"
+#include "content/ContentLoader.h"
+#include "platform/Session.h"
+
+#include <QRegularExpression>
+#include <QSysInfo>
+
+namespace {
+QString utcNow()
+{
+    return QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
+}
+
+QString escaped(const QJsonValue &value)
+{
+    return value.toString().toHtmlEscaped();
+}
+
+QString row(const QString &caption, const QJsonValue &value)
+{
+    return QStringLiteral("<tr><th>%1</th><td>%2</td></tr>\n").arg(caption.toHtmlEscaped(), escaped(value));
+}
+
+QString findingHtml(const QJsonObject &finding)
+{
+    if (finding.value(QStringLiteral("kind")).toString() == QLatin1String("search_term")) {
+        QString line = QObject::tr("Подозрительный запрос: ") + escaped(finding.value(QStringLiteral("term")));
+        const QString browser = finding.value(QStringLiteral("browser")).toString();
+        if (!browser.isEmpty())
+            line +=
+                QStringLiteral(" (") +
+                (browser + QStringLiteral(", ") + finding.value(QStringLiteral("profile")).toString()).toHtmlEscaped() +
+                QLatin1Char(')');
+        return QStringLiteral("<li class=\"warn\">%1</li>").arg(line);
+    }
+    const int level = finding.value(QStringLiteral("level")).toInt();
+    return QStringLiteral("<li class=\"%1\">%2: %3</li>")
+        .arg(level != 0 ? QStringLiteral("bad") : QStringLiteral("warn"),
+             escaped(finding.value(QStringLiteral("description"))), escaped(finding.value(QStringLiteral("target"))));
+}
+
+QString eventHtml(const QJsonObject &event)
+{
+    const QString type = event.value(QStringLiteral("type")).toString();
+    QString text;
+    if (type == QLatin1String("scan")) {
+        const QJsonArray findings = event.value(QStringLiteral("findings")).toArray();
+        text = QObject::tr("Сканирование, обнаружений: %1").arg(findings.size());
+        if (!findings.isEmpty()) {
+            text += QStringLiteral("<ul>");
+            for (const QJsonValue &finding : findings)
+                text += findingHtml(finding.toObject());
+            text += QStringLiteral("</ul>");
+        }
+    } else if (type == QLatin1String("account")) {
+        text = QObject::tr("Аккаунт: ") + escaped(event.value(QStringLiteral("persona_name"))) + QStringLiteral(" ( ") +
+               escaped(event.value(QStringLiteral("steam_id"))) + QStringLiteral(" ) ");
+        if (!event.value(QStringLiteral("looked_up")).toBool()) {
+            text += QObject::tr("проверка не удалась");
+        } else {
+            QString bans =
+                QString(event.value(QStringLiteral("vac")).toBool() ? QStringLiteral("[VAC]") : QString()) +
+                (event.value(QStringLiteral("community")).toBool() ? QStringLiteral("[COMMUNITY]") : QString());
+            const int gameBans = event.value(QStringLiteral("game_bans")).toInt();
+            if (gameBans > 0)
+                bans += QStringLiteral("[GAME BANS: %1]").arg(gameBans);
+            text +=
+                bans.isEmpty() ? QObject::tr("блокировок нет") : QStringLiteral("<b class=\"bad\">%1</b>").arg(bans);
+        }
+    } else if (type == QLatin1String("utility")) {
+        text = QObject::tr("Запущена утилита: ") + escaped(event.value(QStringLiteral("program")));
+    } else if (type == QLatin1String("folder")) {
+        text = QObject::tr("Открыта папка: ") + escaped(event.value(QStringLiteral("path")));
+    } else if (type == QLatin1String("repair")) {
+        QStringList folders;
+        for (const QJsonValue &folder : event.value(QStringLiteral("folders")).toArray())
+            folders.append(folder.toString().toHtmlEscaped());
+        text = QObject::tr("Исправление (%1): ").arg(escaped(event.value(QStringLiteral("action")))) +
+               (folders.isEmpty() ? QObject::tr("ничего не перемещено") : folders.join(QStringLiteral(", ")));
+    } else {
+        text = escaped(type);
+    }
+    return QStringLiteral("<tr><td class=\"time\">%1</td><td>%2</td></tr>\n")
+        .arg(escaped(event.value(QStringLiteral("time"))), text);
+}
+} // namespace
+
+CheckRecord::CheckRecord(QObject *parent) : QObject(parent), started(QDateTime::currentDateTimeUtc()) {}
+
+QJsonObject CheckRecord::toJson(const QString &note) const
+{
+    const ContentLoader *loader = ContentLoader::instance();
+    return QJsonObject{{QStringLiteral("format"), QString::fromLatin1(kFormat)},
+                       {QStringLiteral("program_version"), QString::fromLatin1(kProgramVersion)},
+                       {QStringLiteral("server_version"), loader->version()},
+                       {QStringLiteral("machine"), QSysInfo::machineHostName()},
+                       {QStringLiteral("user"), platform::userName()},
+                       {QStringLiteral("os"), QSysInfo::prettyProductName()},
+                       {QStringLiteral("started"), started.toString(Qt::ISODate)},
+                       {QStringLiteral("game_folder"), loader->gameDir()},
+                       {QStringLiteral("steam_folder"), loader->steamDir()},
+                       {QStringLiteral("events"), events},
+                       {QStringLiteral("note"), note}};
+}
+
+void CheckRecord::append(const QString &type, QJsonObject event)
+{
+    event.insert(QStringLiteral("type"), type);
+    if (!event.contains(QStringLiteral("time")))
+        event.insert(QStringLiteral("time"), utcNow());
+    events.append(event);
+    emit changed();
+}
+
+void CheckRecord::scanStarted()
+{
+    scan = QJsonObject{{QStringLiteral("time"), utcNow()}, {QStringLiteral("findings"), QJsonArray()}};
+}
+
+void CheckRecord::ruleMatched(int level, const QString &description, const QString &target)
+{
+    QJsonArray findings = scan.value(QStringLiteral("findings")).toArray();
+    findings.append(QJsonObject{{QStringLiteral("kind"), QStringLiteral("rule")},
+                                {QStringLiteral("level"), level},
+                                {QStringLiteral("description"), description},
+                                {QStringLiteral("target"), target}});
+    scan.insert(QStringLiteral("findings"), findings);
+}
+
+void CheckRecord::suspiciousTermFound(const QString &term, const QString &browser, const QString &profile)
+{
+    QJsonArray findings = scan.value(QStringLiteral("findings")).toArray();
+    findings.append(QJsonObject{{QStringLiteral("kind"), QStringLiteral("search_term")},
+                                {QStringLiteral("term"), term},
+                                {QStringLiteral("browser"), browser},
+                                {QStringLiteral("profile"), profile}});
+    scan.insert(QStringLiteral("findings"), findings);
+}
+
+void CheckRecord::scanFinished()
+{
+    if (scan.isEmpty())
+        scanStarted();
+    append(QStringLiteral("scan"), scan);
+    scan = QJsonObject();
+}
+
+void CheckRecord::accountChecked(const QString &steamId, const QString &personaName, bool lookedUp, bool vac,
+                                 bool community, int gameBans)
+{
+    append(QStringLiteral("account"), QJsonObject{{QStringLiteral("steam_id"), steamId},
+                                                  {QStringLiteral("persona_name"), personaName},
+                                                  {QStringLiteral("looked_up"), lookedUp},
+                                                  {QStringLiteral("vac"), vac},
+                                                  {QStringLiteral("community"), community},
+                                                  {QStringLiteral("game_bans"), gameBans}});
+}
+
+void CheckRecord::utilityStarted(const QString &program)
+{
+    append(QStringLiteral("utility"), QJsonObject{{QStringLiteral("program"), program}});
+}
+
+void CheckRecord::folderOpened(const QString &path)
+{
+    append(QStringLiteral("folder"), QJsonObject{{QStringLiteral("path"), path}});
+}
+
+void CheckRecord::repaired(const QString &action, const QStringList &folders)
+{
+    append(QStringLiteral("repair"), QJsonObject{{QStringLiteral("action"), action},
+                                                 {QStringLiteral("folders"), QJsonArray::fromStringList(folders)}});
+}
+
+QString renderReportHtml(const QJsonObject &report)
+{
+    QString events;
+    for (const QJsonValue &event : report.value(QStringLiteral("events")).toArray())
+        events += eventHtml(event.toObject());
+    const QString note = report.value(QStringLiteral("note")).toString();
+    return QStringLiteral("<!DOCTYPE html>\n<html lang=\"ru\"><head><meta charset=\"utf-8\">\n"
+                          "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+                          "<title>%1</title>\n<style>\n"
+                          "body { background: #232629; color: #eff0f1; font-family: sans-serif; margin: 1em; }\n"
+                          "table { border-collapse: collapse; width: 100%; }\n"
+                          "th, td { text-align: left; vertical-align: top; padding: 0.2em 0.6em; "
+                          "border-bottom: 1px solid #4d4d4d; overflow-wrap: anywhere; }\n"
+                          "th { color: #3daee9; font-weight: normal; white-space: nowrap; }\n"
+                          ".time { white-space: nowrap; color: #bdc3c7; }\n"
+                          ".bad { color: #ff5050; } .warn { color: orange; }\n"
+                          "pre { white-space: pre-wrap; }\n"
+                          "</style></head><body>\n<h1>%1</h1>\n<table>\n%2</table>\n<h2>%3</h2>\n<table>\n%4</table>\n"
+                          "<h2>%5</h2>\n<pre>%6</pre>\n</body></html>\n")
+        .arg(QObject::tr("Отчёт о проверке"),
+             row(QObject::tr("Компьютер"), report.value(QStringLiteral("machine"))) +
+                 row(QObject::tr("Пользователь"), report.value(QStringLiteral("user"))) +
+                 row(QObject::tr("Система"), report.value(QStringLiteral("os"))) +
+                 row(QObject::tr("Начало проверки (UTC)"), report.value(QStringLiteral("started"))) +
+                 row(QObject::tr("Версия программы"), report.value(QStringLiteral("program_version"))) +
+                 row(QObject::tr("Версия сервера"), report.value(QStringLiteral("server_version"))) +
+                 row(QObject::tr("Папка игры"), report.value(QStringLiteral("game_folder"))) +
+                 row(QObject::tr("Папка Steam"), report.value(QStringLiteral("steam_folder"))),
+             QObject::tr("Ход проверки"), events, QObject::tr("Комментарий проверяющего"), note.toHtmlEscaped());
+}
+
+QString defaultReportFileName(const QString &machine, const QDateTime &time)
+{
+    static const QRegularExpression unsafe(QStringLiteral("[^A-Za-z0-9_-]"));
+    return QStringLiteral("vigilor-report-%1-%2.html")
+        .arg(QString(machine).replace(unsafe, QStringLiteral("_")),
+             time.toUTC().toString(QStringLiteral("yyyyMMdd-HHmmss")));
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+// The record of one check, filled while the examiner works: who and where, then every scan with its
+// findings, every account looked up, every utility started and folder opened and every repair, in
+// order with their UTC times. Plain data only: the pages' texts arrive as they are, never as markup.
+class CheckRecord : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(CheckRecord)
+
+public:
+    static constexpr const char *kFormat = "vigilor-report/1";
+
+    explicit CheckRecord(QObject *parent = nullptr);
+
+    // The report of the check so far, with the examiner's note.
+    QJsonObject toJson(const QString &note) const;
+
+public slots:
+    void scanStarted();
+    void ruleMatched(int level, const QString &description, const QString &target);
+    void suspiciousTermFound(const QString &term, const QString &browser, const QString &profile);
+    void scanFinished();
+    void accountChecked(const QString &steamId, const QString &personaName, bool lookedUp, bool vac, bool community,
+                        int gameBans);
+    void utilityStarted(const QString &program);
+    void folderOpened(const QString &path);
+    void repaired(const QString &action, const QStringList &folders);
+
+signals:
+    void changed();
+
+private:
+    void append(const QString &type, QJsonObject event);
+
+    QDateTime started;
+    QJsonArray events;
+    QJsonObject scan; // the scan under way, if any
+};
+
+// The report as a self-contained HTML page: every text escaped, no scripts, nothing fetched.
+QString renderReportHtml(const QJsonObject &report);
+
+// "vigilor-report-<machine>-<UTC date and time>.html", with anything but letters, digits, '-' and '_'
+// in the machine's name replaced.
+QString defaultReportFileName(const QString &machine, const QDateTime &time);
