@@ -5,12 +5,15 @@
 #include "TestServer.h"
 #include "content/NetworkHelper.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -36,7 +39,13 @@ private slots:
     void bans();
     void steamBans_data();
     void steamBans();
-    void steamKeyStaysOutOfTheLog();
+    void reports_data();
+    void reports();
+    void reportsFromOneAddressAreLimited();
+    void adminPages_data();
+    void adminPages();
+    void chainShowsAnEditedReport();
+    void steamKeyStaysOutOfTheLog(); // ends the server with Steam lookups
 
 private:
     QString url(const QString &path) const { return QStringLiteral("https://127.0.0.1:%1/").arg(port) + path; }
@@ -85,6 +94,34 @@ bool startContentServer(QProcess &process, const TestPki &pki, const QString &co
     return false;
 }
 
+struct Answer
+{
+    int status = 0;
+    QByteArray body;
+    QByteArray authenticate; // the WWW-Authenticate header
+};
+
+// One request and its answer, whatever the status.
+Answer fetch(const QString &url, const QByteArray &body = QByteArray(), const QByteArray &authorization = QByteArray())
+{
+    QNetworkAccessManager network;
+    QNetworkRequest request{QUrl(url)};
+    if (!authorization.isEmpty())
+        request.setRawHeader("Authorization", authorization);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    QNetworkReply *reply = body.isNull() ? network.get(request) : network.post(request, body);
+    QSignalSpy finished(reply, &QNetworkReply::finished);
+    finished.wait(20000);
+    Answer answer{reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll(),
+                  reply->rawHeader("WWW-Authenticate")};
+    delete reply;
+    return answer;
+}
+
+const QByteArray kReport = R"({"format":"vigilor-report/1","machine":"<b>PC</b>","events":[)"
+                           R"({"type":"account","steam_id":"7656","persona_name":"<script>x</script>",)"
+                           R"("looked_up":true,"vac":true}]})";
+
 // GetPlayerBans as documented, for the ids asked: the ids ending in 1 VAC-banned 42 days ago.
 QByteArray playerBans(const std::string &query)
 {
@@ -124,7 +161,10 @@ void ContentServerTest::initTestCase()
     }
     QSqlDatabase::removeDatabase(QStringLiteral("bans"));
     server.setProcessChannelMode(QProcess::ForwardedChannels);
-    QVERIFY(startContentServer(server, pki, content.path(), {}, port));
+    QVERIFY(writeFile(content.filePath(QStringLiteral("admin.token")), " s3cret\n"));
+    QVERIFY(startContentServer(server, pki, content.path(),
+                               {QStringLiteral("--admin-token-file"), content.filePath(QStringLiteral("admin.token"))},
+                               port));
 
     steamApi = std::make_unique<TestServer>(pki);
     QVERIFY(steamApi->start());
@@ -290,6 +330,106 @@ void ContentServerTest::steamKeyStaysOutOfTheLog()
     const QByteArray log = steamServer.readAll();
     QVERIFY2(log.contains("Steam ban lookup of 1 accounts failed"), log.constData());
     QVERIFY(!log.contains(kSteamKey));
+}
+
+void ContentServerTest::reports_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<int>("status");
+
+    QTest::newRow("a report") << kReport << 200;
+    QTest::newRow("another format") << QByteArray(R"({"format":"vigilor-report/2"})") << 400;
+    QTest::newRow("not an object") << QByteArray(R"(["vigilor-report/1"])") << 400;
+    QTest::newRow("over 2 MiB") << QByteArray(R"({"format":"vigilor-report/1","note":")") +
+                                       QByteArray(2 * 1024 * 1024, 'x') + "\"}"
+                                << 413;
+}
+
+void ContentServerTest::reports()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(int, status);
+    const Answer answer = fetch(url(QStringLiteral("report")), body);
+    QCOMPARE(answer.status, status);
+    const QJsonObject reply = QJsonDocument::fromJson(answer.body).object();
+    if (status != 200) {
+        QVERIFY(status == 413 || reply.value(QStringLiteral("ok")) == false);
+        return;
+    }
+    const QJsonObject data = reply.value(QStringLiteral("data")).toObject();
+    QVERIFY(QRegularExpression(QStringLiteral("^[0-9A-HJKMNP-TV-Z]{4}(-[0-9A-HJKMNP-TV-Z]{4}){2}$"))
+                .match(data.value(QStringLiteral("id")).toString())
+                .hasMatch());
+    QCOMPARE(data.value(QStringLiteral("sha256")).toString(),
+             QString::fromLatin1(QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex()));
+    const Answer stored = fetch(
+        url(QStringLiteral("admin/reports/") + data.value(QStringLiteral("id")).toString() + QStringLiteral(".json")),
+        QByteArray(), "Basic " + QByteArray("admin:s3cret").toBase64());
+    QCOMPARE(stored.body, body);
+}
+
+void ContentServerTest::reportsFromOneAddressAreLimited()
+{
+    QList<int> statuses;
+    for (int i = 0; i < 31; ++i)
+        statuses.append(fetch(steamUrl(QStringLiteral("report")), kReport).status);
+    QCOMPARE(statuses.count(200), 30);
+    QCOMPARE(statuses.last(), 429);
+}
+
+void ContentServerTest::adminPages_data()
+{
+    QTest::addColumn<bool>("tokenGiven");
+    QTest::addColumn<QByteArray>("credentials");
+    QTest::addColumn<int>("status");
+
+    QTest::newRow("no credentials") << true << QByteArray() << 401;
+    QTest::newRow("wrong password") << true << QByteArray("admin:s3cre") << 401;
+    QTest::newRow("wrong user") << true << QByteArray("root:s3cret") << 401;
+    QTest::newRow("right") << true << QByteArray("admin:s3cret") << 200;
+    QTest::newRow("server without a token") << false << QByteArray("admin:s3cret") << 404;
+}
+
+void ContentServerTest::adminPages()
+{
+    QFETCH(bool, tokenGiven);
+    QFETCH(QByteArray, credentials);
+    QFETCH(int, status);
+
+    const QString list = tokenGiven ? url(QStringLiteral("admin/reports")) : steamUrl(QStringLiteral("admin/reports"));
+    const Answer answer =
+        fetch(list, QByteArray(), credentials.isEmpty() ? QByteArray() : "Basic " + credentials.toBase64());
+    QCOMPARE(answer.status, status);
+    QCOMPARE(answer.authenticate.startsWith("Basic realm="), status == 401);
+    if (status == 200)
+        QVERIFY2(answer.body.contains("&lt;b&gt;PC&lt;/b&gt;") && !answer.body.contains("<b>PC"),
+                 answer.body.constData());
+}
+
+void ContentServerTest::chainShowsAnEditedReport()
+{
+    const auto verify = [this](QByteArray &output) {
+        QProcess check;
+        check.setProcessChannelMode(QProcess::MergedChannels);
+        check.start(QStringLiteral(CONTENT_SERVER_PATH),
+                    {QStringLiteral("--verify-reports"), QStringLiteral("--content"), content.path()});
+        check.waitForFinished();
+        output = check.readAll();
+        return check.exitCode();
+    };
+    QByteArray output;
+    QCOMPARE(verify(output), 0);
+    QVERIFY2(output.contains("chain holds over 31 reports"), output.constData());
+
+    QProcess edit;
+    edit.start(QStringLiteral("sqlite3"), {content.filePath(QStringLiteral("reports.sqlite")),
+                                           QStringLiteral("UPDATE reports SET body = replace(body, 'vac\":true', "
+                                                          "'vac\":false') WHERE seq = 5 RETURNING id")});
+    QVERIFY(edit.waitForFinished());
+    const QByteArray edited = edit.readAllStandardOutput().trimmed();
+    QCOMPARE(edited.size(), 14);
+    QCOMPARE(verify(output), 1);
+    QVERIFY2(output.contains("chain broken at report " + edited + " (number 5"), output.constData());
 }
 
 VIGILOR_GUILESS_TEST_MAIN(ContentServerTest)

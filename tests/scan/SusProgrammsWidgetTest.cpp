@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
@@ -163,7 +164,12 @@ void SusProgrammsWidgetTest::formAsDesigned()
 
 void SusProgrammsWidgetTest::scanReportsEveryFindingInOrder()
 {
+    QSignalSpy matched(page.get(), &SusProgrammsWidget::ruleMatched);
+    QSignalSpy terms(page.get(), &SusProgrammsWidget::suspiciousTermFound);
     scan();
+    // Announced for the record as plain text.
+    QCOMPARE(matched.first(), (QVariantList{0, "Orange bold", folder(QStringLiteral("one/cheat.txt"))}));
+    QCOMPARE(terms.last(), (QVariantList{"rage", "Brave", "A&amp;B"}));
     QCOMPARE(linesOf(page->findChild<QTextBrowser *>(QStringLiteral("log"))), expected);
     QCOMPARE(page->findChild<QLabel *>(QStringLiteral("label"))->text(), QStringLiteral("Всего обнаружений: 11"));
     // 10 rules, then the 6 Chrome terms, 1 Yandex term and 1 Brave term announced.

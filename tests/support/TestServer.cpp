@@ -15,7 +15,7 @@ TestServer::TestServer(const TestPki &pki)
 {
     // Short keep-alive so that stopping does not wait for idle connections of the client.
     server->set_keep_alive_timeout(1);
-    server->Get(".*", [this](const httplib::Request &request, httplib::Response &response) {
+    const auto answer = [this](const httplib::Request &request, httplib::Response &response) {
         Handler handler;
         int delayMs = 0;
         {
@@ -34,7 +34,9 @@ TestServer::TestServer(const TestPki &pki)
         std::this_thread::sleep_for(std::chrono::milliseconds(reply.delayMs + delayMs));
         response.status = reply.status;
         response.set_content(reply.body.toStdString(), "application/octet-stream");
-    });
+    };
+    server->Get(".*", answer);
+    server->Post(".*", answer);
 }
 
 TestServer::~TestServer()

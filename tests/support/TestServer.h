@@ -18,8 +18,8 @@ class SSLServer;
 struct Request;
 } // namespace httplib
 
-// An HTTPS server on 127.0.0.1 running in a thread of the test process, answering each path with a
-// reply the test sets (status, body, delay). It records every request target it receives.
+// An HTTPS server on 127.0.0.1 running in a thread of the test process, answering each path (GET or
+// POST) with a reply the test sets (status, body, delay). It records every request target it receives.
 class TestServer
 {
 public:
