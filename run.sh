@@ -38,10 +38,13 @@ firefox-places.sql AppData/Roaming/Mozilla/Firefox/Profiles/k2x9demo.default-rel
 DATABASES
 cp server/demo/browsers/firefox-profiles.ini "$machine/AppData/Roaming/Mozilla/Firefox/profiles.ini"
 
+# The admins' pages take this demo password (user admin).
+[ -f "$build/admin.token" ] || (umask 077 && openssl rand -hex 16 > "$build/admin.token")
+
 delay=0
 [ -z "${DISPLAY:-}" ] && delay=400 # slow enough to photograph the preloader
 "$build/server/vigilor-content-server" --content "$build/content" --cert "$pki/server.pem" --key "$pki/server.key" \
-    --port "$port" --delay-ms "$delay" > "$build/server.log" 2>&1 &
+    --port "$port" --delay-ms "$delay" --admin-token-file "$build/admin.token" > "$build/server.log" 2>&1 &
 server_pid=$!
 trap 'kill $server_pid 2>/dev/null || true' EXIT
 for _ in $(seq 50); do
@@ -55,6 +58,7 @@ export SYSTEMDRIVE=$machine PROGRAMDATA=$machine/ProgramData PUBLIC=$machine/Pub
 export VIGILOR_REGISTRY_FILE=$machine/registry.reg
 
 if [ -n "${DISPLAY:-}" ]; then
+    echo "reports sent from the program: $url""admin/reports (user admin, password in $build/admin.token)"
     "$build/src/vigilor"
     exit $?
 fi
@@ -90,14 +94,33 @@ xdotool mousemove 380 108 click 1 sleep 0.5 mousemove 730 108 click 1
 xdotool mousemove 100 184 click 1 sleep 0.5 mousemove 382 32 click 1
 sleep 1
 import -window root "$build/error-fixing.png"
+# The report tab: a note, then the report sent to the server.
+xdotool mousemove 100 223 click 1 sleep 0.5 mousemove 550 430 click 1 sleep 0.3 type "Demo check before the final"
+xdotool mousemove 845 512 click 1
+sleep 2
+import -window root "$build/report.png"
 kill "$pid" 2>/dev/null
 wait "$pid" 2>/dev/null
 exit 0
 INNER
 chmod +x "$build/session.sh"
 xvfb-run -a -s "-screen 0 1280x800x24" "$build/session.sh" "$build"
+# The admins' list of reports as a browser shows it, trusting the demo CA through its own NSS database.
+browser_home=$build/browser-home
+if [ ! -d "$browser_home/.pki/nssdb" ]; then
+    mkdir -p "$browser_home/.pki/nssdb"
+    certutil -N -d "sql:$browser_home/.pki/nssdb" --empty-password
+    certutil -A -d "sql:$browser_home/.pki/nssdb" -n vigilor-demo -t "C,," -i "$pki/ca.pem"
+fi
+sandbox=()
+[ "$(id -u)" -eq 0 ] && sandbox=(--no-sandbox)
+HOME=$browser_home timeout 120 chromium --headless "${sandbox[@]}" --disable-gpu --hide-scrollbars \
+    --user-data-dir="$browser_home/profile" --window-size=900,420 --screenshot="$build/admin-reports.png" \
+    "https://admin:$(cat "$build/admin.token")@127.0.0.1:$port/admin/reports" > /dev/null 2>&1 ||
+    echo "no screenshot of the admin page (chromium failed)"
 echo "screenshots: $build/preloader.png $build/main-window.png $build/prohibited-programs.png $build/accounts.png" \
-    "$build/utilities.png $build/error-fixing.png"
+    "$build/utilities.png $build/error-fixing.png $build/report.png $build/admin-reports.png"
+echo "reports on the server: $(sqlite3 "$build/content/reports.sqlite" 'select count(*) from reports' 2>/dev/null)"
 echo "tools started: $(cat "$TMPDIR/vigilor-demo-tools.log" 2>/dev/null | wc -l) (log: $TMPDIR/vigilor-demo-tools.log)"
 echo "game folder after the fix: $(ls "$machine/Games/csgo" | tr '\n' ' ')"
 echo "server log: $build/server.log"

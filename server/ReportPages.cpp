@@ -14,8 +14,8 @@ a { color: #3daee9; }
 table { border-collapse: collapse; width: 100%; }
 th, td { text-align: left; vertical-align: top; padding: 0.3em 0.6em; border-bottom: 1px solid #4d4d4d;
          overflow-wrap: anywhere; }
-th { color: #3daee9; font-weight: normal; }
-.ok { color: #27ae60; } .bad { color: #ff5050; } .warn { color: orange; } .time { white-space: nowrap; }
+th { color: #3daee9; font-weight: normal; overflow-wrap: normal; }
+.ok { color: #27ae60; } .bad { color: #ff5050; } .warn { color: orange; } .time, .id { white-space: nowrap; }
 pre { white-space: pre-wrap; overflow-wrap: anywhere; }
 @media (max-width: 600px) { .wide { display: none; } }
 </style>)";
@@ -174,8 +174,8 @@ std::string reportListPage(const std::vector<ReportStore::Report> &reports, int 
 {
     std::string rows;
     for (const ReportStore::Report &report : reports) {
-        rows += "<tr><td><a href=\"/admin/reports/" + htmlEscape(report.id) + "\">" + htmlEscape(report.id) +
-                "</a></td><td class=\"time\">" + htmlEscape(report.received) + "</td><td>" +
+        rows += "<tr><td class=\"id\"><a href=\"/admin/reports/" + htmlEscape(report.id) + "\">" +
+                htmlEscape(report.id) + "</a></td><td class=\"time\">" + htmlEscape(report.received) + "</td><td>" +
                 htmlEscape(report.machine) + "</td><td class=\"wide\">" + htmlEscape(report.user) + "</td><td>" +
                 std::to_string(report.findings) + "</td><td" + (report.banned > 0 ? " class=\"bad\"" : "") + ">" +
                 std::to_string(report.banned) + "</td><td class=\"" +

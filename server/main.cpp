@@ -39,11 +39,11 @@ struct Options
     std::string steamCa;
     long long banCacheSeconds = 3600;
     std::string adminTokenFile;
+    int reportsPerMinute = 30;
     bool verifyReports = false;
 };
 
 constexpr std::size_t kMaxReportBytes = 2 * 1024 * 1024;
-constexpr int kReportsPerMinute = 30;
 constexpr int kListedReports = 500;
 
 // At most `limit` requests a minute from one address.
@@ -102,7 +102,8 @@ void usage()
                  "  or the system's store; answers are cached in DIR/ban-cache.sqlite for\n"
                  "  --ban-cache-seconds (default 3600). The table's bans are added to Steam's.\n"
                  "  Reports POSTed to /report are kept in DIR/reports.sqlite; --admin-token-file FILE opens\n"
-                 "  /admin/reports to user admin with the file's content as password.\n"
+                 "  /admin/reports to user admin with the file's content as password. One address may send\n"
+                 "  --reports-per-minute reports a minute (default 30; more for examiners behind one NAT).\n"
                  "usage: vigilor-content-server --verify-reports --content DIR\n"
                  "  checks the reports' hash chain: exit 0 when it holds, 1 at the first report where it breaks.\n";
 }
@@ -140,13 +141,15 @@ bool parseOptions(int argc, char **argv, Options &options)
             options.banCacheSeconds = std::atoll(value.c_str());
         else if (flag == "--admin-token-file")
             options.adminTokenFile = value;
+        else if (flag == "--reports-per-minute")
+            options.reportsPerMinute = std::atoi(value.c_str());
         else
             return false;
     }
     if (options.verifyReports)
         return !options.content.empty();
     return !options.content.empty() && !options.cert.empty() && !options.key.empty() && options.port > 0 &&
-           options.port < 65536 && options.banCacheSeconds >= 0;
+           options.port < 65536 && options.banCacheSeconds >= 0 && options.reportsPerMinute > 0;
 }
 
 // Only a regular file is content: a folder opens as a stream too, and reads as nothing.
@@ -341,11 +344,11 @@ int main(int argc, char **argv)
     ReportStore reports(options.content + "/reports.sqlite");
     if (!reports.isOpen())
         std::cerr << "reports cannot be stored: " << reports.error() << "\n";
-    RateLimit reportLimit(kReportsPerMinute);
+    RateLimit reportLimit(options.reportsPerMinute);
     server.set_payload_max_length(kMaxReportBytes);
     server.Post("/report", [&](const httplib::Request &request, httplib::Response &response) {
         if (!reportLimit.allow(request.remote_addr))
-            return fail(response, 429, "more than 30 reports a minute from this address");
+            return fail(response, 429, "too many reports a minute from this address");
         const nlohmann::json body = nlohmann::json::parse(request.body, nullptr, false);
         if (body.is_discarded() || !body.is_object() || !body.contains("format") ||
             body["format"] != "vigilor-report/1")

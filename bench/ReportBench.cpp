@@ -1,0 +1,194 @@
+// Reports through the reference server on loopback: 1,000 reports of about 50 KB posted by 8
+// concurrent clients, beside as many `GET version` requests by the same clients in the same run
+// (reports per second, 99th-percentile latency, ratios); then the time `--verify-reports` takes
+// over 100,000 stored reports (of 1 KB: the chain's cost is per report, the hashing per byte).
+// Run: ./report-bench
+
+#include "TestEnvironment.h"
+#include "TestPki.h"
+
+#include <httplib.h>
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QThread>
+
+#include <algorithm>
+#include <thread>
+#include <vector>
+
+namespace {
+constexpr int kClients = 8;
+constexpr int kRequests = 1000;
+constexpr int kStoredReports = 100000;
+
+// A report of about 50 KB: a scan with 400 findings.
+std::string report(int number)
+{
+    std::string findings;
+    for (int i = 0; i < 400; ++i)
+        findings += std::string(i ? "," : "") + R"({"kind":"rule","level":1,"description":"Чит-лоадер )" +
+                    std::to_string(i) + R"(","target":"C:/Users/player/AppData/Roaming/Tools/loader_)" +
+                    std::to_string(number) + "_" + std::to_string(i) + R"(.exe"})";
+    return R"({"format":"vigilor-report/1","machine":"PC-)" + std::to_string(number) +
+           R"(","user":"player","events":[{"type":"scan","time":"2026-12-07T10:00:00Z","findings":[)" + findings +
+           "]}]}";
+}
+
+struct Run
+{
+    double seconds = 0;
+    std::vector<double> latenciesMs;
+    int failed = 0;
+};
+
+// kRequests requests shared by kClients threads, each with a kept-alive connection of its own.
+Run runClients(int port, const std::string &caPath, bool post)
+{
+    Run run;
+    std::vector<std::vector<double>> latencies(kClients);
+    std::vector<int> failures(kClients, 0);
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<std::thread> clients;
+    for (int c = 0; c < kClients; ++c) {
+        clients.emplace_back([&, c] {
+            httplib::SSLClient client("127.0.0.1", port);
+            client.set_ca_cert_path(caPath.c_str());
+            client.enable_server_certificate_verification(true);
+            client.set_keep_alive(true);
+            for (int i = c; i < kRequests; i += kClients) {
+                const auto start = std::chrono::steady_clock::now();
+                const auto result =
+                    post ? client.Post("/report", report(i), "application/json") : client.Get("/version");
+                latencies[c].push_back(
+                    std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+                if (!result || result->status != 200)
+                    ++failures[c];
+            }
+        });
+    }
+    for (std::thread &client : clients)
+        client.join();
+    run.seconds = clock.nsecsElapsed() / 1e9;
+    for (int c = 0; c < kClients; ++c) {
+        run.latenciesMs.insert(run.latenciesMs.end(), latencies[c].begin(), latencies[c].end());
+        run.failed += failures[c];
+    }
+    std::sort(run.latenciesMs.begin(), run.latenciesMs.end());
+    return run;
+}
+
+double p99(const Run &run)
+{
+    return run.latenciesMs.at(static_cast<std::size_t>(run.latenciesMs.size() * 0.99));
+}
+
+// 100,000 reports of about 1 KB with a sound chain, written straight into reports.sqlite.
+void storeReports(const QString &path)
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("store"));
+    db.setDatabaseName(path);
+    db.open();
+    QSqlQuery query(db);
+    query.exec(QStringLiteral("CREATE TABLE reports(seq INTEGER PRIMARY KEY, id TEXT NOT NULL UNIQUE, received TEXT "
+                              "NOT NULL, sha256 TEXT NOT NULL, chain TEXT NOT NULL, body BLOB NOT NULL, machine TEXT, "
+                              "user TEXT, findings INTEGER, banned INTEGER)"));
+    db.transaction();
+    query.prepare(QStringLiteral("INSERT INTO reports(id, received, sha256, chain, body) VALUES (?, ?, ?, ?, ?)"));
+    QByteArray previous(64, '0');
+    for (int i = 0; i < kStoredReports; ++i) {
+        const QByteArray body = QByteArray::fromStdString(report(i).substr(0, 1000)) + "]}]}";
+        const QByteArray received = "2026-12-07T10:00:00.000Z";
+        const QByteArray sha = QCryptographicHash::hash(body, QCryptographicHash::Sha256).toHex();
+        previous = QCryptographicHash::hash(previous + sha + received, QCryptographicHash::Sha256).toHex();
+        query.addBindValue(QStringLiteral("R%1").arg(i));
+        query.addBindValue(QString::fromLatin1(received));
+        query.addBindValue(QString::fromLatin1(sha));
+        query.addBindValue(QString::fromLatin1(previous));
+        query.addBindValue(body);
+        query.exec();
+    }
+    db.commit();
+    db.close();
+}
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QTextStream out(stdout);
+    TestPki pki;
+    QTemporaryDir content;
+    QTemporaryDir stored;
+    writeFile(content.filePath(QStringLiteral("version.json")), "{\"ok\":true,\"version\":\"1.0.0\"}");
+
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    const int port = probe.serverPort();
+    probe.close();
+    QProcess server;
+    server.setStandardOutputFile(QProcess::nullDevice());
+    // All clients come from one address here, as examiners behind one NAT would.
+    server.start(QStringLiteral(CONTENT_SERVER_PATH),
+                 {QStringLiteral("--content"), content.path(), QStringLiteral("--cert"), pki.certPath(),
+                  QStringLiteral("--key"), pki.keyPath(), QStringLiteral("--port"), QString::number(port),
+                  QStringLiteral("--reports-per-minute"), QString::number(kRequests)});
+    bool listening = false;
+    for (int i = 0; i < 100 && !listening; ++i) {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
+        listening = socket.waitForConnected(200);
+        if (!listening)
+            QThread::msleep(100);
+    }
+    if (!pki.isValid() || !listening) {
+        out << "the content server did not start\n";
+        return 1;
+    }
+    const std::string ca = pki.caPath().toStdString();
+    const Run versions = runClients(port, ca, false);
+    const Run reports = runClients(port, ca, true);
+    server.terminate();
+    server.waitForFinished();
+
+    out << QStringLiteral("%1 requests by %2 clients; report body %3 KB\n")
+               .arg(kRequests)
+               .arg(kClients)
+               .arg(report(0).size() / 1024)
+        << QStringLiteral("                 per second   p99 ms   failed\n")
+        << QStringLiteral("POST report      %1   %2   %3\n")
+               .arg(kRequests / reports.seconds, 10, 'f', 0)
+               .arg(p99(reports), 6, 'f', 1)
+               .arg(reports.failed)
+        << QStringLiteral("GET version      %1   %2   %3\n")
+               .arg(kRequests / versions.seconds, 10, 'f', 0)
+               .arg(p99(versions), 6, 'f', 1)
+               .arg(versions.failed)
+        << QStringLiteral("ratio report/version: throughput %1, p99 %2\n")
+               .arg((kRequests / reports.seconds) / (kRequests / versions.seconds), 0, 'f', 2)
+               .arg(p99(reports) / p99(versions), 0, 'f', 2);
+    out.flush();
+
+    storeReports(stored.filePath(QStringLiteral("reports.sqlite")));
+    QElapsedTimer clock;
+    clock.start();
+    QProcess verify;
+    verify.start(QStringLiteral(CONTENT_SERVER_PATH),
+                 {QStringLiteral("--verify-reports"), QStringLiteral("--content"), stored.path()});
+    verify.waitForFinished(-1);
+    out << QStringLiteral("--verify-reports over %1 stored reports: %2 ms, exit %3: %4")
+               .arg(kStoredReports)
+               .arg(clock.elapsed())
+               .arg(verify.exitCode())
+               .arg(QString::fromUtf8(verify.readAllStandardOutput()));
+    return 0;
+}
