@@ -115,7 +115,7 @@ fi
 sandbox=()
 [ "$(id -u)" -eq 0 ] && sandbox=(--no-sandbox)
 HOME=$browser_home timeout 120 chromium --headless "${sandbox[@]}" --disable-gpu --hide-scrollbars \
-    --user-data-dir="$browser_home/profile" --window-size=900,420 --screenshot="$build/admin-reports.png" \
+    --user-data-dir="$browser_home/profile" --window-size=1000,420 --screenshot="$build/admin-reports.png" \
     "https://admin:$(cat "$build/admin.token")@127.0.0.1:$port/admin/reports" > /dev/null 2>&1 ||
     echo "no screenshot of the admin page (chromium failed)"
 echo "screenshots: $build/preloader.png $build/main-window.png $build/prohibited-programs.png $build/accounts.png" \

@@ -43,6 +43,15 @@ int number(const nlohmann::json &object, const char *key)
                                                                                             : 0;
 }
 
+// "2026-12-07T14:17:38.062Z" as "2026-12-07 14:17:38", which may wrap between date and time.
+std::string shortTime(const std::string &received)
+{
+    std::string shown = received.substr(0, 19);
+    if (shown.size() > 10 && shown[10] == 'T')
+        shown[10] = ' ';
+    return shown;
+}
+
 std::string page(const std::string &title, const std::string &content)
 {
     return "<!DOCTYPE html>\n<html lang=\"ru\"><head><meta charset=\"utf-8\">\n<title>" + htmlEscape(title) +
@@ -175,7 +184,7 @@ std::string reportListPage(const std::vector<ReportStore::Report> &reports, int 
     std::string rows;
     for (const ReportStore::Report &report : reports) {
         rows += "<tr><td class=\"id\"><a href=\"/admin/reports/" + htmlEscape(report.id) + "\">" +
-                htmlEscape(report.id) + "</a></td><td class=\"time\">" + htmlEscape(report.received) + "</td><td>" +
+                htmlEscape(report.id) + "</a></td><td>" + htmlEscape(shortTime(report.received)) + "</td><td>" +
                 htmlEscape(report.machine) + "</td><td class=\"wide\">" + htmlEscape(report.user) + "</td><td>" +
                 std::to_string(report.findings) + "</td><td" + (report.banned > 0 ? " class=\"bad\"" : "") + ">" +
                 std::to_string(report.banned) + "</td><td class=\"" +
@@ -184,7 +193,7 @@ std::string reportListPage(const std::vector<ReportStore::Report> &reports, int 
     return page("Отчёты о проверках",
                 "<h1>Отчёты о проверках</h1>\n<p>Последние " + std::to_string(limit) +
                     ", новые сверху.</p>\n<table>\n<tr><th>Код</th><th>Получен (UTC)</th><th>Компьютер</th>"
-                    "<th class=\"wide\">Пользователь</th><th>Обнаружений</th><th>Заблокированных аккаунтов</th>"
+                    "<th class=\"wide\">Пользователь</th><th>Обнаружения</th><th>Аккаунты с банами</th>"
                     "<th>Цепочка</th></tr>\n" +
                     rows + "</table>\n");
 }
