@@ -5,6 +5,7 @@
 // requests in the same run, and the number of upstream calls.
 // Run: ./ban-bench
 
+#include "ServerContent.h"
 #include "TestEnvironment.h"
 #include "TestPki.h"
 #include "TestServer.h"
@@ -15,11 +16,8 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTextStream>
-#include <QThread>
 #include <QUrlQuery>
 
 #include <algorithm>
@@ -87,27 +85,15 @@ int main(int argc, char **argv)
 
     writeFile(content.filePath(QStringLiteral("version.json")), "{\"ok\":true,\"version\":\"1.0.0\"}");
     writeFile(content.filePath(QStringLiteral("steam.key")), "BENCHKEY");
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    const int port = probe.serverPort();
-    probe.close();
     QProcess server;
     server.setStandardOutputFile(QProcess::nullDevice());
-
-    server.start(QStringLiteral(CONTENT_SERVER_PATH),
-                 {QStringLiteral("--content"), content.path(), QStringLiteral("--cert"), pki.certPath(),
-                  QStringLiteral("--key"), pki.keyPath(), QStringLiteral("--port"), QString::number(port),
-                  QStringLiteral("--steam-api-key-file"), content.filePath(QStringLiteral("steam.key")),
-                  QStringLiteral("--steam-api-url"), steam.baseUrl(), QStringLiteral("--steam-api-ca"), pki.caPath()});
-    bool listening = false;
-    for (int i = 0; i < 100 && !listening; ++i) {
-        QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
-        listening = socket.waitForConnected(200);
-        if (!listening)
-            QThread::msleep(100);
-    }
-    if (!listening) {
+    int port = 0;
+    if (!pki.isValid() ||
+        !startContentServer(server, QStringLiteral(CONTENT_SERVER_PATH), pki, content.path(),
+                            {QStringLiteral("--steam-api-key-file"), content.filePath(QStringLiteral("steam.key")),
+                             QStringLiteral("--steam-api-url"), steam.baseUrl(), QStringLiteral("--steam-api-ca"),
+                             pki.caPath()},
+                            port)) {
         out << "the content server did not start\n";
         return 1;
     }

@@ -4,6 +4,7 @@
 // over 100,000 stored reports (of 1 KB: the chain's cost is per report, the hashing per byte).
 // Run: ./report-bench
 
+#include "ServerContent.h"
 #include "TestEnvironment.h"
 #include "TestPki.h"
 
@@ -15,11 +16,8 @@
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTextStream>
-#include <QThread>
 
 #include <algorithm>
 #include <thread>
@@ -131,26 +129,13 @@ int main(int argc, char **argv)
     QTemporaryDir stored;
     writeFile(content.filePath(QStringLiteral("version.json")), "{\"ok\":true,\"version\":\"1.0.0\"}");
 
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    const int port = probe.serverPort();
-    probe.close();
     QProcess server;
     server.setStandardOutputFile(QProcess::nullDevice());
     // All clients come from one address here, as examiners behind one NAT would.
-    server.start(QStringLiteral(CONTENT_SERVER_PATH),
-                 {QStringLiteral("--content"), content.path(), QStringLiteral("--cert"), pki.certPath(),
-                  QStringLiteral("--key"), pki.keyPath(), QStringLiteral("--port"), QString::number(port),
-                  QStringLiteral("--reports-per-minute"), QString::number(kRequests)});
-    bool listening = false;
-    for (int i = 0; i < 100 && !listening; ++i) {
-        QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
-        listening = socket.waitForConnected(200);
-        if (!listening)
-            QThread::msleep(100);
-    }
-    if (!pki.isValid() || !listening) {
+    int port = 0;
+    if (!pki.isValid() ||
+        !startContentServer(server, QStringLiteral(CONTENT_SERVER_PATH), pki, content.path(),
+                            {QStringLiteral("--reports-per-minute"), QString::number(kRequests)}, port)) {
         out << "the content server did not start\n";
         return 1;
     }

@@ -1,7 +1,9 @@
 #include "ReportStore.h"
 
+#include "Sqlite.h"
 #include <openssl/rand.h>
 #include <openssl/sha.h>
+
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -100,18 +102,12 @@ std::string chainValue(const std::string &previous, const std::string &bodySha25
 
 ReportStore::ReportStore(const std::string &path)
 {
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                        nullptr) != SQLITE_OK ||
-        sqlite3_exec(db,
-                     "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; PRAGMA busy_timeout=5000;"
-                     "CREATE TABLE IF NOT EXISTS reports(seq INTEGER PRIMARY KEY, id TEXT NOT NULL UNIQUE, "
-                     "received TEXT NOT NULL, sha256 TEXT NOT NULL, chain TEXT NOT NULL, body BLOB NOT NULL, "
-                     "machine TEXT, user TEXT, findings INTEGER, banned INTEGER)",
-                     nullptr, nullptr, nullptr) != SQLITE_OK) {
-        lastError = db ? sqlite3_errmsg(db) : "out of memory";
-        sqlite3_close(db);
-        db = nullptr;
-    }
+    db = openWritable(path,
+                      "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; PRAGMA busy_timeout=5000;"
+                      "CREATE TABLE IF NOT EXISTS reports(seq INTEGER PRIMARY KEY, id TEXT NOT NULL UNIQUE, "
+                      "received TEXT NOT NULL, sha256 TEXT NOT NULL, chain TEXT NOT NULL, body BLOB NOT NULL, "
+                      "machine TEXT, user TEXT, findings INTEGER, banned INTEGER)",
+                      lastError);
 }
 
 ReportStore::~ReportStore()

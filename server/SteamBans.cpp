@@ -1,5 +1,7 @@
 #include "SteamBans.h"
 
+#include "Sqlite.h"
+
 #include <sqlite3.h>
 
 #include <chrono>
@@ -34,18 +36,12 @@ private:
 
 BanCache::BanCache(const std::string &path)
 {
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                        nullptr) != SQLITE_OK ||
-        sqlite3_exec(db,
-                     "PRAGMA journal_mode=WAL;"
-                     "CREATE TABLE IF NOT EXISTS ban_cache(account TEXT PRIMARY KEY, vac INTEGER NOT NULL, "
-                     "community INTEGER NOT NULL, vac_bans INTEGER NOT NULL, game_bans INTEGER NOT NULL, "
-                     "days_since_last_ban INTEGER NOT NULL, economy TEXT NOT NULL, fetched INTEGER NOT NULL)",
-                     nullptr, nullptr, nullptr) != SQLITE_OK) {
-        lastError = db ? sqlite3_errmsg(db) : "out of memory";
-        sqlite3_close(db);
-        db = nullptr;
-    }
+    db = openWritable(path,
+                      "PRAGMA journal_mode=WAL;"
+                      "CREATE TABLE IF NOT EXISTS ban_cache(account TEXT PRIMARY KEY, vac INTEGER NOT NULL, "
+                      "community INTEGER NOT NULL, vac_bans INTEGER NOT NULL, game_bans INTEGER NOT NULL, "
+                      "days_since_last_ban INTEGER NOT NULL, economy TEXT NOT NULL, fetched INTEGER NOT NULL)",
+                      lastError);
 }
 
 BanCache::~BanCache()

@@ -1,4 +1,5 @@
 #include "HistoryDatabase.h"
+#include "ServerContent.h"
 #include "TestEnvironment.h"
 #include "TestMain.h"
 #include "TestPki.h"
@@ -17,8 +18,6 @@
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrlQuery>
@@ -68,31 +67,6 @@ private:
 
 namespace {
 const QByteArray kSteamKey = "0123456789ABCDEF0123456789ABCDEF";
-
-// Starts the content server on a free loopback port with `extra` options and waits until it listens.
-bool startContentServer(QProcess &process, const TestPki &pki, const QString &content, const QStringList &extra,
-                        int &port)
-{
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost))
-        return false;
-    port = probe.serverPort();
-    probe.close();
-    process.start(QStringLiteral(CONTENT_SERVER_PATH),
-                  QStringList{QStringLiteral("--content"), content, QStringLiteral("--cert"), pki.certPath(),
-                              QStringLiteral("--key"), pki.keyPath(), QStringLiteral("--port"), QString::number(port)} +
-                      extra);
-    if (!process.waitForStarted())
-        return false;
-    for (int i = 0; i < 100; ++i) {
-        QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
-        if (socket.waitForConnected(200))
-            return true;
-        QTest::qWait(100);
-    }
-    return false;
-}
 
 struct Answer
 {
@@ -162,7 +136,7 @@ void ContentServerTest::initTestCase()
     QSqlDatabase::removeDatabase(QStringLiteral("bans"));
     server.setProcessChannelMode(QProcess::ForwardedChannels);
     QVERIFY(writeFile(content.filePath(QStringLiteral("admin.token")), " s3cret\n"));
-    QVERIFY(startContentServer(server, pki, content.path(),
+    QVERIFY(startContentServer(server, QStringLiteral(CONTENT_SERVER_PATH), pki, content.path(),
                                {QStringLiteral("--admin-token-file"), content.filePath(QStringLiteral("admin.token"))},
                                port));
 
@@ -190,7 +164,7 @@ void ContentServerTest::initTestCase()
              .arg(now - 2 * 86400)}));
     QVERIFY(writeFile(content.filePath(QStringLiteral("steam.key")), kSteamKey + "\n"));
     steamServer.setProcessChannelMode(QProcess::MergedChannels);
-    QVERIFY(startContentServer(steamServer, pki, content.path(),
+    QVERIFY(startContentServer(steamServer, QStringLiteral(CONTENT_SERVER_PATH), pki, content.path(),
                                {QStringLiteral("--steam-api-key-file"), content.filePath(QStringLiteral("steam.key")),
                                 QStringLiteral("--steam-api-url"), steamApi->baseUrl(),
                                 QStringLiteral("--steam-api-ca"), pki.caPath()},

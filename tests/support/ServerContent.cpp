@@ -1,4 +1,9 @@
 #include "ServerContent.h"
+#include "TestPki.h"
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
 
 #include "ModalCloser.h"
 #include "TestEnvironment.h"
@@ -126,4 +131,29 @@ bool loadProcessWideLoader(ScopedEnvironment &environment, const QString &folder
     setTemporaryFolder(environment, tmp);
     ModalCloser folderWarnings;
     return ContentLoader::instance()->load();
+}
+
+// Starts the reference content server `program` with `extra` options and waits until it listens.
+bool startContentServer(QProcess &process, const QString &program, const TestPki &pki, const QString &content,
+                        const QStringList &extra, int &port)
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost))
+        return false;
+    port = probe.serverPort();
+    probe.close();
+    process.start(program,
+                  QStringList{QStringLiteral("--content"), content, QStringLiteral("--cert"), pki.certPath(),
+                              QStringLiteral("--key"), pki.keyPath(), QStringLiteral("--port"), QString::number(port)} +
+                      extra);
+    if (!process.waitForStarted())
+        return false;
+    for (int i = 0; i < 100; ++i) {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
+        if (socket.waitForConnected(200))
+            return true;
+        QTest::qWait(100);
+    }
+    return false;
 }

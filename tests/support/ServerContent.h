@@ -1,5 +1,10 @@
 #pragma once
 
+#include <QProcess>
+#include <QStringList>
+
+class TestPki;
+
 #include <QByteArray>
 #include <QString>
 
@@ -23,3 +28,8 @@ QByteArray okEnvelope(const char *member, const QByteArray &value);
 // but the export header when empty). Warnings about missing folders are closed. False on failure,
 // with the loader's error text.
 bool loadProcessWideLoader(ScopedEnvironment &environment, const QString &folder, const QByteArray &registry);
+
+// Starts the reference content server `program` on a free loopback port with `extra` options and waits
+// until it listens.
+bool startContentServer(QProcess &process, const QString &program, const TestPki &pki, const QString &content,
+                        const QStringList &extra, int &port);
