@@ -116,35 +116,36 @@ void CheckRecord::append(const QString &type, QJsonObject event)
 
 void CheckRecord::scanStarted()
 {
-    scan = QJsonObject{{QStringLiteral("time"), utcNow()}, {QStringLiteral("findings"), QJsonArray()}};
+    scanTime = utcNow();
+    scanFindings = QJsonArray();
 }
 
+// Findings gather in their own array: copying it into the scan's object at each one would cost
+// time growing with the square of their number.
 void CheckRecord::ruleMatched(int level, const QString &description, const QString &target)
 {
-    QJsonArray findings = scan.value(QStringLiteral("findings")).toArray();
-    findings.append(QJsonObject{{QStringLiteral("kind"), QStringLiteral("rule")},
-                                {QStringLiteral("level"), level},
-                                {QStringLiteral("description"), description},
-                                {QStringLiteral("target"), target}});
-    scan.insert(QStringLiteral("findings"), findings);
+    scanFindings.append(QJsonObject{{QStringLiteral("kind"), QStringLiteral("rule")},
+                                    {QStringLiteral("level"), level},
+                                    {QStringLiteral("description"), description},
+                                    {QStringLiteral("target"), target}});
 }
 
 void CheckRecord::suspiciousTermFound(const QString &term, const QString &browser, const QString &profile)
 {
-    QJsonArray findings = scan.value(QStringLiteral("findings")).toArray();
-    findings.append(QJsonObject{{QStringLiteral("kind"), QStringLiteral("search_term")},
-                                {QStringLiteral("term"), term},
-                                {QStringLiteral("browser"), browser},
-                                {QStringLiteral("profile"), profile}});
-    scan.insert(QStringLiteral("findings"), findings);
+    scanFindings.append(QJsonObject{{QStringLiteral("kind"), QStringLiteral("search_term")},
+                                    {QStringLiteral("term"), term},
+                                    {QStringLiteral("browser"), browser},
+                                    {QStringLiteral("profile"), profile}});
 }
 
 void CheckRecord::scanFinished()
 {
-    if (scan.isEmpty())
-        scanStarted();
-    append(QStringLiteral("scan"), scan);
-    scan = QJsonObject();
+    if (scanTime.isEmpty())
+        scanTime = utcNow();
+    append(QStringLiteral("scan"),
+           QJsonObject{{QStringLiteral("time"), scanTime}, {QStringLiteral("findings"), scanFindings}});
+    scanTime.clear();
+    scanFindings = QJsonArray();
 }
 
 void CheckRecord::accountChecked(const QString &steamId, const QString &personaName, bool lookedUp, bool vac,

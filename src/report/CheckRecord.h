@@ -42,7 +42,8 @@ private:
 
     QDateTime started;
     QJsonArray events;
-    QJsonObject scan; // the scan under way, if any
+    QString scanTime;        // when the scan under way started; empty when none is
+    QJsonArray scanFindings; // its findings so far
 };
 
 // The report as a self-contained HTML page: every text escaped, no scripts, nothing fetched.

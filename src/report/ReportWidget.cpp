@@ -31,7 +31,10 @@ ReportWidget::ReportWidget(QWidget *parent) : QWidget(parent), ui(new Ui::Report
     ui->setupUi(this);
     connect(ui->saveButton, &QPushButton::clicked, this, &ReportWidget::save);
     connect(ui->sendButton, &QPushButton::clicked, this, &ReportWidget::send);
-    connect(ui->noteEdit, &QPlainTextEdit::textChanged, this, &ReportWidget::refreshSummary);
+    noteSettled.setSingleShot(true);
+    noteSettled.setInterval(300);
+    connect(ui->noteEdit, &QPlainTextEdit::textChanged, &noteSettled, qOverload<>(&QTimer::start));
+    connect(&noteSettled, &QTimer::timeout, this, &ReportWidget::refreshSummary);
 }
 
 ReportWidget::~ReportWidget()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QTimer>
 #include <QWidget>
 
 class CheckRecord;
@@ -37,5 +38,7 @@ private:
     QByteArray reportJson() const;
 
     const CheckRecord *record = nullptr;
+    // The summary follows the note after a pause in typing, not at every key.
+    QTimer noteSettled;
     Ui::ReportWidget *ui = nullptr;
 };
