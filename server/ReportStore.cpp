@@ -45,26 +45,19 @@ std::string utcNow()
     return withMillis;
 }
 
-std::string column(sqlite3_stmt *statement, int index)
-{
-    const void *data = sqlite3_column_blob(statement, index);
-    const int size = sqlite3_column_bytes(statement, index);
-    return data ? std::string(static_cast<const char *>(data), static_cast<std::size_t>(size)) : std::string();
-}
-
-ReportStore::Report readRow(sqlite3_stmt *statement)
+ReportStore::Report readRow(const Statement &row)
 {
     ReportStore::Report report;
-    report.seq = sqlite3_column_int64(statement, 0);
-    report.id = column(statement, 1);
-    report.received = column(statement, 2);
-    report.sha256 = column(statement, 3);
-    report.chain = column(statement, 4);
-    report.body = column(statement, 5);
-    report.machine = column(statement, 6);
-    report.user = column(statement, 7);
-    report.findings = sqlite3_column_int(statement, 8);
-    report.banned = sqlite3_column_int(statement, 9);
+    report.seq = sqlite3_column_int64(row.get(), 0);
+    report.id = row.text(1);
+    report.received = row.text(2);
+    report.sha256 = row.text(3);
+    report.chain = row.text(4);
+    report.body = row.text(5);
+    report.machine = row.text(6);
+    report.user = row.text(7);
+    report.findings = sqlite3_column_int(row.get(), 8);
+    report.banned = sqlite3_column_int(row.get(), 9);
     return report;
 }
 
@@ -124,7 +117,6 @@ std::optional<ReportStore::Report> ReportStore::add(Report report)
     report.id = *id;
     report.received = utcNow();
     report.sha256 = sha256Hex(report.body);
-    const std::string &body = report.body;
 
     // The previous chain value and the new row in one transaction: two reports never chain to one.
     if (sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
@@ -132,34 +124,29 @@ std::optional<ReportStore::Report> ReportStore::add(Report report)
         return std::nullopt;
     }
     std::string previous = kGenesis;
-    sqlite3_stmt *last = nullptr;
-    sqlite3_prepare_v2(db, "SELECT chain FROM reports ORDER BY seq DESC LIMIT 1", -1, &last, nullptr);
-    if (last && sqlite3_step(last) == SQLITE_ROW)
-        previous = column(last, 0);
-    sqlite3_finalize(last);
+    {
+        Statement last(db, "SELECT chain FROM reports ORDER BY seq DESC LIMIT 1");
+        if (last.step() == SQLITE_ROW)
+            previous = last.text(0);
+    }
     report.chain = chainValue(previous, report.sha256, report.received);
 
-    sqlite3_stmt *insert = nullptr;
-    sqlite3_prepare_v2(db,
-                       "INSERT INTO reports(id, received, sha256, chain, body, machine, user, findings, banned) "
-                       "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)",
-                       -1, &insert, nullptr);
     bool stored = false;
-    if (insert) {
-        sqlite3_bind_text(insert, 1, report.id.data(), static_cast<int>(report.id.size()), SQLITE_TRANSIENT);
-        sqlite3_bind_text(insert, 2, report.received.data(), static_cast<int>(report.received.size()),
-                          SQLITE_TRANSIENT);
-        sqlite3_bind_text(insert, 3, report.sha256.data(), static_cast<int>(report.sha256.size()), SQLITE_TRANSIENT);
-        sqlite3_bind_text(insert, 4, report.chain.data(), static_cast<int>(report.chain.size()), SQLITE_TRANSIENT);
-        sqlite3_bind_blob(insert, 5, body.data(), static_cast<int>(body.size()), SQLITE_TRANSIENT);
-        sqlite3_bind_text(insert, 6, report.machine.data(), static_cast<int>(report.machine.size()), SQLITE_TRANSIENT);
-        sqlite3_bind_text(insert, 7, report.user.data(), static_cast<int>(report.user.size()), SQLITE_TRANSIENT);
-        sqlite3_bind_int(insert, 8, report.findings);
-        sqlite3_bind_int(insert, 9, report.banned);
-        stored = sqlite3_step(insert) == SQLITE_DONE;
+    {
+        Statement insert(db, "INSERT INTO reports(id, received, sha256, chain, body, machine, user, findings, banned) "
+                             "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
+        insert.bind(1, report.id);
+        insert.bind(2, report.received);
+        insert.bind(3, report.sha256);
+        insert.bind(4, report.chain);
+        insert.bindBlob(5, report.body);
+        insert.bind(6, report.machine);
+        insert.bind(7, report.user);
+        insert.bind(8, static_cast<long long>(report.findings));
+        insert.bind(9, static_cast<long long>(report.banned));
+        stored = insert.step() == SQLITE_DONE;
         report.seq = sqlite3_last_insert_rowid(db);
     }
-    sqlite3_finalize(insert);
     if (!stored || sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
         lastError = sqlite3_errmsg(db);
         sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -172,17 +159,14 @@ std::vector<ReportStore::Report> ReportStore::newest(int limit)
 {
     std::lock_guard<std::mutex> lock(mutex);
     // The report just before the newest `limit` comes along for its chain value.
-    sqlite3_stmt *query = nullptr;
-    sqlite3_prepare_v2(db,
-                       (std::string(kColumns) + " WHERE seq >= COALESCE((SELECT seq FROM reports ORDER BY seq DESC "
-                                                "LIMIT 1 OFFSET ?1), 0) ORDER BY seq")
-                           .c_str(),
-                       -1, &query, nullptr);
-    sqlite3_bind_int(query, 1, limit);
     std::vector<Report> reports;
-    while (query && sqlite3_step(query) == SQLITE_ROW)
-        reports.push_back(readRow(query));
-    sqlite3_finalize(query);
+    {
+        Statement query(db, std::string(kColumns) + " WHERE seq >= COALESCE((SELECT seq FROM reports ORDER BY seq "
+                                                    "DESC LIMIT 1 OFFSET ?1), 0) ORDER BY seq");
+        query.bind(1, static_cast<long long>(limit));
+        while (query.step() == SQLITE_ROW)
+            reports.push_back(readRow(query));
+    }
 
     std::string previous = kGenesis;
     std::size_t first = 0;
@@ -203,16 +187,11 @@ std::vector<ReportStore::Report> ReportStore::newest(int limit)
 std::optional<ReportStore::Report> ReportStore::find(const std::string &id)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    sqlite3_stmt *query = nullptr;
-    sqlite3_prepare_v2(db, (std::string(kColumns) + " WHERE id = ?1").c_str(), -1, &query, nullptr);
-    std::optional<Report> found;
-    if (query) {
-        sqlite3_bind_text(query, 1, id.data(), static_cast<int>(id.size()), SQLITE_TRANSIENT);
-        if (sqlite3_step(query) == SQLITE_ROW)
-            found = readRow(query);
-    }
-    sqlite3_finalize(query);
-    return found;
+    Statement query(db, std::string(kColumns) + " WHERE id = ?1");
+    query.bind(1, id);
+    if (query.step() != SQLITE_ROW)
+        return std::nullopt;
+    return readRow(query);
 }
 
 std::optional<std::pair<ReportStore::Report, std::string>> ReportStore::firstBreak(long long &checked,
@@ -220,11 +199,10 @@ std::optional<std::pair<ReportStore::Report, std::string>> ReportStore::firstBre
 {
     checked = 0;
     std::lock_guard<std::mutex> lock(mutex);
-    sqlite3_stmt *query = nullptr;
-    sqlite3_prepare_v2(db, (std::string(kColumns) + " ORDER BY seq").c_str(), -1, &query, nullptr);
+    Statement query(db, std::string(kColumns) + " ORDER BY seq");
     std::string previous = kGenesis;
     std::optional<std::pair<Report, std::string>> broken;
-    while (query && !broken && sqlite3_step(query) == SQLITE_ROW) {
+    while (!broken && query.step() == SQLITE_ROW) {
         Report report = readRow(query);
         const std::string problem = linkProblem(report, previous);
         if (!problem.empty())
@@ -232,7 +210,6 @@ std::optional<std::pair<ReportStore::Report, std::string>> ReportStore::firstBre
         previous = report.chain;
         ++checked;
     }
-    sqlite3_finalize(query);
     head = previous;
     return broken;
 }

@@ -18,20 +18,6 @@ long long now()
     return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
-
-// Statement with bound parameters, finalized on scope exit.
-class Statement
-{
-public:
-    Statement(sqlite3 *db, const char *sql) { sqlite3_prepare_v2(db, sql, -1, &statement, nullptr); }
-    ~Statement() { sqlite3_finalize(statement); }
-    Statement(const Statement &) = delete;
-    Statement &operator=(const Statement &) = delete;
-    sqlite3_stmt *get() const { return statement; }
-
-private:
-    sqlite3_stmt *statement = nullptr;
-};
 } // namespace
 
 BanCache::BanCache(const std::string &path)
@@ -54,10 +40,8 @@ std::optional<BanCache::Entry> BanCache::get(const std::string &account)
     std::lock_guard<std::mutex> lock(mutex);
     Statement query(db, "SELECT vac, community, vac_bans, game_bans, days_since_last_ban, economy, fetched "
                         "FROM ban_cache WHERE account = ?1");
-    if (!query.get())
-        return std::nullopt;
-    sqlite3_bind_text(query.get(), 1, account.data(), static_cast<int>(account.size()), SQLITE_TRANSIENT);
-    if (sqlite3_step(query.get()) != SQLITE_ROW)
+    query.bind(1, account);
+    if (query.step() != SQLITE_ROW)
         return std::nullopt;
     Entry entry;
     entry.bans.vac = sqlite3_column_int(query.get(), 0) != 0;
@@ -65,8 +49,7 @@ std::optional<BanCache::Entry> BanCache::get(const std::string &account)
     entry.bans.vacBans = sqlite3_column_int(query.get(), 2);
     entry.bans.gameBans = sqlite3_column_int(query.get(), 3);
     entry.bans.daysSinceLastBan = sqlite3_column_int(query.get(), 4);
-    const unsigned char *economy = sqlite3_column_text(query.get(), 5);
-    entry.bans.economy = economy ? reinterpret_cast<const char *>(economy) : "";
+    entry.bans.economy = query.text(5);
     entry.fetched = sqlite3_column_int64(query.get(), 6);
     return entry;
 }
@@ -75,18 +58,15 @@ void BanCache::put(const std::string &account, const Entry &entry)
 {
     std::lock_guard<std::mutex> lock(mutex);
     Statement insert(db, "INSERT OR REPLACE INTO ban_cache VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
-    if (!insert.get())
-        return;
-    sqlite3_bind_text(insert.get(), 1, account.data(), static_cast<int>(account.size()), SQLITE_TRANSIENT);
-    sqlite3_bind_int(insert.get(), 2, entry.bans.vac);
-    sqlite3_bind_int(insert.get(), 3, entry.bans.community);
-    sqlite3_bind_int(insert.get(), 4, entry.bans.vacBans);
-    sqlite3_bind_int(insert.get(), 5, entry.bans.gameBans);
-    sqlite3_bind_int(insert.get(), 6, entry.bans.daysSinceLastBan);
-    sqlite3_bind_text(insert.get(), 7, entry.bans.economy.data(), static_cast<int>(entry.bans.economy.size()),
-                      SQLITE_TRANSIENT);
-    sqlite3_bind_int64(insert.get(), 8, entry.fetched);
-    if (sqlite3_step(insert.get()) != SQLITE_DONE)
+    insert.bind(1, account);
+    insert.bind(2, static_cast<long long>(entry.bans.vac));
+    insert.bind(3, static_cast<long long>(entry.bans.community));
+    insert.bind(4, static_cast<long long>(entry.bans.vacBans));
+    insert.bind(5, static_cast<long long>(entry.bans.gameBans));
+    insert.bind(6, static_cast<long long>(entry.bans.daysSinceLastBan));
+    insert.bind(7, entry.bans.economy);
+    insert.bind(8, entry.fetched);
+    if (insert.step() != SQLITE_DONE)
         std::cerr << "ban cache not written: " << sqlite3_errmsg(db) << std::endl;
 }
 
