@@ -87,7 +87,11 @@ QString eventHtml(const QJsonObject &event)
 }
 } // namespace
 
-CheckRecord::CheckRecord(QObject *parent) : QObject(parent), started(QDateTime::currentDateTimeUtc()) {}
+CheckRecord::CheckRecord(QObject *parent)
+    : QObject(parent), machine(QSysInfo::machineHostName()), user(platform::userName()),
+      system(QSysInfo::prettyProductName()), started(QDateTime::currentDateTimeUtc())
+{
+}
 
 QJsonObject CheckRecord::toJson(const QString &note) const
 {
@@ -95,9 +99,9 @@ QJsonObject CheckRecord::toJson(const QString &note) const
     return QJsonObject{{QStringLiteral("format"), QString::fromLatin1(kFormat)},
                        {QStringLiteral("program_version"), QString::fromLatin1(kProgramVersion)},
                        {QStringLiteral("server_version"), loader->version()},
-                       {QStringLiteral("machine"), QSysInfo::machineHostName()},
-                       {QStringLiteral("user"), platform::userName()},
-                       {QStringLiteral("os"), QSysInfo::prettyProductName()},
+                       {QStringLiteral("machine"), machine},
+                       {QStringLiteral("user"), user},
+                       {QStringLiteral("os"), system},
                        {QStringLiteral("started"), started.toString(Qt::ISODate)},
                        {QStringLiteral("game_folder"), loader->gameDir()},
                        {QStringLiteral("steam_folder"), loader->steamDir()},

@@ -40,7 +40,11 @@ signals:
 private:
     void append(const QString &type, QJsonObject event);
 
-    QDateTime started;
+    // Who and where: read once, since they do not change while the program runs.
+    const QString machine;
+    const QString user;
+    const QString system;
+    const QDateTime started;
     QJsonArray events;
     QString scanTime;        // when the scan under way started; empty when none is
     QJsonArray scanFindings; // its findings so far
