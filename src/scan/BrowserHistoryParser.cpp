@@ -208,6 +208,7 @@ QString searchTermOfResultPage(const QUrl &url)
     static const QRegularExpression bing(QStringLiteral("^(www\\.)?bing\\.com$"));
     static const QRegularExpression yandex(QStringLiteral("^(www\\.)?(yandex(\\.[a-z]{2,3}){1,2}|ya\\.ru)$"));
     static const QRegularExpression duckDuckGo(QStringLiteral("^(www\\.|html\\.|lite\\.)?duckduckgo\\.com$"));
+    static const QRegularExpression duckDuckGoPath(QStringLiteral("^/((html|lite)/?)?$"));
 
     if (url.scheme() != QLatin1String("https") && url.scheme() != QLatin1String("http"))
         return QString();
@@ -220,8 +221,7 @@ QString searchTermOfResultPage(const QUrl &url)
         key = QStringLiteral("q");
     else if (yandex.match(host).hasMatch() && path.startsWith(QLatin1String("/search")))
         key = QStringLiteral("text");
-    else if (duckDuckGo.match(host).hasMatch() &&
-             QRegularExpression(QStringLiteral("^/((html|lite)/?)?$")).match(path).hasMatch())
+    else if (duckDuckGo.match(host).hasMatch() && duckDuckGoPath.match(path).hasMatch())
         key = QStringLiteral("q");
     else
         return QString();
