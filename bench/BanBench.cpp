@@ -18,7 +18,6 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTextStream>
-#include <QUrlQuery>
 
 #include <algorithm>
 #include <atomic>
@@ -70,18 +69,11 @@ int main(int argc, char **argv)
         out << "cannot start the Steam stand-in\n";
         return 1;
     }
-    steam.setHandler(QStringLiteral("ISteamUser/GetPlayerBans/v1/"), [&calls](const std::string &,
-                                                                              const std::string &query) {
-        ++calls;
-        QByteArray players;
-        const QUrlQuery parameters(QString::fromStdString(query));
-        for (const QString &id :
-             parameters.queryItemValue(QStringLiteral("steamids"), QUrl::FullyDecoded).split(QLatin1Char(',')))
-            players += (players.isEmpty() ? "{" : ",{") + ("\"SteamId\":\"" + id.toUtf8()) +
-                       "\",\"CommunityBanned\":false,\"VACBanned\":false,\"NumberOfVACBans\":0,\"DaysSinceLastBan\":0,"
-                       "\"NumberOfGameBans\":0,\"EconomyBan\":\"none\"}";
-        return TestServer::Reply{200, "{\"players\":[" + players + "]}", 0};
-    });
+    steam.setHandler(QStringLiteral("ISteamUser/GetPlayerBans/v1/"),
+                     [&calls](const std::string &, const std::string &query) {
+                         ++calls;
+                         return TestServer::Reply{200, steamPlayerBans(query), 0};
+                     });
 
     writeFile(content.filePath(QStringLiteral("version.json")), "{\"ok\":true,\"version\":\"1.0.0\"}");
     writeFile(content.filePath(QStringLiteral("steam.key")), "BENCHKEY");

@@ -20,7 +20,6 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QUrlQuery>
 #include <atomic>
 
 // The reference content server, run as a child process against a content folder made here.
@@ -96,23 +95,6 @@ const QByteArray kReport = R"({"format":"vigilor-report/1","machine":"<b>PC</b>"
                            R"({"type":"account","steam_id":"7656","persona_name":"<script>x</script>",)"
                            R"("looked_up":true,"vac":true}]})";
 
-// GetPlayerBans as documented, for the ids asked: the ids ending in 1 VAC-banned 42 days ago.
-QByteArray playerBans(const std::string &query)
-{
-    const QUrlQuery parameters(QString::fromStdString(query));
-    QByteArray players;
-    for (const QString &id :
-         parameters.queryItemValue(QStringLiteral("steamids"), QUrl::FullyDecoded).split(QLatin1Char(','))) {
-        const bool vac = id.endsWith(QLatin1Char('1'));
-        players += (players.isEmpty() ? "" : ",") + QStringLiteral("{\"SteamId\":\"%1\",\"CommunityBanned\":false,"
-                                                                   "\"VACBanned\":%2,\"NumberOfVACBans\":%3,"
-                                                                   "\"DaysSinceLastBan\":42,\"NumberOfGameBans\":0,"
-                                                                   "\"EconomyBan\":\"none\"}")
-                                                        .arg(id, vac ? "true" : "false", vac ? "1" : "0")
-                                                        .toUtf8();
-    }
-    return "{\"players\":[" + players + "]}";
-}
 } // namespace
 
 void ContentServerTest::initTestCase()
@@ -149,7 +131,7 @@ void ContentServerTest::initTestCase()
                 return TestServer::Reply{500, "{}", 0};
             if (steamMode == QLatin1String("malformed"))
                 return TestServer::Reply{200, "{\"players\":[{\"SteamId\":1}]}", 0};
-            return TestServer::Reply{200, playerBans(query), steamMode == QLatin1String("stall") ? 11000 : 0};
+            return TestServer::Reply{200, steamPlayerBans(query), steamMode == QLatin1String("stall") ? 11000 : 0};
         });
     // Earlier answers: one of two hours ago, one of two days ago.
     const qint64 now = QDateTime::currentSecsSinceEpoch();

@@ -4,6 +4,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QUrlQuery>
 
 #include "ModalCloser.h"
 #include "TestEnvironment.h"
@@ -156,4 +157,22 @@ bool startContentServer(QProcess &process, const QString &program, const TestPki
         QTest::qWait(100);
     }
     return false;
+}
+
+// GetPlayerBans as documented, for the ids asked: the ids ending in 1 VAC-banned 42 days ago.
+QByteArray steamPlayerBans(const std::string &query)
+{
+    const QUrlQuery parameters(QString::fromStdString(query));
+    QByteArray players;
+    for (const QString &id :
+         parameters.queryItemValue(QStringLiteral("steamids"), QUrl::FullyDecoded).split(QLatin1Char(','))) {
+        const bool vac = id.endsWith(QLatin1Char('1'));
+        players += (players.isEmpty() ? "" : ",") + QStringLiteral("{\"SteamId\":\"%1\",\"CommunityBanned\":false,"
+                                                                   "\"VACBanned\":%2,\"NumberOfVACBans\":%3,"
+                                                                   "\"DaysSinceLastBan\":42,\"NumberOfGameBans\":0,"
+                                                                   "\"EconomyBan\":\"none\"}")
+                                                        .arg(id, vac ? "true" : "false", vac ? "1" : "0")
+                                                        .toUtf8();
+    }
+    return "{\"players\":[" + players + "]}";
 }

@@ -3,6 +3,8 @@
 #include <QProcess>
 #include <QStringList>
 
+#include <string>
+
 class TestPki;
 
 #include <QByteArray>
@@ -33,3 +35,7 @@ bool loadProcessWideLoader(ScopedEnvironment &environment, const QString &folder
 // until it listens.
 bool startContentServer(QProcess &process, const QString &program, const TestPki &pki, const QString &content,
                         const QStringList &extra, int &port);
+
+// The answer of Steam's GetPlayerBans, as documented, to the query string `query`: the ids ending
+// in 1 VAC-banned 42 days ago, the others clean.
+QByteArray steamPlayerBans(const std::string &query);
