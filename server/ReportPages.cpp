@@ -58,6 +58,51 @@ std::string page(const std::string &title, const std::string &content)
            "</title>\n" + kStyle + "\n</head><body>\n" + content + "</body></html>\n";
 }
 
+std::string traceState(const std::string &state)
+{
+    if (state == "present")
+        return "есть";
+    if (state == "deleted")
+        return "удалён";
+    return "—";
+}
+
+// A collection of execution traces: signs, unreadable sources, then the rows as the program recorded
+// them (matches first).
+std::string tracesHtml(const nlohmann::json &event)
+{
+    const nlohmann::json rows =
+        event.contains("rows") && event["rows"].is_array() ? event["rows"] : nlohmann::json::array();
+    int matches = 0;
+    std::string table;
+    for (const nlohmann::json &row : rows) {
+        const bool matched = row.is_object() && row.contains("rule");
+        matches += matched ? 1 : 0;
+        const std::string rowClass = matched ? (number(row, "level") != 0 ? " class=\"bad\"" : " class=\"warn\"") : "";
+        table += "<tr" + rowClass + "><td class=\"time\">" + htmlEscape(text(row, "time")) + "</td><td>" +
+                 htmlEscape(text(row, "path")) + "</td><td>" + htmlEscape(text(row, "source")) + "</td><td>" +
+                 traceState(text(row, "state")) + "</td><td>" + htmlEscape(text(row, "rule")) +
+                 "</td><td class=\"id\">" + htmlEscape(text(row, "sha256")) + "</td></tr>\n";
+    }
+    std::string line = "Следы запуска: " + std::to_string(rows.size()) + ", совпадений: " + std::to_string(matches);
+    std::string list;
+    for (const char *key : {"signs", "unreadable"}) {
+        if (!event.contains(key) || !event[key].is_array())
+            continue;
+        const bool sign = std::string(key) == "signs";
+        for (const nlohmann::json &item : event[key])
+            list += std::string(sign ? "<li class=\"bad\">" : "<li>Нет прав на чтение: ") +
+                    htmlEscape(item.is_string() ? item.get<std::string>() : item.dump()) + "</li>";
+    }
+    if (!list.empty())
+        line += "<ul>" + list + "</ul>";
+    if (!rows.empty())
+        line += "<table><tr><th>Время (UTC)</th><th>Программа</th><th>Источник</th><th>Состояние</th>"
+                "<th>Правило</th><th class=\"wide\">SHA-256</th></tr>\n" +
+                table + "</table>";
+    return line;
+}
+
 std::string eventHtml(const nlohmann::json &event)
 {
     const std::string type = text(event, "type");
@@ -107,6 +152,8 @@ std::string eventHtml(const nlohmann::json &event)
                            htmlEscape(folder.is_string() ? folder.get<std::string>() : folder.dump());
         }
         line += folders.empty() ? "ничего не перемещено" : folders;
+    } else if (type == "traces") {
+        line = tracesHtml(event);
     } else {
         line = htmlEscape(event.dump());
     }
@@ -151,10 +198,13 @@ ReportStore::Report summarizeReport(const nlohmann::json &report)
     if (report.contains("events") && report["events"].is_array()) {
         for (const nlohmann::json &event : report["events"]) {
             const std::string type = text(event, "type");
-            if (type == "scan" && event.contains("findings") && event["findings"].is_array())
+            if (type == "scan" && event.contains("findings") && event["findings"].is_array()) {
                 summary.findings += static_cast<int>(event["findings"].size());
-            else if (type == "account" &&
-                     (flag(event, "vac") || flag(event, "community") || number(event, "game_bans") > 0))
+            } else if (type == "traces" && event.contains("rows") && event["rows"].is_array()) {
+                for (const nlohmann::json &row : event["rows"])
+                    summary.findings += row.is_object() && row.contains("rule") ? 1 : 0;
+            }
+            if (type == "account" && (flag(event, "vac") || flag(event, "community") || number(event, "game_bans") > 0))
                 banned.insert(text(event, "steam_id"));
         }
     }

@@ -34,6 +34,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     tabs.addTab(&utilitiesPage, tr("Утилиты"));
     tabs.addTab(&accountsPage, tr("Аккаунты"));
     tabs.addTab(&repairPage, tr("Исправление ошибок"));
+    tabs.addTab(&tracesPage, tr("Следы запуска"));
     tabs.addTab(&reportPage, tr("Отчёт"));
     // The pages announce what they did; only the window knows the record.
     connect(&prohibitedPage, &SusProgrammsWidget::scanStarted, &record, &CheckRecord::scanStarted);
@@ -44,6 +45,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     connect(&utilitiesPage, &AuxProgrammsWidget::utilityStarted, &record, &CheckRecord::utilityStarted);
     connect(&utilitiesPage, &AuxProgrammsWidget::folderOpened, &record, &CheckRecord::folderOpened);
     connect(&repairPage, &FixWidget::repaired, &record, &CheckRecord::repaired);
+    connect(&tracesPage, &TracesWidget::tracesCollected, &record, &CheckRecord::tracesCollected);
     reportPage.setRecord(&record);
     ui->gridLayout->addWidget(&tabs);
     showUpdateNotice();

@@ -8,6 +8,7 @@
 #include "scan/SusProgrammsWidget.h"
 #include "tools/AuxProgrammsWidget.h"
 #include "tools/FixWidget.h"
+#include "traces/TracesWidget.h"
 
 #include <QMainWindow>
 
@@ -19,7 +20,7 @@ class MainWindow;
 // missing parts count as 0 and so does a part that is not a number.
 int compareVersions(const QString &a, const QString &b);
 
-// The window the examiner works in: the six pages in a column of tabs, and the notice of a newer
+// The window the examiner works in: the seven pages in a column of tabs, and the notice of a newer
 // version announced by the content server.
 class MainWindow : public QMainWindow
 {
@@ -39,6 +40,7 @@ private:
     AuxProgrammsWidget utilitiesPage;
     AccountsWidget accountsPage;
     FixWidget repairPage;
+    TracesWidget tracesPage;
     ReportWidget reportPage;
     CheckRecord record;
     Ui::MainWindow *ui = nullptr;

@@ -15,4 +15,8 @@ bool removeTree(const QString &path);
 // can be had.
 QString temporaryFolder();
 
+enum class FolderAccess { Missing, Denied, Readable };
+// Whether the folder `path` is there and its entries can be listed by this user.
+FolderAccess folderAccess(const QString &path);
+
 } // namespace platform

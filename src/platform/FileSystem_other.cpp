@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <cstdlib>
@@ -36,6 +37,15 @@ QString temporaryFolder()
     if (mkdtemp(fresh.data()) == nullptr)
         return QString();
     return QFile::decodeName(fresh);
+}
+
+FolderAccess folderAccess(const QString &path)
+{
+    const QFileInfo folder(path);
+    if (!folder.isDir())
+        return FolderAccess::Missing;
+    return access(QFile::encodeName(path).constData(), R_OK | X_OK) == 0 ? FolderAccess::Readable
+                                                                         : FolderAccess::Denied;
 }
 
 } // namespace platform

@@ -1,7 +1,13 @@
 #include "platform/RegistryFile.h"
 
 #include <QFile>
+#include <QSet>
 #include <QTextStream>
+#include <QtEndian>
+
+#include <algorithm>
+
+using platform::RegistryValue;
 
 namespace {
 // Reads a quoted text starting at `from` (the opening quote); `end` gets the position after the
@@ -22,6 +28,88 @@ bool readQuoted(const QString &line, int from, QString &text, int &end)
     }
     return false;
 }
+
+QByteArray utf16Data(const QString &text)
+{
+    QByteArray data(text.size() * 2 + 2, '\0');
+    for (int i = 0; i < text.size(); ++i)
+        qToLittleEndian<quint16>(text.at(i).unicode(), data.data() + 2 * i);
+    return data;
+}
+
+// The data after the '=' of a value line: "text", dword:XXXXXXXX or hex(N):xx,xx,... False for
+// anything else (such as the deletion mark -).
+bool readData(const QString &data, RegistryValue &value)
+{
+    if (data.startsWith(QLatin1Char('"'))) {
+        QString text;
+        int end = 0;
+        if (!readQuoted(data, 0, text, end))
+            return false;
+        value.type = platform::RegString;
+        value.data = utf16Data(text);
+        return true;
+    }
+    if (data.startsWith(QLatin1String("dword:"))) {
+        bool ok = false;
+        const uint number = data.mid(6).trimmed().toUInt(&ok, 16);
+        if (!ok)
+            return false;
+        value.type = platform::RegDword;
+        value.data.resize(4);
+        qToLittleEndian<quint32>(number, value.data.data());
+        return true;
+    }
+    if (!data.startsWith(QLatin1String("hex")))
+        return false;
+    const int colon = data.indexOf(QLatin1Char(':'));
+    if (colon < 0)
+        return false;
+    const QString kind = data.left(colon);
+    if (kind == QLatin1String("hex")) {
+        value.type = platform::RegBinary;
+    } else if (kind.startsWith(QLatin1String("hex(")) && kind.endsWith(QLatin1Char(')'))) {
+        bool ok = false;
+        value.type = kind.mid(4, kind.size() - 5).toUInt(&ok, 16);
+        if (!ok)
+            return false;
+    } else {
+        return false;
+    }
+    value.data.clear();
+    const QStringList bytes = data.mid(colon + 1).split(QLatin1Char(','), Qt::SkipEmptyParts);
+    value.data.reserve(bytes.size());
+    for (const QString &byte : bytes) {
+        bool ok = false;
+        const uint number = byte.trimmed().toUInt(&ok, 16);
+        if (!ok || number > 0xFF)
+            return false;
+        value.data.append(static_cast<char>(number));
+    }
+    return true;
+}
+
+// The export's lines with the continued ones ("...,\" then the rest on the next line) joined.
+QStringList logicalLines(const QString &text)
+{
+    QStringList lines;
+    QString pending;
+    for (const QStringRef &raw : text.splitRef(QLatin1Char('\n'))) {
+        QString line = raw.trimmed().toString();
+        if (!pending.isEmpty()) {
+            line = pending + line;
+            pending.clear();
+        }
+        if (line.endsWith(QLatin1Char('\\')) && !line.startsWith(QLatin1Char('['))) {
+            pending = line.left(line.size() - 1);
+            continue;
+        }
+        lines.append(line);
+    }
+    if (!pending.isEmpty())
+        lines.append(pending);
+    return lines;
+}
 } // namespace
 
 RegistryFile RegistryFile::load(const QString &path)
@@ -38,32 +126,37 @@ RegistryFile RegistryFile::load(const QString &path)
 RegistryFile RegistryFile::parse(const QString &text)
 {
     RegistryFile registry;
-    QHash<QString, QString> *current = nullptr;
-    const QStringList lines = text.split(QLatin1Char('\n'));
-    for (QString line : lines) {
-        line = line.trimmed();
+    Key *current = nullptr;
+    for (const QString &line : logicalLines(text)) {
         if (line.startsWith(QLatin1Char('['))) {
             current = nullptr;
             if (!line.endsWith(QLatin1Char(']')) || line.startsWith(QLatin1String("[-")))
                 continue; // malformed, or a deletion entry
-            current = &registry.keys[normalized(line.mid(1, line.size() - 2))];
+            const QString path = line.mid(1, line.size() - 2);
+            current = &registry.keys[normalized(path)];
+            if (current->path.isEmpty())
+                current->path = path;
             continue;
         }
         if (!current)
             continue;
-        QString name;
+        RegistryValue value;
         int afterName = 0;
         if (line.startsWith(QLatin1String("@="))) {
             afterName = 1;
-        } else if (!line.startsWith(QLatin1Char('"')) || !readQuoted(line, 0, name, afterName)) {
+        } else if (!line.startsWith(QLatin1Char('"')) || !readQuoted(line, 0, value.name, afterName)) {
             continue;
         }
-        // Only text values are kept: "Name"="text".
-        QString value;
-        int afterValue = 0;
-        if (line.mid(afterName, 2) != QLatin1String("=\"") || !readQuoted(line, afterName + 1, value, afterValue))
+        if (line.midRef(afterName, 1) != QLatin1String("=") || !readData(line.mid(afterName + 1), value))
             continue;
-        current->insert(name.toLower(), value);
+        auto &values = current->values;
+        const auto same = std::find_if(values.begin(), values.end(), [&](const RegistryValue &other) {
+            return other.name.compare(value.name, Qt::CaseInsensitive) == 0;
+        });
+        if (same != values.end())
+            *same = value;
+        else
+            values.append(value);
     }
     return registry;
 }
@@ -91,5 +184,33 @@ bool RegistryFile::keyExists(const QString &key) const
 
 QString RegistryFile::value(const QString &key, const QString &name) const
 {
-    return keys.value(normalized(key)).value(name.toLower());
+    const platform::RegistryKeyContents found = contents(key);
+    const RegistryValue *value = found.value(name);
+    return value ? value->text() : QString();
+}
+
+platform::RegistryKeyContents RegistryFile::contents(const QString &key) const
+{
+    platform::RegistryKeyContents result;
+    if (!keyExists(key))
+        return result;
+    result.access = platform::RegistryKeyContents::Read;
+    const QString wanted = normalized(key);
+    const auto own = keys.constFind(wanted);
+    if (own != keys.cend())
+        result.values = own->values;
+    // Sub-keys are named by any section below, also one that skips a level.
+    const QString prefix = wanted + QLatin1Char('\\');
+    QSet<QString> seen;
+    for (auto it = keys.cbegin(); it != keys.cend(); ++it) {
+        if (!it.key().startsWith(prefix))
+            continue;
+        const QString child = it->path.mid(prefix.size()).section(QLatin1Char('\\'), 0, 0);
+        if (!child.isEmpty() && !seen.contains(child.toLower())) {
+            seen.insert(child.toLower());
+            result.subKeys.append(child);
+        }
+    }
+    result.subKeys.sort(Qt::CaseInsensitive);
+    return result;
 }

@@ -1,13 +1,17 @@
 #pragma once
 
+#include "platform/Registry.h"
+
 #include <QHash>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 // A registry read from a text file in the Windows registry-export format: a
-// "Windows Registry Editor Version 5.00" header, [HIVE\key\path] sections and "Name"="text" values
-// (with \\ and \" escapes; @ names the default value). Values of other types are left out. Key paths
-// compare without regard to case, as on Windows.
+// "Windows Registry Editor Version 5.00" header, [HIVE\key\path] sections and the value forms regedit
+// writes: "Name"="text" (with \\ and \" escapes; @ names the default value), dword:, hex:, hex(b):,
+// hex(2):, hex(7): and any other hex(N): type, hex lists continued on the next line after a "\". Key
+// paths and value names compare without regard to case, as on Windows.
 class RegistryFile
 {
 public:
@@ -18,12 +22,18 @@ public:
 
     // `key` is "HIVE\sub\key"; it exists when it or a key below it has a section. A hive always exists.
     bool keyExists(const QString &key) const;
-    // Empty when the key or the value is missing.
+    // The text of a string value; empty when the key or the value is missing or holds another type.
     QString value(const QString &key, const QString &name) const;
+    // The key's direct sub-keys (named as their sections write them) and values, in file order.
+    platform::RegistryKeyContents contents(const QString &key) const;
 
 private:
+    struct Key
+    {
+        QString path;
+        QVector<platform::RegistryValue> values;
+    };
     static QString normalized(const QString &key);
 
-    // Normalized key -> (lower-case value name -> text).
-    QHash<QString, QHash<QString, QString>> keys;
+    QHash<QString, Key> keys; // by normalized path
 };

@@ -25,4 +25,9 @@ QString registryValue(const QString &settingsPath, const QString &name)
     return currentRegistry().value(settingsPath, name);
 }
 
+RegistryKeyContents readRegistryKey(HKEY hive, const QString &subKey)
+{
+    return currentRegistry().contents(registryHiveName(hive) + QLatin1Char('\\') + subKey);
+}
+
 } // namespace platform

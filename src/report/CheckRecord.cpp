@@ -3,6 +3,7 @@
 #include "app/Version.h"
 #include "content/ContentLoader.h"
 #include "platform/Session.h"
+#include "traces/ExecutionTraces.h"
 
 #include <QRegularExpression>
 #include <QSysInfo>
@@ -39,6 +40,53 @@ QString findingHtml(const QJsonObject &finding)
     return QStringLiteral("<li class=\"%1\">%2: %3</li>")
         .arg(level != 0 ? QStringLiteral("bad") : QStringLiteral("warn"),
              escaped(finding.value(QStringLiteral("description"))), escaped(finding.value(QStringLiteral("target"))));
+}
+
+QString traceStateCaption(const QString &state)
+{
+    if (state == QLatin1String("present"))
+        return QObject::tr("есть");
+    if (state == QLatin1String("deleted"))
+        return QObject::tr("удалён");
+    return QStringLiteral("—");
+}
+
+// A collection of execution traces: its signs, the sources it could not read, then every row (the
+// record keeps the matches first).
+QString tracesHtml(const QJsonObject &event)
+{
+    const QJsonArray rows = event.value(QStringLiteral("rows")).toArray();
+    int matches = 0;
+    QString table;
+    for (const QJsonValue &value : rows) {
+        const QJsonObject row = value.toObject();
+        const bool matched = row.contains(QStringLiteral("rule"));
+        matches += matched ? 1 : 0;
+        const QString rowClass =
+            !matched ? QString()
+                     : (row.value(QStringLiteral("level")).toInt() != 0 ? QStringLiteral(" class=\"bad\"")
+                                                                        : QStringLiteral(" class=\"warn\""));
+        table += QStringLiteral("<tr%1><td class=\"time\">%2</td><td>%3</td><td>%4</td><td>%5</td><td>%6</td>"
+                                "<td class=\"hash\">%7</td></tr>\n")
+                     .arg(rowClass, escaped(row.value(QStringLiteral("time"))),
+                          escaped(row.value(QStringLiteral("path"))), escaped(row.value(QStringLiteral("source"))),
+                          traceStateCaption(row.value(QStringLiteral("state")).toString()),
+                          escaped(row.value(QStringLiteral("rule"))), escaped(row.value(QStringLiteral("sha256"))));
+    }
+    QString text = QObject::tr("Следы запуска: %1, совпадений: %2").arg(rows.size()).arg(matches);
+    QString list;
+    for (const QJsonValue &sign : event.value(QStringLiteral("signs")).toArray())
+        list += QStringLiteral("<li class=\"bad\">%1</li>").arg(escaped(sign));
+    for (const QJsonValue &source : event.value(QStringLiteral("unreadable")).toArray())
+        list += QStringLiteral("<li>%1%2</li>").arg(QObject::tr("Нет прав на чтение: "), escaped(source));
+    if (!list.isEmpty())
+        text += QStringLiteral("<ul>%1</ul>").arg(list);
+    if (!rows.isEmpty())
+        text += QStringLiteral("<table class=\"traces\"><tr><th>%1</th><th>%2</th><th>%3</th><th>%4</th><th>%5</th>"
+                               "<th>SHA-256</th></tr>\n%6</table>")
+                    .arg(QObject::tr("Время (UTC)"), QObject::tr("Программа"), QObject::tr("Источник"),
+                         QObject::tr("Состояние"), QObject::tr("Правило"), table);
+    return text;
 }
 
 QString eventHtml(const QJsonObject &event)
@@ -79,6 +127,8 @@ QString eventHtml(const QJsonObject &event)
             folders.append(folder.toString().toHtmlEscaped());
         text = QObject::tr("Исправление (%1): ").arg(escaped(event.value(QStringLiteral("action")))) +
                (folders.isEmpty() ? QObject::tr("ничего не перемещено") : folders.join(QStringLiteral(", ")));
+    } else if (type == QLatin1String("traces")) {
+        text = tracesHtml(event);
     } else {
         text = escaped(type);
     }
@@ -179,6 +229,36 @@ void CheckRecord::repaired(const QString &action, const QStringList &folders)
                                                  {QStringLiteral("folders"), QJsonArray::fromStringList(folders)}});
 }
 
+void CheckRecord::tracesCollected(const TraceCollection &collection)
+{
+    QJsonArray matched;
+    QJsonArray others;
+    for (const TraceRow &row : collection.rows) {
+        QJsonObject object{{QStringLiteral("time"),
+                            row.time.isValid() ? QJsonValue(row.time.toUTC().toString(Qt::ISODate)) : QJsonValue()},
+                           {QStringLiteral("path"), row.path},
+                           {QStringLiteral("source"), row.source},
+                           {QStringLiteral("state"), row.state == TraceState::Present   ? QStringLiteral("present")
+                                                     : row.state == TraceState::Deleted ? QStringLiteral("deleted")
+                                                                                        : QStringLiteral("name")},
+                           {QStringLiteral("sha256"), row.sha256}};
+        if (row.matched) {
+            object.insert(QStringLiteral("rule"), row.ruleDescription);
+            object.insert(QStringLiteral("level"), row.ruleLevel);
+            matched.append(object);
+        } else {
+            others.append(object);
+        }
+    }
+    for (const QJsonValue &row : qAsConst(others))
+        matched.append(row);
+    append(QStringLiteral("traces"),
+           QJsonObject{{QStringLiteral("time"), collection.collected.toString(Qt::ISODate)},
+                       {QStringLiteral("signs"), QJsonArray::fromStringList(collection.signs)},
+                       {QStringLiteral("unreadable"), QJsonArray::fromStringList(collection.unreadable)},
+                       {QStringLiteral("rows"), matched}});
+}
+
 QString renderReportHtml(const QJsonObject &report)
 {
     QString events;
@@ -195,6 +275,7 @@ QString renderReportHtml(const QJsonObject &report)
                           "th { color: #3daee9; font-weight: normal; white-space: nowrap; }\n"
                           ".time { white-space: nowrap; color: #bdc3c7; }\n"
                           ".bad { color: #ff5050; } .warn { color: orange; }\n"
+                          "table.traces td, table.traces th { font-size: 0.9em; } .hash { font-family: monospace; }\n"
                           "pre { white-space: pre-wrap; }\n"
                           "</style></head><body>\n<h1>%1</h1>\n<table>\n%2</table>\n<h2>%3</h2>\n<table>\n%4</table>\n"
                           "<h2>%5</h2>\n<pre>%6</pre>\n</body></html>\n")

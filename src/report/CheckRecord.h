@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+struct TraceCollection;
+
 // The record of one check, filled while the examiner works: who and where, then every scan with its
 // findings, every account looked up, every utility started and folder opened and every repair, in
 // order with their UTC times. Plain data only: the pages' texts arrive as they are, never as markup.
@@ -33,6 +35,7 @@ public slots:
     void utilityStarted(const QString &program);
     void folderOpened(const QString &path);
     void repaired(const QString &action, const QStringList &folders);
+    void tracesCollected(const TraceCollection &collection);
 
 signals:
     void changed();

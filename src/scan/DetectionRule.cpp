@@ -1,6 +1,7 @@
 #include "scan/DetectionRule.h"
 
 #include <QJsonArray>
+#include <QRegularExpression>
 
 #include <cmath>
 #include <limits>
@@ -30,5 +31,15 @@ DetectionRule DetectionRule::fromJson(const QJsonObject &object)
     rule.level = levelFrom(object.value(QStringLiteral("level")));
     const QJsonValue registry = object.value(QStringLiteral("registry"));
     rule.registry = registry.isBool() && registry.toBool();
+    const QJsonValue traces = object.value(QStringLiteral("traces"));
+    rule.traces = traces.isBool() && traces.toBool();
+    // A digest that is not 64 hex digits could never match; it is left out.
+    static const QRegularExpression digest(QStringLiteral("^[0-9a-f]{64}$"));
+    const QJsonArray digests = object.value(QStringLiteral("sha256")).toArray();
+    for (const QJsonValue &value : digests) {
+        const QString hex = value.toString().toLower();
+        if (digest.match(hex).hasMatch())
+            rule.sha256.append(hex);
+    }
     return rule;
 }

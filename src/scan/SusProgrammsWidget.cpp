@@ -5,6 +5,7 @@
 #include "content/ContentLoader.h"
 #include "platform/RegistryHives.h"
 #include "scan/BrowserHistoryParser.h"
+#include "scan/FileHash.h"
 #include "scan/FileScanner.h"
 #include "ui_SusProgrammsWidget.h"
 
@@ -82,8 +83,11 @@ void SusProgrammsWidget::scan()
             }
         } else {
             for (const QString &root : rule.roots) {
-                const QStringList hits = scanner.scanFolder(root, rule.filename);
-                for (const QString &path : hits) {
+                const QStringList entries = scanner.scanFolder(root, rule.filename);
+                for (const QString &path : entries) {
+                    // With digests the name only narrows what is hashed; the digest decides.
+                    if (!rule.sha256.isEmpty() && !rule.sha256.contains(fileSha256(path)))
+                        continue;
                     report(colour, prefix + path.toHtmlEscaped());
                     emit ruleMatched(rule.level, description, path);
                 }

@@ -81,19 +81,19 @@ void StartupTest::successfulStartOpensMainWindow()
     QCOMPARE(window.windowTitle(), QStringLiteral("CS:GO Vigilor"));
     auto *tabs = window.findChild<QTabWidget *>();
     QVERIFY(tabs);
-    const QStringList captions = {"Информация", "Запрещенные программы", "Утилиты",
-                                  "Аккаунты",   "Исправление ошибок",    "Отчёт"};
-    const QStringList pages = {"InfoWidget",     "SusProgrammsWidget", "AuxProgrammsWidget",
-                               "AccountsWidget", "FixWidget",          "ReportWidget"};
-    QCOMPARE(tabs->count(), 6);
-    for (int i = 0; i < 6; ++i) {
+    const QStringList captions = {"Информация",         "Запрещенные программы", "Утилиты", "Аккаунты",
+                                  "Исправление ошибок", "Следы запуска",         "Отчёт"};
+    const QStringList pages = {"InfoWidget", "SusProgrammsWidget", "AuxProgrammsWidget", "AccountsWidget",
+                               "FixWidget",  "TracesWidget",       "ReportWidget"};
+    QCOMPARE(tabs->count(), 7);
+    for (int i = 0; i < 7; ++i) {
         QCOMPARE(tabs->tabText(i), captions.at(i));
         QCOMPARE(tabs->widget(i)->objectName(), pages.at(i));
     }
     QCOMPARE(tabs->currentIndex(), 0);
     // What a page announces reaches the report.
     emit qobject_cast<AuxProgrammsWidget *>(tabs->widget(2))->folderOpened(QStringLiteral("/announced/"));
-    QVERIFY(tabs->widget(5)
+    QVERIFY(tabs->widget(6)
                 ->findChild<QTextBrowser *>(QStringLiteral("summary"))
                 ->toPlainText()
                 .contains(QStringLiteral("Открыта папка: /announced/")));

@@ -7,6 +7,7 @@
 #include "TestServer.h"
 #include "content/ContentLoader.h"
 
+#include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -85,6 +86,7 @@ void SusProgrammsWidgetTest::initTestCase()
     QVERIFY(writeFile(folder(QStringLiteral("one/notes.txt")), "x"));
     QVERIFY(writeFile(folder(QStringLiteral("two/a.exe")), "x"));
     QVERIFY(writeFile(folder(QStringLiteral("two/&lt;s&gt;b.exe")), "x"));
+    QVERIFY(writeFile(folder(QStringLiteral("two/renamed.dat")), "MZ loader"));
     environment.set("APPDATA", folder(QStringLiteral("AppData/Roaming")));
     environment.set("VIGILOR_TEST_ONE", folder(QStringLiteral("one")));
     QVERIFY(!installRecordingProgram(environment, folder(QStringLiteral("bin")), QStringLiteral("taskkill")).isEmpty());
@@ -106,7 +108,7 @@ void SusProgrammsWidgetTest::initTestCase()
                                                        "A&amp;B/History")),
                                  {{1, QStringLiteral("rage")}}));
 
-    // Ten rules: three with hits, seven without.
+    // Ten rules: four with hits (one by a file's digest, whatever its name), six without.
     QJsonArray rules{
         QJsonObject{{"desc", "Orange <b>bold</b>"},
                     {"roots", QJsonArray{"%vigilor_test_one%"}},
@@ -119,8 +121,14 @@ void SusProgrammsWidgetTest::initTestCase()
         QJsonObject{{"desc", "Key"},
                     {"roots", QJsonArray{"SOFTWARE\\Vendor\\One", "SOFTWARE\\Missing", "SOFTWARE\\Vendor\\Two"}},
                     {"registry", true},
-                    {"level", 2}}};
-    for (int i = 0; i < 7; ++i)
+                    {"level", 2}},
+        QJsonObject{
+            {"desc", "Digest"},
+            {"roots", QJsonArray{folder(QStringLiteral("two"))}},
+            {"sha256", QJsonArray{QString::fromLatin1(
+                           QCryptographicHash::hash("MZ loader", QCryptographicHash::Sha256).toHex().toUpper())}},
+            {"level", 1}}};
+    for (int i = 0; i < 6; ++i)
         rules.append(QJsonObject{{"desc", "None"}, {"roots", QJsonArray{folder(QStringLiteral("missing"))}}});
     QVERIFY(serveCompleteContent(*server));
     server->setReply(QStringLiteral("detection_data"),
@@ -136,6 +144,7 @@ void SusProgrammsWidgetTest::initTestCase()
                 {"red", "Red: " + folder(QStringLiteral("two/a.exe"))},
                 {"red", "Key: SOFTWARE\\Vendor\\One"},
                 {"red", "Key: SOFTWARE\\Vendor\\Two"},
+                {"red", "Digest: " + folder(QStringLiteral("two/renamed.dat"))},
                 {"orange", "Подозрительный запрос: <span style='color:white'>aim</span>"},
                 {"orange", "Подозрительный запрос: " + longTerm.left(100)},
                 {"orange", "Подозрительный запрос: cheat engine"},
@@ -171,7 +180,7 @@ void SusProgrammsWidgetTest::scanReportsEveryFindingInOrder()
     QCOMPARE(matched.first(), (QVariantList{0, "Orange bold", folder(QStringLiteral("one/cheat.txt"))}));
     QCOMPARE(terms.last(), (QVariantList{"rage", "Brave", "A&amp;B"}));
     QCOMPARE(linesOf(page->findChild<QTextBrowser *>(QStringLiteral("log"))), expected);
-    QCOMPARE(page->findChild<QLabel *>(QStringLiteral("label"))->text(), QStringLiteral("Всего обнаружений: 11"));
+    QCOMPARE(page->findChild<QLabel *>(QStringLiteral("label"))->text(), QStringLiteral("Всего обнаружений: 12"));
     // 10 rules, then the 6 Chrome terms, 1 Yandex term and 1 Brave term announced.
     auto *bar = page->findChild<QProgressBar *>(QStringLiteral("progressBar"));
     QCOMPARE(bar->maximum(), 9 + 8);
@@ -188,7 +197,7 @@ void SusProgrammsWidgetTest::secondScanCountsAfresh()
     scan();
     scan();
     QCOMPARE(linesOf(page->findChild<QTextBrowser *>(QStringLiteral("log"))), expected);
-    QCOMPARE(page->findChild<QLabel *>(QStringLiteral("label"))->text(), QStringLiteral("Всего обнаружений: 11"));
+    QCOMPARE(page->findChild<QLabel *>(QStringLiteral("label"))->text(), QStringLiteral("Всего обнаружений: 12"));
 }
 
 void SusProgrammsWidgetTest::scanLeavesBrowserDataUntouched()
@@ -208,8 +217,8 @@ void SusProgrammsWidgetTest::withoutBrowsersTheBarFollowsTheRules()
     auto *bar = page->findChild<QProgressBar *>(QStringLiteral("progressBar"));
     QCOMPARE(bar->maximum(), 9);
     QCOMPARE(bar->value(), 9);
-    QCOMPARE(linesOf(page->findChild<QTextBrowser *>(QStringLiteral("log"))), expected.mid(0, 5));
-    QCOMPARE(page->findChild<QLabel *>(QStringLiteral("label"))->text(), QStringLiteral("Всего обнаружений: 5"));
+    QCOMPARE(linesOf(page->findChild<QTextBrowser *>(QStringLiteral("log"))), expected.mid(0, 6));
+    QCOMPARE(page->findChild<QLabel *>(QStringLiteral("label"))->text(), QStringLiteral("Всего обнаружений: 6"));
 }
 
 VIGILOR_TEST_MAIN(SusProgrammsWidgetTest)

@@ -1,0 +1,64 @@
+#include "platform/System.h"
+
+#include <QTextCodec>
+
+#include <qt_windows.h>
+#include <shlobj.h>
+
+namespace platform {
+
+QString knownFolderPath(const QString &guid)
+{
+    const std::wstring text = guid.toStdWString();
+    GUID id;
+    if (CLSIDFromString(text.c_str(), &id) != NOERROR)
+        return QString();
+    wchar_t *path = nullptr;
+    QString result;
+    if (SUCCEEDED(SHGetKnownFolderPath(id, KF_FLAG_DONT_VERIFY, nullptr, &path)))
+        result = QString::fromWCharArray(path);
+    CoTaskMemFree(path);
+    return result;
+}
+
+QDateTime bootTime()
+{
+    return QDateTime::currentDateTimeUtc().addMSecs(-static_cast<qint64>(GetTickCount64()));
+}
+
+ServiceState serviceState(const QString &name)
+{
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (!manager)
+        return ServiceState::Unknown;
+    const std::wstring wide = name.toStdWString();
+    ServiceState state = ServiceState::Unknown;
+    if (SC_HANDLE service = OpenServiceW(manager, wide.c_str(), SERVICE_QUERY_STATUS)) {
+        SERVICE_STATUS status = {};
+        if (QueryServiceStatus(service, &status))
+            state = status.dwCurrentState == SERVICE_RUNNING ? ServiceState::Running : ServiceState::NotRunning;
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+    return state;
+}
+
+QVector<QPair<QString, QString>> driveDevices()
+{
+    QVector<QPair<QString, QString>> devices;
+    wchar_t target[MAX_PATH + 1];
+    for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) {
+        const wchar_t drive[] = {letter, L':', 0};
+        if (QueryDosDeviceW(drive, target, MAX_PATH + 1) != 0)
+            devices.append({QString::fromWCharArray(target), QString::fromWCharArray(drive)});
+    }
+    return devices;
+}
+
+// Qt's local codec on Windows is the system's ANSI code page.
+QTextCodec *ansiCodec()
+{
+    return QTextCodec::codecForLocale();
+}
+
+} // namespace platform

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "scan/DetectionRule.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QMetaType>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include <functional>
+
+// What the traces say of a program's file now.
+enum class TraceState { Present, Deleted, NameOnly };
+
+// One program that a trace of Windows says ran (or was opened).
+struct TraceRow
+{
+    QDateTime time;   // UTC; invalid when the trace keeps none
+    QString path;     // as recorded (device names turned into drive letters), or only a name
+    QString fileName; // the last component of the path
+    QString source;
+    TraceState state = TraceState::NameOnly;
+    QString sha256; // of a file that is there and small enough, lower-case hex
+    bool matched = false;
+    QString ruleDescription; // the matching rule's plain-text description
+    int ruleLevel = 0;
+};
+
+// One collection: the rows, the red signs of wiped or disabled traces, and the sources that could not
+// be read for lack of rights.
+struct TraceCollection
+{
+    QDateTime collected;
+    QVector<TraceRow> rows;
+    QStringList signs;
+    QStringList unreadable;
+
+    int matchCount() const;
+};
+Q_DECLARE_METATYPE(TraceCollection)
+
+// Where a collection looks and what it knows of the system's start. `current` asks the system.
+struct TraceMachine
+{
+    QString windowsFolder; // holds Prefetch and appcompat\pca; empty when unknown
+    QString appDataFolder; // the user's roaming application data, holding the Recent items
+    QDateTime bootTime;    // invalid when unknown
+    QDateTime now;
+
+    static TraceMachine current();
+};
+
+// Reads every trace source and the signs, marks each row's state, hashes the files that are there
+// and matches the rows against the rules. Reads only: nothing of the machine is written. `progress`
+// (optional) hears (done, total) from the calling thread as the work goes on.
+TraceCollection collectTraces(const TraceMachine &machine, const QList<DetectionRule> &rules,
+                              const std::function<void(int, int)> &progress = {});
+
+// Marks the rows that a rule matches: a "traces" rule by its pattern against the file name, any file
+// rule by a listed SHA-256. The first matching rule in list order names the row.
+void matchTraces(QVector<TraceRow> &rows, const QList<DetectionRule> &rules);
+
+// The state's caption: "есть", "удалён" or "—".
+QString traceStateText(TraceState state);

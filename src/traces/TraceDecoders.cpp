@@ -1,0 +1,122 @@
+#include "traces/TraceDecoders.h"
+
+#include <QDir>
+#include <QRegularExpression>
+#include <QTextCodec>
+#include <QtEndian>
+
+#include <algorithm>
+
+namespace traces {
+namespace {
+// 100 ns steps from 1601-01-01 to 1970-01-01.
+constexpr quint64 kFileTimeUnixEpoch = 116444736000000000ULL;
+} // namespace
+
+QDateTime fileTime(const QByteArray &data, int offset)
+{
+    if (offset < 0 || data.size() < offset + 8)
+        return QDateTime();
+    const quint64 ticks = qFromLittleEndian<quint64>(data.constData() + offset);
+    if (ticks == 0)
+        return QDateTime();
+    const qint64 msecs = (static_cast<qint64>(ticks) - static_cast<qint64>(kFileTimeUnixEpoch)) / 10000;
+    return QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC);
+}
+
+QString rot13(const QString &text)
+{
+    QString result = text;
+    for (QChar &c : result) {
+        const ushort u = c.unicode();
+        if (u >= 'a' && u <= 'z')
+            c = QChar(static_cast<ushort>('a' + (u - 'a' + 13) % 26));
+        else if (u >= 'A' && u <= 'Z')
+            c = QChar(static_cast<ushort>('A' + (u - 'A' + 13) % 26));
+    }
+    return result;
+}
+
+QString dosPath(const QString &path, const QVector<QPair<QString, QString>> &devices)
+{
+    for (const auto &device : devices) {
+        if (device.first.isEmpty() || !path.startsWith(device.first, Qt::CaseInsensitive))
+            continue;
+        // The device name must end where a path component ends: Volume1 is not Volume10.
+        if (path.size() == device.first.size() || path.at(device.first.size()) == QLatin1Char('\\'))
+            return device.second + path.mid(device.first.size());
+    }
+    return path;
+}
+
+QString prefetchProgram(const QString &fileName)
+{
+    const int dash = fileName.lastIndexOf(QLatin1Char('-'));
+    if (dash > 0)
+        return fileName.left(dash);
+    QString name = fileName;
+    if (name.endsWith(QLatin1String(".pf"), Qt::CaseInsensitive))
+        name.chop(3);
+    return name;
+}
+
+QString muiCacheProgram(const QString &valueName)
+{
+    if (valueName.startsWith(QLatin1Char('@')) || valueName.compare(QLatin1String("LangID"), Qt::CaseInsensitive) == 0)
+        return QString();
+    for (const QLatin1String suffix : {QLatin1String(".FriendlyAppName"), QLatin1String(".ApplicationCompany")}) {
+        if (valueName.endsWith(suffix, Qt::CaseInsensitive))
+            return valueName.left(valueName.size() - suffix.size());
+    }
+    return valueName;
+}
+
+QVector<QPair<QString, QDateTime>> pcaLaunches(const QByteArray &content, QTextCodec *ansi)
+{
+    QString text;
+    if (content.startsWith("\xFF\xFE")) {
+        text = QTextCodec::codecForName("UTF-16LE")->toUnicode(content.mid(2));
+    } else {
+        const QByteArray body = content.startsWith("\xEF\xBB\xBF") ? content.mid(3) : content;
+        QTextCodec::ConverterState state;
+        text = QTextCodec::codecForName("UTF-8")->toUnicode(body.constData(), body.size(), &state);
+        if (state.invalidChars > 0 && ansi)
+            text = ansi->toUnicode(body);
+    }
+    QVector<QPair<QString, QDateTime>> launches;
+    for (const QStringRef &raw : text.splitRef(QLatin1Char('\n'))) {
+        const QStringRef line = raw.trimmed();
+        if (line.isEmpty())
+            continue;
+        const int bar = line.lastIndexOf(QLatin1Char('|'));
+        const QString path = (bar < 0 ? line : line.left(bar)).toString();
+        if (path.isEmpty())
+            continue;
+        QDateTime time;
+        if (bar >= 0) {
+            time = QDateTime::fromString(line.mid(bar + 1).toString(), QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+            if (!time.isValid())
+                time = QDateTime::fromString(line.mid(bar + 1).toString(), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+            time.setTimeSpec(Qt::UTC);
+        }
+        launches.append({path, time});
+    }
+    return launches;
+}
+
+bool isAbsoluteProgramPath(const QString &path)
+{
+    static const QRegularExpression windowsPath(QStringLiteral("^([A-Za-z]:[\\\\/]|\\\\\\\\[^\\\\])"));
+    // Native absolute paths count only where they start with '/': on Windows that is a path without a
+    // drive, and an unconverted "\Device\…" name is no place to look at.
+    return windowsPath.match(path).hasMatch() ||
+           (QDir::separator() == QLatin1Char('/') && path.startsWith(QLatin1Char('/')));
+}
+
+QString programFileName(const QString &path)
+{
+    const int slash = std::max(path.lastIndexOf(QLatin1Char('\\')), path.lastIndexOf(QLatin1Char('/')));
+    return path.mid(slash + 1);
+}
+
+} // namespace traces

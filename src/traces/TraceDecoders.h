@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QPair>
+#include <QString>
+#include <QVector>
+
+class QTextCodec;
+
+// The pure parts of reading Windows' execution traces: each turns what the registry or a file holds
+// into a program's path or name and a time, without touching the machine.
+namespace traces {
+
+// A FILETIME (100 ns steps since 1601, UTC) from the first 8 bytes at `offset` of `data`; invalid
+// when the data is too short or the time is zero.
+QDateTime fileTime(const QByteArray &data, int offset);
+
+// ROT13 of the letters A-Z and a-z; everything else stays.
+QString rot13(const QString &text);
+
+// `path` with a leading NT device name ("\Device\HarddiskVolume3\…") replaced by its drive letter from
+// `devices` (device, drive) pairs; unchanged when no device matches.
+QString dosPath(const QString &path, const QVector<QPair<QString, QString>> &devices);
+
+// The program of a UserAssist value name after ROT13, with a leading known-folder identifier
+// replaced by the folder `knownFolder` finds for it (an empty answer keeps the identifier).
+template <typename KnownFolder> QString userAssistProgram(const QString &decodedName, KnownFolder knownFolder)
+{
+    if (!decodedName.startsWith(QLatin1Char('{')))
+        return decodedName;
+    const int close = decodedName.indexOf(QLatin1Char('}'));
+    if (close < 0)
+        return decodedName;
+    const QString folder = knownFolder(decodedName.left(close + 1));
+    return folder.isEmpty() ? decodedName : folder + decodedName.mid(close + 1);
+}
+
+// The program a Prefetch file is named after: "AIMBOT.EXE-1A2B3C4D.pf" gives "AIMBOT.EXE".
+QString prefetchProgram(const QString &fileName);
+
+// The program of a MUICache value name: the name less ".FriendlyAppName" or ".ApplicationCompany";
+// empty for the cache's own entries (LangID, resource references starting with @).
+QString muiCacheProgram(const QString &valueName);
+
+// The lines "PATH|YYYY-MM-DD HH:MM:SS.fff" of PcaAppLaunchDic.txt, decoded by its byte-order mark
+// (UTF-16LE), else as UTF-8 when valid, else in `ansi`. A line without a readable time keeps its path.
+QVector<QPair<QString, QDateTime>> pcaLaunches(const QByteArray &content, QTextCodec *ansi);
+
+// Whether `path` names a place on a drive ("C:\…", "\\server\…" or an absolute path of this system),
+// rather than only a name.
+bool isAbsoluteProgramPath(const QString &path);
+
+// The last component of a Windows or native path.
+QString programFileName(const QString &path);
+
+} // namespace traces

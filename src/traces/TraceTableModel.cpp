@@ -1,0 +1,127 @@
+#include "traces/TraceTableModel.h"
+
+#include <QColor>
+
+#include <limits>
+
+TraceTableModel::TraceTableModel(QObject *parent) : QAbstractTableModel(parent) {}
+
+void TraceTableModel::setRows(QVector<TraceRow> newRows)
+{
+    beginResetModel();
+    rows = std::move(newRows);
+    endResetModel();
+}
+
+int TraceTableModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : rows.size();
+}
+
+int TraceTableModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant TraceTableModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= rows.size())
+        return QVariant();
+    const TraceRow &row = rows.at(index.row());
+    switch (role) {
+    case Qt::DisplayRole:
+        switch (index.column()) {
+        case TimeColumn:
+            return row.time.isValid() ? row.time.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : QString();
+        case ProgramColumn:
+            return row.path;
+        case SourceColumn:
+            return row.source;
+        case StateColumn:
+            return traceStateText(row.state);
+        case RuleColumn:
+            return row.ruleDescription;
+        }
+        break;
+    case Qt::ToolTipRole:
+        if (index.column() == ProgramColumn && !row.sha256.isEmpty())
+            return QStringLiteral("%1\nSHA-256: %2").arg(row.path, row.sha256);
+        break;
+    case Qt::ForegroundRole:
+        if (row.matched)
+            return QColor(row.ruleLevel != 0 ? Qt::red : QColor(0xff, 0xa5, 0x00));
+        break;
+    case SortRole:
+        if (index.column() == TimeColumn)
+            return row.time.isValid() ? row.time.toMSecsSinceEpoch() : std::numeric_limits<qint64>::min();
+        return data(index, Qt::DisplayRole);
+    case MatchedRole:
+        return row.matched;
+    }
+    return QVariant();
+}
+
+QVariant TraceTableModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return QAbstractTableModel::headerData(section, orientation, role);
+    switch (section) {
+    case TimeColumn:
+        return tr("Время (UTC)");
+    case ProgramColumn:
+        return tr("Программа");
+    case SourceColumn:
+        return tr("Источник");
+    case StateColumn:
+        return tr("Состояние");
+    case RuleColumn:
+        return tr("Правило");
+    }
+    return QVariant();
+}
+
+TraceFilterModel::TraceFilterModel(QObject *parent) : QSortFilterProxyModel(parent)
+{
+    setSortRole(TraceTableModel::SortRole);
+}
+
+void TraceFilterModel::setText(const QString &newText)
+{
+    text = newText;
+    invalidateFilter();
+}
+
+void TraceFilterModel::setOnlyMatches(bool only)
+{
+    onlyMatches = only;
+    invalidateFilter();
+}
+
+bool TraceFilterModel::filterAcceptsRow(int sourceRow, const QModelIndex &sourceParent) const
+{
+    const QAbstractItemModel *model = sourceModel();
+    if (onlyMatches && !model->index(sourceRow, 0, sourceParent).data(TraceTableModel::MatchedRole).toBool())
+        return false;
+    if (text.isEmpty())
+        return true;
+    for (int column = 0; column < model->columnCount(sourceParent); ++column) {
+        if (model->index(sourceRow, column, sourceParent).data().toString().contains(text, Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+}
+
+bool TraceFilterModel::lessThan(const QModelIndex &left, const QModelIndex &right) const
+{
+    if (left.column() == TraceTableModel::TimeColumn) {
+        const qint64 a = left.data(TraceTableModel::SortRole).toLongLong();
+        const qint64 b = right.data(TraceTableModel::SortRole).toLongLong();
+        constexpr qint64 none = std::numeric_limits<qint64>::min();
+        // Rows without a time stay at the bottom whichever way the column is sorted.
+        if ((a == none) != (b == none))
+            return (a == none) == (sortOrder() == Qt::DescendingOrder);
+        return a < b;
+    }
+    return QString::localeAwareCompare(left.data(TraceTableModel::SortRole).toString(),
+                                       right.data(TraceTableModel::SortRole).toString()) < 0;
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "traces/ExecutionTraces.h"
+
+#include <QAbstractTableModel>
+#include <QSortFilterProxyModel>
+
+// The rows of a collection as a table: time, program, source, state and rule; a matching row takes
+// its rule's colour. Texts from the machine are plain display text, never markup.
+class TraceTableModel : public QAbstractTableModel
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(TraceTableModel)
+
+public:
+    enum Column { TimeColumn, ProgramColumn, SourceColumn, StateColumn, RuleColumn, ColumnCount };
+    // The time as milliseconds since 1970 (or the lowest number when none), for sorting.
+    static constexpr int SortRole = Qt::UserRole + 1;
+    static constexpr int MatchedRole = Qt::UserRole + 2;
+
+    explicit TraceTableModel(QObject *parent = nullptr);
+
+    void setRows(QVector<TraceRow> rows);
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+private:
+    QVector<TraceRow> rows;
+};
+
+// Shows the rows whose any column holds the filter text (any letter case), optionally only matches;
+// sorts by time with the rows that have none last in either order.
+class TraceFilterModel : public QSortFilterProxyModel
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(TraceFilterModel)
+
+public:
+    explicit TraceFilterModel(QObject *parent = nullptr);
+
+    void setText(const QString &text);
+    void setOnlyMatches(bool only);
+
+protected:
+    bool filterAcceptsRow(int sourceRow, const QModelIndex &sourceParent) const override;
+    bool lessThan(const QModelIndex &left, const QModelIndex &right) const override;
+
+private:
+    QString text;
+    bool onlyMatches = false;
+};

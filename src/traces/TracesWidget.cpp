@@ -1,0 +1,87 @@
+#include "traces/TracesWidget.h"
+
+#include "content/ContentLoader.h"
+#include "ui_TracesWidget.h"
+
+#include <QHeaderView>
+#include <QTextDocumentFragment>
+#include <QThread>
+
+#include <memory>
+
+TracesWidget::TracesWidget(QWidget *parent) : QWidget(parent), ui(new Ui::TracesWidget)
+{
+    ui->setupUi(this);
+    filter.setSourceModel(&model);
+    ui->tracesTable->setModel(&filter);
+    ui->tracesTable->sortByColumn(TraceTableModel::TimeColumn, Qt::DescendingOrder);
+    QHeaderView *header = ui->tracesTable->horizontalHeader();
+    header->setSectionResizeMode(TraceTableModel::ProgramColumn, QHeaderView::Stretch);
+    header->resizeSection(TraceTableModel::TimeColumn, 150);
+    header->resizeSection(TraceTableModel::SourceColumn, 150);
+    header->resizeSection(TraceTableModel::StateColumn, 80);
+    header->resizeSection(TraceTableModel::RuleColumn, 160);
+    ui->tracesTable->verticalHeader()->setDefaultSectionSize(ui->tracesTable->fontMetrics().height() + 6);
+    connect(ui->filterEdit, &QLineEdit::textChanged, &filter, &TraceFilterModel::setText);
+    connect(ui->onlyMatchesBox, &QCheckBox::toggled, &filter, &TraceFilterModel::setOnlyMatches);
+    connect(ui->collectButton, &QPushButton::clicked, this, &TracesWidget::collect);
+}
+
+TracesWidget::~TracesWidget()
+{
+    // The collection reads only; it is let finish rather than cut off mid-file.
+    if (worker) {
+        worker->wait();
+        delete worker;
+    }
+    delete ui;
+}
+
+void TracesWidget::collect()
+{
+    if (worker)
+        return;
+    ui->collectButton->setEnabled(false);
+    ui->progressBar->setMaximum(0);
+    ui->progressBar->setValue(0);
+    // Descriptions come from our content server and may hold markup; the table shows plain text.
+    QList<DetectionRule> rules = ContentLoader::instance()->rules();
+    for (DetectionRule &rule : rules)
+        rule.desc = QTextDocumentFragment::fromHtml(rule.desc).toPlainText();
+    const TraceMachine machine = TraceMachine::current();
+    auto result = std::make_shared<TraceCollection>();
+    worker = QThread::create([this, machine, rules, result] {
+        *result = collectTraces(machine, rules, [this](int done, int total) {
+            QMetaObject::invokeMethod(
+                ui->progressBar,
+                [bar = ui->progressBar, done, total] {
+                    bar->setMaximum(total);
+                    bar->setValue(done);
+                },
+                Qt::QueuedConnection);
+        });
+    });
+    connect(worker, &QThread::finished, this, [this, result] {
+        worker->deleteLater();
+        worker = nullptr;
+        display(*result);
+        ui->collectButton->setEnabled(true);
+        emit tracesCollected(*result);
+    });
+    worker->start(QThread::LowPriority);
+}
+
+void TracesWidget::display(const TraceCollection &collection)
+{
+    ui->signsList->clear();
+    for (const QString &sign : collection.signs) {
+        auto *item = new QListWidgetItem(sign, ui->signsList);
+        item->setForeground(Qt::red);
+    }
+    for (const QString &source : collection.unreadable)
+        new QListWidgetItem(tr("Нет прав на чтение: ") + source, ui->signsList);
+    model.setRows(collection.rows);
+    ui->progressBar->setMaximum(1);
+    ui->progressBar->setValue(1);
+    ui->countLabel->setText(tr("Следов: %1, совпадений: %2").arg(collection.rows.size()).arg(collection.matchCount()));
+}

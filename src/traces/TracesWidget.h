@@ -1,0 +1,40 @@
+#pragma once
+
+#include "traces/ExecutionTraces.h"
+#include "traces/TraceTableModel.h"
+
+#include <QWidget>
+
+class QThread;
+
+namespace Ui {
+class TracesWidget;
+}
+
+// The execution-traces page: collects what Windows' own traces say ran on the machine, off the GUI
+// thread, shows the signs of wiped or disabled traces above a filterable table of the programs, and
+// marks the rows the detection rules match.
+class TracesWidget : public QWidget
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(TracesWidget)
+
+public:
+    explicit TracesWidget(QWidget *parent = nullptr);
+    ~TracesWidget() override;
+
+signals:
+    // Every finished collection, for the record of the check.
+    void tracesCollected(const TraceCollection &collection);
+
+protected slots:
+    void collect();
+
+private:
+    void display(const TraceCollection &collection);
+
+    TraceTableModel model;
+    TraceFilterModel filter;
+    QThread *worker = nullptr;
+    Ui::TracesWidget *ui = nullptr;
+};
