@@ -189,6 +189,15 @@ QString RegistryFile::value(const QString &key, const QString &name) const
     return value ? value->text() : QString();
 }
 
+QStringList RegistryFile::keyPaths() const
+{
+    QStringList paths;
+    for (const Key &key : keys)
+        paths.append(key.path);
+    paths.sort(Qt::CaseInsensitive);
+    return paths;
+}
+
 platform::RegistryKeyContents RegistryFile::contents(const QString &key) const
 {
     platform::RegistryKeyContents result;

@@ -24,6 +24,8 @@ public:
     bool keyExists(const QString &key) const;
     // The text of a string value; empty when the key or the value is missing or holds another type.
     QString value(const QString &key, const QString &name) const;
+    // Every key that has a section, as its section names it.
+    QStringList keyPaths() const;
     // The key's direct sub-keys (named as their sections write them) and values, in file order.
     platform::RegistryKeyContents contents(const QString &key) const;
 

@@ -3,6 +3,9 @@
 #include "platform/FileSystem.h"
 #include "platform/Programs.h"
 #include "platform/RegistryHives.h"
+#include "platform/System.h"
+#include "traces/ExecutionTraces.h"
+#include "traces/TraceDecoders.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -25,6 +28,8 @@ private slots:
     void plantedTaskkillDoesNotRun();
     void endProgramEndsARunningBrowser();
     void executableIsA64BitGuiProgramWithItsManifest();
+    void traceKeyWithoutReadRightsIsNamed();
+    void devicePathsThroughDosDeviceNames();
 };
 
 void WindowsTest::registry_data()
@@ -117,6 +122,48 @@ void WindowsTest::executableIsA64BitGuiProgramWithItsManifest()
     FreeLibrary(module);
     QVERIFY(manifest.contains("level=\"asInvoker\""));
     QVERIFY(manifest.contains("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""));
+}
+
+void WindowsTest::traceKeyWithoutReadRightsIsNamed()
+{
+    ScopedEnvironment environment;
+    const QString store = QStringLiteral(
+        "Software\\Microsoft\\Windows NT\\CurrentVersion\\AppCompatFlags\\Compatibility Assistant\\Store");
+    QVERIFY(useRegistry(environment, QString(),
+                        "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\" + store.toUtf8() +
+                            "]\r\n\"C:\\\\cheat.exe\"=hex:00\r\n"));
+    const std::wstring path = store.toStdWString();
+    HKEY key = nullptr;
+    QCOMPARE(RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, WRITE_DAC, &key), LONG(ERROR_SUCCESS));
+    // A DACL without entries grants nothing to anybody.
+    SECURITY_DESCRIPTOR closed;
+    ACL empty;
+    QVERIFY(InitializeSecurityDescriptor(&closed, SECURITY_DESCRIPTOR_REVISION));
+    QVERIFY(InitializeAcl(&empty, sizeof empty, ACL_REVISION));
+    QVERIFY(SetSecurityDescriptorDacl(&closed, TRUE, &empty, FALSE));
+    QCOMPARE(RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &closed), LONG(ERROR_SUCCESS));
+    const TraceCollection collected = collectTraces({}, {});
+    // Opened again for the next test: a null DACL grants everything.
+    SECURITY_DESCRIPTOR open;
+    QVERIFY(InitializeSecurityDescriptor(&open, SECURITY_DESCRIPTOR_REVISION));
+    QVERIFY(SetSecurityDescriptorDacl(&open, TRUE, nullptr, FALSE));
+    RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &open);
+    RegCloseKey(key);
+    QCOMPARE(collected.unreadable,
+             QStringList{QStringLiteral("Compatibility Assistant (HKEY_CURRENT_USER\\") + store + QLatin1Char(')')});
+    for (const TraceRow &row : collected.rows)
+        QVERIFY(row.source != QLatin1String("Compatibility Assistant"));
+}
+
+void WindowsTest::devicePathsThroughDosDeviceNames()
+{
+    QVERIFY(DefineDosDeviceW(DDD_RAW_TARGET_PATH, L"Q:", L"\\Device\\VigilorTestVolume7"));
+    const auto devices = platform::driveDevices();
+    DefineDosDeviceW(DDD_RAW_TARGET_PATH | DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE, L"Q:",
+                     L"\\Device\\VigilorTestVolume7");
+    QVERIFY(devices.contains({QStringLiteral("\\Device\\VigilorTestVolume7"), QStringLiteral("Q:")}));
+    QCOMPARE(traces::dosPath(QStringLiteral("\\Device\\VigilorTestVolume7\\Tools\\loader.exe"), devices),
+             QStringLiteral("Q:\\Tools\\loader.exe"));
 }
 
 VIGILOR_GUILESS_TEST_MAIN(WindowsTest)
