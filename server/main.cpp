@@ -43,7 +43,8 @@ struct Options
     bool verifyReports = false;
 };
 
-constexpr std::size_t kMaxReportBytes = 2 * 1024 * 1024;
+// A report carries every execution trace of the machine, which can run to a few MiB.
+constexpr std::size_t kMaxReportBytes = 16 * 1024 * 1024;
 constexpr int kListedReports = 500;
 
 // At most `limit` requests a minute from one address.

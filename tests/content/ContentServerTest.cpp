@@ -93,7 +93,9 @@ Answer fetch(const QString &url, const QByteArray &body = QByteArray(), const QB
 
 const QByteArray kReport = R"({"format":"vigilor-report/1","machine":"<b>PC</b>","events":[)"
                            R"({"type":"account","steam_id":"7656","persona_name":"<script>x</script>",)"
-                           R"("looked_up":true,"vac":true}]})";
+                           R"("looked_up":true,"vac":true},)"
+                           R"({"type":"traces","signs":["<i>sign</i>"],"rows":[{"path":"C:\\<b>x</b>.exe",)"
+                           R"("source":"BAM","state":"deleted","rule":"Loader","level":1},{"path":"y.exe"}]}]})";
 
 } // namespace
 
@@ -296,9 +298,9 @@ void ContentServerTest::reports_data()
     QTest::newRow("a report") << kReport << 200;
     QTest::newRow("another format") << QByteArray(R"({"format":"vigilor-report/2"})") << 400;
     QTest::newRow("not an object") << QByteArray(R"(["vigilor-report/1"])") << 400;
-    QTest::newRow("over 2 MiB") << QByteArray(R"({"format":"vigilor-report/1","note":")") +
-                                       QByteArray(2 * 1024 * 1024, 'x') + "\"}"
-                                << 413;
+    QTest::newRow("over 16 MiB") << QByteArray(R"({"format":"vigilor-report/1","note":")") +
+                                        QByteArray(16 * 1024 * 1024, 'x') + "\"}"
+                                 << 413;
 }
 
 void ContentServerTest::reports()
@@ -322,6 +324,11 @@ void ContentServerTest::reports()
         url(QStringLiteral("admin/reports/") + data.value(QStringLiteral("id")).toString() + QStringLiteral(".json")),
         QByteArray(), "Basic " + QByteArray("admin:s3cret").toBase64());
     QCOMPARE(stored.body, body);
+    const Answer page = fetch(url(QStringLiteral("admin/reports/") + data.value(QStringLiteral("id")).toString()),
+                              QByteArray(), "Basic " + QByteArray("admin:s3cret").toBase64());
+    for (const char *shown : {"Следы запуска: 2, совпадений: 1", "<li class=\"bad\">&lt;i&gt;sign&lt;/i&gt;</li>",
+                              "<tr class=\"bad\"><td class=\"time\"></td><td>C:\\&lt;b&gt;x&lt;/b&gt;.exe</td>"})
+        QVERIFY2(page.body.contains(shown), page.body.constData());
 }
 
 void ContentServerTest::reportsFromOneAddressAreLimited()

@@ -16,6 +16,7 @@ private slots:
     void values();
     void utf16ExportIsRead();
     void missingFileIsEmpty();
+    void typedValuesAndSubKeys();
 };
 
 namespace {
@@ -105,6 +106,36 @@ void RegistryFileTest::missingFileIsEmpty()
     const RegistryFile registry = RegistryFile::load(QStringLiteral("/nonexistent/registry.reg"));
     QVERIFY(!registry.keyExists(QStringLiteral("HKEY_LOCAL_MACHINE\\SOFTWARE")));
     QVERIFY(registry.keyExists(QStringLiteral("HKEY_LOCAL_MACHINE")));
+}
+
+void RegistryFileTest::typedValuesAndSubKeys()
+{
+    const RegistryFile registry = RegistryFile::parse(
+        QString::fromUtf8(kExport) + QStringLiteral("[HKEY_CURRENT_USER\\SOFTWARE\\Valve\\Steam\\Apps\\730]\r\n"
+                                                    "[HKEY_CURRENT_USER\\SOFTWARE\\Valve\\Steam]\r\n"
+                                                    "\"Big\"=hex(b):01,00,00,00,00,00,00,80\r\n"
+                                                    "\"Expand\"=hex(2):25,00,41,00,25,00,00,00\r\n"
+                                                    "\"Multi\"=hex(7):61,00,00,00,00,00\r\n"
+                                                    "\"Gone\"=-\r\n"));
+    const platform::RegistryKeyContents steam =
+        registry.contents(QStringLiteral("hkey_current_user\\software\\valve\\STEAM"));
+    QCOMPARE(steam.access, platform::RegistryKeyContents::Read);
+    QCOMPARE(steam.subKeys, QStringList{"Apps"});
+    QStringList names;
+    for (const platform::RegistryValue &value : steam.values)
+        names.append(value.name + QLatin1Char('=') + QString::number(value.type) + QLatin1Char(':') +
+                     QString::fromLatin1(value.data.toHex()));
+    QCOMPARE(names.size(), 9);
+    QCOMPARE(names.mid(3, 2), (QStringList{"Number=4:01000000", "Binary=3:01020304"}));
+    QCOMPARE(names.mid(6),
+             (QStringList{"Big=11:0100000000000080", "Expand=2:2500410025000000", "Multi=7:610000000000"}));
+    quint64 number = 0;
+    QVERIFY(steam.value(QStringLiteral("big"))->number(number));
+    QCOMPARE(number, Q_UINT64_C(0x8000000000000001));
+    QCOMPARE(steam.value(QStringLiteral("Expand"))->text(), QStringLiteral("%A%"));
+    QVERIFY(!steam.value(QStringLiteral("Gone")));
+    QCOMPARE(registry.contents(QStringLiteral("HKEY_CURRENT_USER\\SOFTWARE\\Nothing")).access,
+             platform::RegistryKeyContents::Missing);
 }
 
 VIGILOR_GUILESS_TEST_MAIN(RegistryFileTest)

@@ -1,6 +1,7 @@
 #include "report/CheckRecord.h"
 #include "TestEnvironment.h"
 #include "TestMain.h"
+#include "traces/ExecutionTraces.h"
 
 #include <QJsonDocument>
 #include <QSignalSpy>
@@ -36,7 +37,17 @@ void CheckRecordTest::initTestCase()
     record.utilityStarted(QStringLiteral("Everything.exe"));
     record.folderOpened(QStringLiteral("C:/Users/player/AppData/Roaming/"));
     record.repaired(QStringLiteral("fix"), {QStringLiteral("C:/Games/csgo/models")});
-    QCOMPARE(changed.count(), 6);
+    TraceCollection traces;
+    traces.collected = QDateTime(QDate(2026, 12, 7), QTime(12, 0), Qt::UTC);
+    traces.signs = QStringList{QStringLiteral("Служба SysMain отключена: Start = 4")};
+    traces.unreadable = QStringList{QStringLiteral("Prefetch (C:\\Windows\\Prefetch)")};
+    traces.rows.append({QDateTime(), QStringLiteral("legit.cfg"), QStringLiteral("legit.cfg"), QStringLiteral("Recent"),
+                        TraceState::NameOnly, QString(), false, QString(), 0});
+    traces.rows.append({QDateTime(QDate(2026, 12, 1), QTime(9, 30, 15), Qt::UTC), QStringLiteral("C:\\<s>\\a.exe"),
+                        QStringLiteral("a.exe"), QStringLiteral("BAM"), TraceState::Present,
+                        QString(64, QLatin1Char('f')), true, QStringLiteral("Aimbot"), 1});
+    record.tracesCollected(traces);
+    QCOMPARE(changed.count(), 7);
     report = record.toJson(QStringLiteral("Проверка перед финалом & <b>всё</b>"));
 }
 
@@ -68,7 +79,8 @@ void CheckRecordTest::playerTextIsEscapedInTheHtml()
     const QString html = renderReportHtml(report);
     for (const char *shown : {"&lt;i&gt;Ann&lt;/i&gt;", "C:/Games/&lt;script&gt;x&lt;/script&gt;.exe",
                               "aim &lt;b&gt;bot&lt;/b&gt; (Microsoft Edge, Profile &lt;1&gt;)",
-                              "Проверка перед финалом &amp; &lt;b&gt;всё&lt;/b&gt;", "проверка не удалась"})
+                              "Проверка перед финалом &amp; &lt;b&gt;всё&lt;/b&gt;", "проверка не удалась",
+                              "Следы запуска: 2, совпадений: 1", "<td>C:\\&lt;s&gt;\\a.exe</td>"})
         QVERIFY2(html.contains(QString::fromUtf8(shown)), shown);
     // Self-contained and inert: no script, nothing fetched.
     for (const char *absent : {"<script", "<i>", "src=", "href=", "url("})

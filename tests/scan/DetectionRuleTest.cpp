@@ -13,6 +13,7 @@ class DetectionRuleTest : public QObject
 private slots:
     void fromJson_data();
     void fromJson();
+    void tracesAndDigests();
 };
 
 void DetectionRuleTest::fromJson_data()
@@ -57,6 +58,22 @@ void DetectionRuleTest::fromJson()
     QTEST(rule.filename, "filename");
     QTEST(int(rule.level), "level");
     QTEST(rule.registry, "registry");
+}
+
+void DetectionRuleTest::tracesAndDigests()
+{
+    const QString digest(64, QLatin1Char('a'));
+    const DetectionRule rule = DetectionRule::fromJson(
+        QJsonDocument::fromJson(QStringLiteral(R"({"traces":true,"sha256":["%1","%2","%3z",7,"%4"]})")
+                                    .arg(digest.toUpper(), digest, digest.left(63), digest.left(63))
+                                    .toUtf8())
+            .object());
+    QVERIFY(rule.traces);
+    // Either case reads as one; what is not 64 hex digits is left out.
+    QCOMPARE(rule.sha256, (QStringList{digest, digest}));
+    const DetectionRule plain = DetectionRule::fromJson(QJsonDocument::fromJson(R"({"traces":"true"})").object());
+    QVERIFY(!plain.traces);
+    QVERIFY(plain.sha256.isEmpty());
 }
 
 VIGILOR_GUILESS_TEST_MAIN(DetectionRuleTest)
