@@ -56,6 +56,8 @@ export APPDATA=$machine/AppData/Roaming
 export TMPDIR=$machine/AppData/Local/Temp
 export SYSTEMDRIVE=$machine PROGRAMDATA=$machine/ProgramData PUBLIC=$machine/Public
 export VIGILOR_REGISTRY_FILE=$machine/registry.reg
+# The Windows folder of the demo machine, with its Prefetch files and PCA launch list.
+export SystemRoot=$machine/Windows
 
 if [ -n "${DISPLAY:-}" ]; then
     echo "reports sent from the program: $url""admin/reports (user admin, password in $build/admin.token)"
@@ -94,8 +96,12 @@ xdotool mousemove 380 108 click 1 sleep 0.5 mousemove 730 108 click 1
 xdotool mousemove 100 184 click 1 sleep 0.5 mousemove 382 32 click 1
 sleep 1
 import -window root "$build/error-fixing.png"
+# The execution traces, collected.
+xdotool mousemove 100 223 click 1 sleep 0.5 mousemove 870 30 click 1
+sleep 2
+import -window root "$build/traces.png"
 # The report tab: a note, then the report sent to the server.
-xdotool mousemove 100 223 click 1 sleep 0.5 mousemove 550 430 click 1 sleep 0.3 type "Demo check before the final"
+xdotool mousemove 100 262 click 1 sleep 0.5 mousemove 550 430 click 1 sleep 0.3 type "Demo check before the final"
 xdotool mousemove 845 512 click 1
 sleep 2
 import -window root "$build/report.png"
@@ -119,7 +125,7 @@ HOME=$browser_home timeout 120 chromium --headless "${sandbox[@]}" --disable-gpu
     "https://admin:$(cat "$build/admin.token")@127.0.0.1:$port/admin/reports" > /dev/null 2>&1 ||
     echo "no screenshot of the admin page (chromium failed)"
 echo "screenshots: $build/preloader.png $build/main-window.png $build/prohibited-programs.png $build/accounts.png" \
-    "$build/utilities.png $build/error-fixing.png $build/report.png $build/admin-reports.png"
+    "$build/utilities.png $build/error-fixing.png $build/traces.png $build/report.png $build/admin-reports.png"
 echo "reports on the server: $(sqlite3 "$build/content/reports.sqlite" 'select count(*) from reports' 2>/dev/null)"
 echo "tools started: $(cat "$TMPDIR/vigilor-demo-tools.log" 2>/dev/null | wc -l) (log: $TMPDIR/vigilor-demo-tools.log)"
 echo "game folder after the fix: $(ls "$machine/Games/csgo" | tr '\n' ' ')"

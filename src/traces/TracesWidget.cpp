@@ -18,9 +18,11 @@ TracesWidget::TracesWidget(QWidget *parent) : QWidget(parent), ui(new Ui::Traces
     QHeaderView *header = ui->tracesTable->horizontalHeader();
     header->setSectionResizeMode(TraceTableModel::ProgramColumn, QHeaderView::Stretch);
     header->resizeSection(TraceTableModel::TimeColumn, 150);
-    header->resizeSection(TraceTableModel::SourceColumn, 150);
+    header->resizeSection(TraceTableModel::SourceColumn, 100);
     header->resizeSection(TraceTableModel::StateColumn, 80);
-    header->resizeSection(TraceTableModel::RuleColumn, 160);
+    header->resizeSection(TraceTableModel::RuleColumn, 145);
+    // A long path keeps its drive and its file name in sight.
+    ui->tracesTable->setTextElideMode(Qt::ElideMiddle);
     ui->tracesTable->verticalHeader()->setDefaultSectionSize(ui->tracesTable->fontMetrics().height() + 6);
     connect(ui->filterEdit, &QLineEdit::textChanged, &filter, &TraceFilterModel::setText);
     connect(ui->onlyMatchesBox, &QCheckBox::toggled, &filter, &TraceFilterModel::setOnlyMatches);
