@@ -120,9 +120,14 @@ std::string eventHtml(const nlohmann::json &event)
                         line += " (" + htmlEscape(text(finding, "browser") + ", " + text(finding, "profile")) + ")";
                     line += "</li>";
                 } else {
+                    std::string target = htmlEscape(text(finding, "target"));
+                    if (text(finding, "kind") == "signature") {
+                        if (finding.contains("pid"))
+                            target = "процесс " + target + " (PID " + htmlEscape(text(finding, "pid")) + ")";
+                        target += " [" + htmlEscape(text(finding, "rule")) + "]";
+                    }
                     line += std::string("<li class=\"") + (number(finding, "level") != 0 ? "bad" : "warn") + "\">" +
-                            htmlEscape(text(finding, "description")) + ": " + htmlEscape(text(finding, "target")) +
-                            "</li>";
+                            htmlEscape(text(finding, "description")) + ": " + target + "</li>";
                 }
             }
             line += "</ul>";

@@ -40,6 +40,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     connect(&prohibitedPage, &SusProgrammsWidget::scanStarted, &record, &CheckRecord::scanStarted);
     connect(&prohibitedPage, &SusProgrammsWidget::ruleMatched, &record, &CheckRecord::ruleMatched);
     connect(&prohibitedPage, &SusProgrammsWidget::suspiciousTermFound, &record, &CheckRecord::suspiciousTermFound);
+    connect(&prohibitedPage, &SusProgrammsWidget::signatureMatched, &record, &CheckRecord::signatureMatched);
     connect(&prohibitedPage, &SusProgrammsWidget::scanFinished, &record, &CheckRecord::scanFinished);
     connect(&accountsPage, &AccountsWidget::accountChecked, &record, &CheckRecord::accountChecked);
     connect(&utilitiesPage, &AuxProgrammsWidget::utilityStarted, &record, &CheckRecord::utilityStarted);

@@ -130,6 +130,20 @@ bool ContentLoader::loadRules()
     const QJsonArray files = data.value(QStringLiteral("files")).toArray();
     for (const QJsonValue &file : files)
         ruleList.append(DetectionRule::fromJson(file.toObject()));
+    // Signatures are compiled once, here: text that does not compile fails the load like any other
+    // invalid document.
+    const QString source = data.value(QStringLiteral("yara")).toString();
+    if (source.trimmed().isEmpty())
+        return true;
+    QStringList processes;
+    for (const QJsonValue &pattern : data.value(QStringLiteral("yara_processes")).toArray())
+        processes.append(pattern.toString());
+    QString reason;
+    signatureRules = SignatureRules::compile(source, processes, reason);
+    if (!signatureRules) {
+        errorText = invalidResponse() + QStringLiteral(": ") + reason;
+        return false;
+    }
     return true;
 }
 

@@ -2,9 +2,12 @@
 
 #include "platform/Registry.h"
 #include "scan/DetectionRule.h"
+#include "scan/Signatures.h"
 
 #include <QList>
 #include <QObject>
+
+#include <memory>
 
 class NetworkHelper;
 class QJsonObject;
@@ -38,6 +41,8 @@ public:
     QString gameDir() const { return gameFolder; }
     QString steamDir() const { return steamFolder; }
     QList<DetectionRule> rules() const { return ruleList; }
+    // The YARA rules of the detection data; null when it has none.
+    std::shared_ptr<const SignatureRules> signatures() const { return signatureRules; }
 
 signals:
     void partLoaded(int);
@@ -70,4 +75,5 @@ private:
     QString gameFolder;
     QString steamFolder;
     QList<DetectionRule> ruleList;
+    std::shared_ptr<const SignatureRules> signatureRules;
 };

@@ -37,9 +37,17 @@ QString findingHtml(const QJsonObject &finding)
         return QStringLiteral("<li class=\"warn\">%1</li>").arg(line);
     }
     const int level = finding.value(QStringLiteral("level")).toInt();
+    QString target = escaped(finding.value(QStringLiteral("target")));
+    if (finding.value(QStringLiteral("kind")).toString() == QLatin1String("signature")) {
+        if (finding.contains(QStringLiteral("pid")))
+            target = QObject::tr("процесс %1 (PID %2)")
+                         .arg(target)
+                         .arg(static_cast<qint64>(finding.value(QStringLiteral("pid")).toDouble()));
+        target += QStringLiteral(" [%1]").arg(escaped(finding.value(QStringLiteral("rule"))));
+    }
     return QStringLiteral("<li class=\"%1\">%2: %3</li>")
         .arg(level != 0 ? QStringLiteral("bad") : QStringLiteral("warn"),
-             escaped(finding.value(QStringLiteral("description"))), escaped(finding.value(QStringLiteral("target"))));
+             escaped(finding.value(QStringLiteral("description"))), target);
 }
 
 QString traceStateCaption(const QString &state)
@@ -190,6 +198,19 @@ void CheckRecord::suspiciousTermFound(const QString &term, const QString &browse
                                     {QStringLiteral("term"), term},
                                     {QStringLiteral("browser"), browser},
                                     {QStringLiteral("profile"), profile}});
+}
+
+void CheckRecord::signatureMatched(int level, const QString &description, const QString &rule, const QString &target,
+                                   qint64 pid)
+{
+    QJsonObject finding{{QStringLiteral("kind"), QStringLiteral("signature")},
+                        {QStringLiteral("level"), level},
+                        {QStringLiteral("description"), description},
+                        {QStringLiteral("rule"), rule},
+                        {QStringLiteral("target"), target}};
+    if (pid >= 0)
+        finding.insert(QStringLiteral("pid"), pid);
+    scanFindings.append(finding);
 }
 
 void CheckRecord::scanFinished()

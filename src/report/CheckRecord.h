@@ -29,6 +29,8 @@ public slots:
     void scanStarted();
     void ruleMatched(int level, const QString &description, const QString &target);
     void suspiciousTermFound(const QString &term, const QString &browser, const QString &profile);
+    void signatureMatched(int level, const QString &description, const QString &rule, const QString &target,
+                          qint64 pid);
     void scanFinished();
     void accountChecked(const QString &steamId, const QString &personaName, bool lookedUp, bool vac, bool community,
                         int gameBans);

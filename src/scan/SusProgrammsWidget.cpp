@@ -7,9 +7,17 @@
 #include "scan/BrowserHistoryParser.h"
 #include "scan/FileHash.h"
 #include "scan/FileScanner.h"
+#include "scan/PathPlaceholders.h"
+#include "scan/Signatures.h"
+#include "traces/ExecutionTraces.h"
 #include "ui_SusProgrammsWidget.h"
 
+#include <QDir>
+#include <QSet>
 #include <QTextDocumentFragment>
+#include <QThread>
+
+#include <memory>
 
 namespace {
 // A search term is shown cut to this many UTF-16 units; the suspicion test sees all of it.
@@ -30,6 +38,11 @@ SusProgrammsWidget::SusProgrammsWidget(QWidget *parent) : QWidget(parent), ui(ne
 
 SusProgrammsWidget::~SusProgrammsWidget()
 {
+    // Signature scans only read, and each has its own time-out: it is let finish.
+    if (signatureWorker) {
+        signatureWorker->wait();
+        delete signatureWorker;
+    }
     qDeleteAll(parsers);
     delete ui;
 }
@@ -58,6 +71,8 @@ void SusProgrammsWidget::advanceProgress()
 
 void SusProgrammsWidget::scan()
 {
+    if (signatureWorker)
+        return;
     FileScanner scanner;
     const QList<DetectionRule> rules = ContentLoader::instance()->rules();
 
@@ -111,6 +126,95 @@ void SusProgrammsWidget::scan()
         }
         advanceProgress();
     }
+    if (ContentLoader::instance()->signatures())
+        startSignatureStep(rules);
+    else
+        endScan();
+}
+
+void SusProgrammsWidget::endScan()
+{
     finishScanProgress(ui->progressBar);
+    ui->scanButton->setEnabled(true);
     emit scanFinished();
+}
+
+void SusProgrammsWidget::startSignatureStep(const QList<DetectionRule> &rules)
+{
+    ui->scanButton->setEnabled(false);
+    // The folders the rule scan listed; their files are listed again on the worker.
+    QStringList folders;
+    for (const DetectionRule &rule : rules) {
+        if (rule.registry)
+            continue;
+        for (const QString &root : rule.roots)
+            folders.append(expandPath(root, true));
+    }
+    const std::shared_ptr<const SignatureRules> signatures = ContentLoader::instance()->signatures();
+    const TraceMachine machine = TraceMachine::current();
+    auto result = std::make_shared<SignatureScan>();
+    const int base = ui->progressBar->maximum();
+    QProgressBar *bar = ui->progressBar;
+    signatureWorker = QThread::create([signatures, folders, machine, result, base, bar] {
+        QStringList files;
+        for (const QString &folder : folders) {
+            const QFileInfoList entries = QDir(folder).entryInfoList(QDir::Files);
+            for (const QFileInfo &entry : entries)
+                files.append(entry.absoluteFilePath());
+        }
+        // The programs the traces name that are still there, collected afresh.
+        const TraceCollection traces = collectTraces(machine, {}, {}, false);
+        for (const TraceRow &row : traces.rows) {
+            if (row.state == TraceState::Present)
+                files.append(row.path);
+        }
+        const QVector<platform::RunningProcess> processes = platform::runningProcesses();
+        for (const platform::RunningProcess &process : processes) {
+            if (!process.path.isEmpty())
+                files.append(process.path);
+        }
+        *result = scanSignatures(*signatures, files, processes, [bar, base](int done, int total) {
+            QMetaObject::invokeMethod(
+                bar,
+                [bar, base, done, total] {
+                    bar->setMaximum(base + total);
+                    bar->setValue(base + done);
+                },
+                Qt::QueuedConnection);
+        });
+    });
+    connect(signatureWorker, &QThread::finished, this, [this, result] {
+        signatureWorker->deleteLater();
+        signatureWorker = nullptr;
+        reportSignatures(*result);
+        endScan();
+    });
+    signatureWorker->start(QThread::LowPriority);
+}
+
+void SusProgrammsWidget::reportSignatures(const SignatureScan &result)
+{
+    for (const SignatureMatch &match : result.matches) {
+        // The description is the league's and may hold markup; paths and images are the machine's.
+        const QString colour = match.level != 0 ? QStringLiteral("red") : QStringLiteral("orange");
+        const QString target = match.pid < 0
+                                   ? match.target.toHtmlEscaped()
+                                   : tr("процесс %1 (PID %2)").arg(match.target.toHtmlEscaped()).arg(match.pid);
+        report(colour, match.description + QStringLiteral(": ") + target + QStringLiteral(" [") +
+                           match.rule.toHtmlEscaped() + QLatin1Char(']'));
+        emit signatureMatched(match.level, QTextDocumentFragment::fromHtml(match.description).toPlainText(), match.rule,
+                              match.target, match.pid);
+    }
+    QString summary = tr("Сигнатуры: проверено файлов %1, процессов %2; пропущено файлов больше 64 МиБ: %3; "
+                         "не удалось открыть процессов: %4")
+                          .arg(result.files)
+                          .arg(result.processes)
+                          .arg(result.skippedForSize)
+                          .arg(result.notOpened);
+    if (result.unreadable > 0)
+        summary += tr("; не удалось прочитать файлов: %1").arg(result.unreadable);
+    if (result.timedOut > 0)
+        summary += tr("; прервано по времени: %1").arg(result.timedOut);
+    // A plain paragraph of its own: not a detection, and not coloured like the line before it.
+    ui->log->append(QStringLiteral("<span>%1</span>").arg(summary.toHtmlEscaped()));
 }

@@ -4,7 +4,9 @@
 #include <QWidget>
 
 class IBrowserHistoryParser;
+class QThread;
 struct DetectionRule;
+struct SignatureScan;
 
 namespace Ui {
 class SusProgrammsWidget;
@@ -27,6 +29,9 @@ signals:
     void scanStarted();
     void ruleMatched(int level, const QString &description, const QString &target);
     void suspiciousTermFound(const QString &term, const QString &browser, const QString &profile);
+    // A YARA rule matched a file (pid -1) or a process's memory (target: the process's image name).
+    void signatureMatched(int level, const QString &description, const QString &rule, const QString &target,
+                          qint64 pid);
     void scanFinished();
 
 protected slots:
@@ -37,8 +42,13 @@ private:
     void updateCountLabel();
     void report(const QString &colour, const QString &html);
     void advanceProgress();
+    // Matches the league's signatures on a worker thread; the scan ends when it does.
+    void startSignatureStep(const QList<DetectionRule> &rules);
+    void reportSignatures(const SignatureScan &result);
+    void endScan();
 
     qint32 detectionCount = 0;
     QList<IBrowserHistoryParser *> parsers;
+    QThread *signatureWorker = nullptr;
     Ui::SusProgrammsWidget *ui = nullptr;
 };

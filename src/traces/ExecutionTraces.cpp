@@ -101,7 +101,7 @@ public:
     void readFolder(const FolderSource &source);
     void readPca();
     void addSigns();
-    void settleStates(const std::function<void(int, int)> &progress, int stepsBefore);
+    void settleStates(const std::function<void(int, int)> &progress, int stepsBefore, bool hash);
 
     TraceCollection result;
 
@@ -292,7 +292,7 @@ void Collector::addSigns()
         signs.append(QObject::tr("Ключ BAM доступен для чтения, но не содержит ни одной программы"));
 }
 
-void Collector::settleStates(const std::function<void(int, int)> &progress, int stepsBefore)
+void Collector::settleStates(const std::function<void(int, int)> &progress, int stepsBefore, bool hash)
 {
     // Each file is looked at and hashed once, however many traces name it.
     QHash<QString, int> firstRow;
@@ -312,7 +312,7 @@ void Collector::settleStates(const std::function<void(int, int)> &progress, int 
         firstRow.insert(key, i);
         const QFileInfo file(row.path);
         row.state = file.exists() ? TraceState::Present : TraceState::Deleted;
-        if (row.state == TraceState::Present && file.isFile() && file.size() <= kLargestHashedFile)
+        if (hash && row.state == TraceState::Present && file.isFile() && file.size() <= kLargestHashedFile)
             toHash.append(i);
     }
     const int total = stepsBefore + toHash.size();
@@ -348,7 +348,7 @@ TraceMachine TraceMachine::current()
 }
 
 TraceCollection collectTraces(const TraceMachine &machine, const QList<DetectionRule> &rules,
-                              const std::function<void(int, int)> &progress)
+                              const std::function<void(int, int)> &progress, bool hashFiles)
 {
     Collector collector(machine);
     collector.result.collected = machine.now;
@@ -370,7 +370,7 @@ TraceCollection collectTraces(const TraceMachine &machine, const QList<Detection
     step();
     collector.addSigns();
     step();
-    collector.settleStates(progress, sources);
+    collector.settleStates(progress, sources, hashFiles);
     matchTraces(collector.result.rows, rules);
     return collector.result;
 }

@@ -53,10 +53,11 @@ struct TraceMachine
 };
 
 // Reads every trace source and the signs, marks each row's state, hashes the files that are there
-// and matches the rows against the rules. Reads only: nothing of the machine is written. `progress`
-// (optional) hears (done, total) from the calling thread as the work goes on.
+// (unless `hashFiles` is false) and matches the rows against the rules. Reads only: nothing of the
+// machine is written. `progress` (optional) hears (done, total) from the calling thread as the work
+// goes on.
 TraceCollection collectTraces(const TraceMachine &machine, const QList<DetectionRule> &rules,
-                              const std::function<void(int, int)> &progress = {});
+                              const std::function<void(int, int)> &progress = {}, bool hashFiles = true);
 
 // Marks the rows that a rule matches: a "traces" rule by its pattern against the file name, any file
 // rule by a listed SHA-256. The first matching rule in list order names the row.

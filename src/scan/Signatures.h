@@ -1,0 +1,72 @@
+#pragma once
+
+#include "platform/Processes.h"
+
+#include <QRegularExpression>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include <functional>
+#include <memory>
+
+struct YR_RULES;
+
+// The league's YARA rules from the detection data, compiled once at start and then only read: scans
+// on any thread share them.
+class SignatureRules
+{
+public:
+    ~SignatureRules();
+    SignatureRules(const SignatureRules &) = delete;
+    SignatureRules &operator=(const SignatureRules &) = delete;
+
+    // Compiles `source` (with the standard modules) and the process-name patterns. Null on failure,
+    // with `error` as "YARA: <message> (line N)" or naming the pattern that does not compile.
+    static std::shared_ptr<const SignatureRules> compile(const QString &source, const QStringList &processPatterns,
+                                                         QString &error);
+
+    // Whether the memory of a process with the image name `image` is scanned.
+    bool scansMemoryOf(const QString &image) const;
+    YR_RULES *handle() const { return rules; }
+
+private:
+    SignatureRules() = default;
+
+    YR_RULES *rules = nullptr;
+    QVector<QRegularExpression> processes;
+};
+
+// One rule matching one file or one process's memory.
+struct SignatureMatch
+{
+    QString rule;        // the rule's identifier
+    QString description; // its meta "desc", else its identifier
+    int level = 1;       // its meta "level"
+    QString target;      // the file's path, or the process's image name
+    qint64 pid = -1;     // the process, for a match in memory
+};
+
+// What one signature step did.
+struct SignatureScan
+{
+    QVector<SignatureMatch> matches; // in the order of the targets
+    int files = 0;                   // scanned
+    int processes = 0;               // memories scanned
+    int skippedForSize = 0;          // files over the limit
+    int notOpened = 0;               // processes that could not be opened
+    int unreadable = 0;              // files that could not be opened
+    int timedOut = 0;                // targets whose scan ran out of time
+};
+
+// Files larger than this are not scanned; nor hashed (FileHash.h).
+constexpr qint64 kLargestScannedFile = 64 * 1024 * 1024;
+// YARA's own time-out for one target, in seconds.
+constexpr int kSignatureTimeoutSeconds = 10;
+
+// Scans each of `files` once (by canonical path) and the memory of each of `processes` that the rules
+// select, on as many threads as there are cores. Reading changes nothing in a file or a process.
+// `progress` hears (done, total) from the scanning threads.
+SignatureScan scanSignatures(const SignatureRules &rules, const QStringList &files,
+                             const QVector<platform::RunningProcess> &processes,
+                             const std::function<void(int, int)> &progress = {});
