@@ -169,6 +169,11 @@ void ContentLoaderTest::failures_data()
                                      << "Invalid response" << 2;
     QTest::newRow("rules: data not an object")
         << "detection_data" << 200 << QByteArray("{\"ok\":true,\"data\":[1]}") << "Invalid response" << 2;
+    QTest::newRow("rules: signatures do not compile")
+        << "detection_data" << 200
+        << QByteArray(
+               R"({"ok":true,"data":{"files":[],"yara":"rule a { condition: true }\nrule b { condition: $x }"}})")
+        << "Invalid response: YARA: undefined string \"$x\" (line 2)" << 2;
     QTest::newRow("motd: http error") << "motd" << 500 << QByteArray() << httpError << 2;
     QTest::newRow("unzip dll: http error") << "unzip/dll" << 404 << QByteArray() << "server replied: Not Found" << 3;
     QTest::newRow("unzip exe: http error") << "unzip/exe" << 500 << QByteArray() << httpError << 4;

@@ -1,0 +1,169 @@
+#include "scan/Signatures.h"
+#include "TestEnvironment.h"
+#include "TestMain.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QtEndian>
+
+// The league's YARA rules compiled and matched against files we write and the memory of a process
+// of ours.
+class SignaturesTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void compileFailureNamesTheLine();
+    void filesByContent();
+    void timeOutOnOneFileDoesNotStopTheScan();
+    void processMemory_data();
+    void processMemory();
+
+private:
+    QString path(const QString &name) const { return temp.filePath(name); }
+
+    QTemporaryDir temp;
+    std::shared_ptr<const SignatureRules> rules;
+};
+
+namespace {
+const char kRules[] = R"yara(import "pe"
+rule ascii_marker { meta: desc = "Loader (ASCII)" level = 1 strings: $a = "VIGILOR-ASCII-MARK" condition: $a }
+rule wide_marker { meta: desc = "Loader (wide)" level = 0 strings: $w = "VIGILOR-WIDE-MARK" wide condition: $w }
+rule amd64_pe { condition: pe.is_pe and pe.machine == pe.MACHINE_AMD64 }
+)yara";
+
+// The smallest PE file the pe module reads: DOS header, "PE\0\0", a file header for x86-64 and an
+// empty PE32+ optional header.
+QByteArray portableExecutable()
+{
+    QByteArray file(0x40 + 4 + 20 + 0xF0, '\0');
+    file[0] = 'M';
+    file[1] = 'Z';
+    qToLittleEndian<quint32>(0x40, file.data() + 0x3C);
+    file.replace(0x40, 4, QByteArray("PE\0\0", 4));
+    qToLittleEndian<quint16>(0x8664, file.data() + 0x44); // machine
+    qToLittleEndian<quint16>(0xF0, file.data() + 0x54);   // size of the optional header
+    qToLittleEndian<quint16>(0x22, file.data() + 0x56);   // executable, large addresses
+    qToLittleEndian<quint16>(0x20B, file.data() + 0x58);  // PE32+
+    return file;
+}
+} // namespace
+
+void SignaturesTest::initTestCase()
+{
+    QString error;
+    rules = SignatureRules::compile(QString::fromLatin1(kRules), {QStringLiteral("^marker-holder(\\.exe)?$")}, error);
+    QVERIFY2(rules, qPrintable(error));
+}
+
+void SignaturesTest::compileFailureNamesTheLine()
+{
+    QString error;
+    QVERIFY(
+        !SignatureRules::compile(QStringLiteral("rule a { condition: true }\n\nrule b { condition: $x }"), {}, error));
+    QVERIFY2(error.startsWith(QLatin1String("YARA: ")) && error.endsWith(QLatin1String(" (line 3)")),
+             qPrintable(error));
+    QVERIFY(!SignatureRules::compile(QStringLiteral("rule a { condition: true }"), {QStringLiteral("(")}, error));
+    QVERIFY2(error.startsWith(QLatin1String("yara_processes: (")), qPrintable(error));
+}
+
+void SignaturesTest::filesByContent()
+{
+    QVERIFY(writeFile(path(QStringLiteral("renamed.txt")), "xx VIGILOR-ASCII-MARK xx"));
+    QVERIFY(writeFile(path(QStringLiteral("wide.dat")),
+                      QByteArray("V\0I\0G\0I\0L\0O\0R\0-\0W\0I\0D\0E\0-\0M\0A\0R\0K\0", 34)));
+    QVERIFY(writeFile(path(QStringLiteral("tiny.exe")), portableExecutable()));
+    QVERIFY(writeFile(path(QStringLiteral("clean.bin")), "nothing here"));
+    QFile large(path(QStringLiteral("large.bin")));
+    QVERIFY(large.open(QIODevice::WriteOnly) && large.resize(kLargestScannedFile + 1));
+    large.close();
+    // One file named three times, once through "..", is scanned once.
+    const QStringList files = {path(QStringLiteral("renamed.txt")),
+                               path(QStringLiteral("wide.dat")),
+                               path(QStringLiteral("tiny.exe")),
+                               path(QStringLiteral("clean.bin")),
+                               path(QStringLiteral("large.bin")),
+                               path(QStringLiteral("renamed.txt")),
+                               temp.path() + QStringLiteral("/../") + QDir(temp.path()).dirName() +
+                                   QStringLiteral("/renamed.txt")};
+    const SignatureScan scan = scanSignatures(*rules, files, {});
+    QStringList found;
+    for (const SignatureMatch &match : scan.matches)
+        found.append(QStringLiteral("%1 %2 %3 %4")
+                         .arg(match.rule, match.description)
+                         .arg(match.level)
+                         .arg(QFileInfo(match.target).fileName()));
+    QCOMPARE(found, (QStringList{"ascii_marker Loader (ASCII) 1 renamed.txt", "wide_marker Loader (wide) 0 wide.dat",
+                                 "amd64_pe amd64_pe 1 tiny.exe"}));
+    QCOMPARE(scan.files, 4);
+    QCOMPARE(scan.skippedForSize, 1);
+}
+
+void SignaturesTest::timeOutOnOneFileDoesNotStopTheScan()
+{
+    QString error;
+    const auto slow = SignatureRules::compile(
+        QStringLiteral("rule slow { condition: for all i in (0..filesize) : (for all j in (0..filesize) : "
+                       "(uint8(i) != 0xFF or uint8(j) != 0xFF)) }\n"
+                       "rule marker { strings: $a = \"VIGILOR-ASCII-MARK\" condition: $a }"),
+        {}, error);
+    QVERIFY2(slow, qPrintable(error));
+    QVERIFY(writeFile(path(QStringLiteral("slow.bin")), QByteArray(200000, '\0')));
+    QVERIFY(writeFile(path(QStringLiteral("after.txt")), "VIGILOR-ASCII-MARK"));
+    const SignatureScan scan =
+        scanSignatures(*slow, {path(QStringLiteral("slow.bin")), path(QStringLiteral("after.txt"))}, {});
+    QCOMPARE(scan.timedOut, 1);
+    QCOMPARE(scan.files, 2);
+    QCOMPARE(scan.matches.size(), 1);
+    QCOMPARE(scan.matches.first().rule, QStringLiteral("marker"));
+}
+
+void SignaturesTest::processMemory_data()
+{
+    QTest::addColumn<QString>("image");
+    QTest::addColumn<bool>("scanned");
+    QTest::newRow("image name listed") << "marker-holder" << true;
+    QTest::newRow("image name not listed") << "other-holder" << false;
+}
+
+void SignaturesTest::processMemory()
+{
+    QFETCH(QString, image);
+    QFETCH(bool, scanned);
+    const QString suffix = QDir::separator() == QLatin1Char('\\') ? QStringLiteral(".exe") : QString();
+    const QString program = path(image + suffix);
+    // The marker exists only in the running process's memory: it is read from the settings file.
+    QVERIFY(installRecorder(program, {{QStringLiteral("behaviour"), QStringLiteral("hang")},
+                                      {QStringLiteral("name"), QStringLiteral("VIGILOR-WIDE-MARK")}}));
+    QProcess holder;
+    holder.start(program, QStringList());
+    QVERIFY(holder.waitForStarted());
+    QTest::qWait(1000); // it reads its settings
+    QVector<platform::RunningProcess> processes;
+    for (const platform::RunningProcess &process : platform::runningProcesses()) {
+        if (process.pid == holder.processId())
+            processes.append(process);
+    }
+    QCOMPARE(processes.size(), 1);
+    QCOMPARE(processes.first().image, image + suffix);
+    const SignatureScan scan = scanSignatures(*rules, {}, processes);
+    const qint64 pid = holder.processId();
+    QCOMPARE(holder.state(), QProcess::Running); // read, not stopped or changed
+    holder.kill();
+    holder.waitForFinished();
+    QCOMPARE(scan.processes, scanned ? 1 : 0);
+    QCOMPARE(scan.notOpened, 0);
+    QCOMPARE(scan.matches.size(), scanned ? 1 : 0);
+    if (scanned) {
+        QCOMPARE(scan.matches.first().rule, QStringLiteral("wide_marker"));
+        QCOMPARE(scan.matches.first().pid, pid);
+        QCOMPARE(scan.matches.first().target, image + suffix);
+    }
+}
+
+VIGILOR_GUILESS_TEST_MAIN(SignaturesTest)
+#include "SignaturesTest.moc"
