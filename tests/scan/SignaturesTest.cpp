@@ -157,12 +157,13 @@ void SignaturesTest::processMemory()
     holder.waitForFinished();
     QCOMPARE(scan.processes, scanned ? 1 : 0);
     QCOMPARE(scan.notOpened, 0);
-    QCOMPARE(scan.matches.size(), scanned ? 1 : 0);
-    if (scanned) {
-        QCOMPARE(scan.matches.first().rule, QStringLiteral("wide_marker"));
-        QCOMPARE(scan.matches.first().pid, pid);
-        QCOMPARE(scan.matches.first().target, image + suffix);
+    // On Windows the image mapped at the start of the memory is a PE file, which amd64_pe may match too.
+    QStringList found;
+    for (const SignatureMatch &match : scan.matches) {
+        if (match.rule == QLatin1String("wide_marker"))
+            found.append(QStringLiteral("%1 %2").arg(match.target).arg(match.pid));
     }
+    QCOMPARE(found, scanned ? QStringList{QStringLiteral("%1 %2").arg(image + suffix).arg(pid)} : QStringList());
 }
 
 VIGILOR_GUILESS_TEST_MAIN(SignaturesTest)
