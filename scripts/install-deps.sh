@@ -8,7 +8,7 @@ build=(cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools libqt5sql5-sqlite
 # openssl makes the tests' throwaway CA; zip/unzip build and unpack the utilities archive;
 # xvfb, xauth and xdotool drive the real program in a virtual display; curl is the benchmark's peer;
 # clang builds the fuzz target; the tests read painted captions, so a font must be there;
-# xdg-utils opens folders from the utilities tab in the demo; Chromium, with certutil for its trust
+# xdg-utils opens folders from the utilities tab in the demo; yara is the signature benchmark's baseline; Chromium, with certutil for its trust
 # store, shows the admins' report pages.
 test=(openssl zip unzip yara xvfb xauth xdotool curl sqlite3 clang libclang-rt-14-dev fonts-dejavu-core chromium
       libnss3-tools)
