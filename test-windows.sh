@@ -61,15 +61,14 @@ cd "$root"
 # The program as deployed: the executable with the DLLs and plugins it needs, nothing else.
 deploy=$build/deploy
 rm -rf "$deploy"
-mkdir -p "$deploy"/{platforms,sqldrivers,imageformats,iconengines,styles}
+mkdir -p "$deploy"/{platforms,imageformats,iconengines,styles}
 cp "$build/src/vigilor.exe" "$deploy/"
-for dll in Qt5Core Qt5Gui Qt5Widgets Qt5Network Qt5Sql Qt5Svg libssl-3-x64 libcrypto-3-x64; do
+for dll in Qt5Core Qt5Gui Qt5Widgets Qt5Network Qt5Svg libssl-3-x64 libcrypto-3-x64; do
     cp "$prefix/bin/$dll.dll" "$deploy/"
 done
 cp "$gcc_runtime/libstdc++-6.dll" "$gcc_runtime/libgcc_s_seh-1.dll" /usr/x86_64-w64-mingw32/lib/libwinpthread-1.dll "$deploy/"
 x86_64-w64-mingw32-strip --strip-unneeded "$deploy/libstdc++-6.dll" "$deploy/libgcc_s_seh-1.dll"
 cp "$prefix/plugins/platforms/qwindows.dll" "$deploy/platforms/"
-cp "$prefix/plugins/sqldrivers/qsqlite.dll" "$deploy/sqldrivers/"
 cp "$prefix/plugins/imageformats/qsvg.dll" "$prefix/plugins/imageformats/qico.dll" "$deploy/imageformats/"
 cp "$prefix/plugins/iconengines/qsvgicon.dll" "$deploy/iconengines/"
 cp "$prefix/plugins/styles/qwindowsvistastyle.dll" "$deploy/styles/"

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
 
 namespace platform {
 
@@ -27,9 +28,12 @@ QString fileManagerProgram()
 }
 
 // There is no taskkill here: one found in PATH stands in for it (the demo and the tests put one there).
+// Without one nothing is started: starting a process copies this one's memory map, for nothing.
 void endProgram(const QString &image)
 {
-    QProcess::startDetached(QStringLiteral("taskkill"), {QStringLiteral("/im"), image, QStringLiteral("/f")});
+    const QString taskkill = QStandardPaths::findExecutable(QStringLiteral("taskkill"));
+    if (!taskkill.isEmpty())
+        QProcess::startDetached(taskkill, {QStringLiteral("/im"), image, QStringLiteral("/f")});
 }
 
 } // namespace platform

@@ -9,72 +9,57 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSet>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <QUrlQuery>
 #include <QVariant>
 
-#include <functional>
+#include <sqlite3.h>
 
-// The texts that tell one browser of the Chromium family from another.
-struct ChromiumBrowser
-{
-    const char *image;      // the program image taskkill ends
-    const char *connection; // the database connection's name
-    const char *name;       // shown beside findings
-    const char *root;       // before expansion: "User Data", or the one profile's folder
-    bool profiles;          // `root` holds profile folders, Default first
-    bool defaultUnlabelled; // findings of the first profile keep their lines of old
+#include <QThread>
+
+#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <iterator>
+#include <thread>
+#include <vector>
+
+const ChromiumBrowser kChromiumBrowsers[8] = {
+    {"chrome.exe", "Google Chrome", "%appdata%/../Local/Google/Chrome/User Data", true, true},
+    {"browser.exe", "Yandex Browser", "%appdata%/../Local/Yandex/YandexBrowser/User Data", true, true},
+    {"opera.exe", "Opera", "%appdata%/Opera Software/Opera Stable", false, true},
+    {"msedge.exe", "Microsoft Edge", "%appdata%/../Local/Microsoft/Edge/User Data", true, false},
+    {"brave.exe", "Brave", "%appdata%/../Local/BraveSoftware/Brave-Browser/User Data", true, false},
+    {"vivaldi.exe", "Vivaldi", "%appdata%/../Local/Vivaldi/User Data", true, false},
+    {"chrome.exe", "Chromium", "%appdata%/../Local/Chromium/User Data", true, false},
+    {"opera.exe", "Opera GX", "%appdata%/Opera Software/Opera GX Stable", false, false},
 };
 
 namespace {
-const ChromiumBrowser kChrome{"chrome.exe", "chrome", "Google Chrome", "%appdata%/../Local/Google/Chrome/User Data",
-                              true,         true};
-const ChromiumBrowser kYandex{
-    "browser.exe", "yandex", "Yandex Browser", "%appdata%/../Local/Yandex/YandexBrowser/User Data", true, true};
-const ChromiumBrowser kOpera{"opera.exe", "opera", "Opera", "%appdata%/Opera Software/Opera Stable", false, true};
-const ChromiumBrowser kEdge{"msedge.exe", "edge", "Microsoft Edge", "%appdata%/../Local/Microsoft/Edge/User Data",
-                            true,         false};
-const ChromiumBrowser kBrave{"brave.exe", "brave", "Brave", "%appdata%/../Local/BraveSoftware/Brave-Browser/User Data",
-                             true,        false};
-const ChromiumBrowser kVivaldi{"vivaldi.exe", "vivaldi", "Vivaldi", "%appdata%/../Local/Vivaldi/User Data",
-                               true,          false};
-const ChromiumBrowser kChromium{"chrome.exe", "chromium", "Chromium", "%appdata%/../Local/Chromium/User Data",
-                                true,         false};
-const ChromiumBrowser kOperaGx{"opera.exe", "operagx", "Opera GX", "%appdata%/Opera Software/Opera GX Stable",
-                               false,       false};
-
 const QString kDefaultProfile = QStringLiteral("Default");
 const QString kHistory = QStringLiteral("History");
 
 // Reads rows of an open database into `found`; false when a query failed.
-using DatabaseReader = std::function<bool(QSqlDatabase &, QStringList &found)>;
+using DatabaseReader = std::function<bool(sqlite3 *, QStringList &found)>;
 
-// Opens `path` with `options` under `connectionName` and reads it; false when it could not be read.
-// Nothing of the connection outlives the read.
-bool readWith(const QString &connectionName, const QString &path, const QString &options, const DatabaseReader &reader,
-              QStringList &found)
+// Opens `path` with SQLite's `flags` and reads it; false when it could not be read. SQLite is called
+// directly: a history holds tens of thousands of rows, and each costs little this way.
+bool readWith(const QString &path, int flags, const DatabaseReader &reader, QStringList &found)
 {
-    bool read = false;
-    {
-        QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
-        database.setDatabaseName(path);
-        database.setConnectOptions(options);
-        if (database.open())
-            read = reader(database, found);
-        database.close();
-    }
-    QSqlDatabase::removeDatabase(connectionName);
+    sqlite3 *database = nullptr;
+    // Each connection lives on one thread, so SQLite's own locking of it is left out.
+    const bool opened =
+        sqlite3_open_v2(path.toUtf8().constData(), &database, flags | SQLITE_OPEN_NOMUTEX, nullptr) == SQLITE_OK;
+    // A browser that still holds its lock costs a moment, not the scan.
+    const bool read = opened && sqlite3_busy_timeout(database, 200) == SQLITE_OK && reader(database, found);
+    sqlite3_close_v2(database);
     return read;
 }
 
 // Reads the browser database at `path` without changing it or creating anything beside it. False
 // when there is no such file.
-bool readBrowserDatabase(const QString &connectionName, const QString &givenPath, const DatabaseReader &reader,
-                         QStringList &found)
+bool readBrowserDatabase(const QString &givenPath, const DatabaseReader &reader, QStringList &found)
 {
     // ".." is taken away by name, as Windows does, whether or not the folder before it exists.
     const QString path = QDir::cleanPath(givenPath);
@@ -88,8 +73,7 @@ bool readBrowserDatabase(const QString &connectionName, const QString &givenPath
     const QString wal = path + QStringLiteral("-wal");
     if (!QFileInfo::exists(wal)) {
         QStringList direct;
-        if (readWith(connectionName, path, QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=200"), reader,
-                     direct)) {
+        if (readWith(path, SQLITE_OPEN_READONLY, reader, direct)) {
             found += direct;
             return true;
         }
@@ -113,49 +97,51 @@ bool readBrowserDatabase(const QString &connectionName, const QString &givenPath
     }
     // The copy is ours, so it is opened for writing: SQLite may replay or roll back the journal in it.
     QStringList fromCopy;
-    if (readWith(connectionName, copy, QStringLiteral("QSQLITE_BUSY_TIMEOUT=200"), reader, fromCopy))
+    if (readWith(copy, SQLITE_OPEN_READWRITE, reader, fromCopy))
         found += fromCopy;
     return true;
 }
 
 // Appends the first column of every row of `statement`, skipping NULLs; false when it failed.
-bool readColumn(QSqlDatabase &database, const QString &statement, QStringList &found)
+bool readColumn(sqlite3 *database, const char *statement, QStringList &found)
 {
-    QSqlQuery query(database);
-    query.setForwardOnly(true);
-    if (!query.exec(statement))
+    sqlite3_stmt *query = nullptr;
+    if (sqlite3_prepare_v2(database, statement, -1, &query, nullptr) != SQLITE_OK)
         return false;
     QStringList rows;
-    while (query.next()) {
-        if (!query.isNull(0))
-            rows.append(query.value(0).toString());
+    int status;
+    while ((status = sqlite3_step(query)) == SQLITE_ROW) {
+        if (sqlite3_column_type(query, 0) == SQLITE_NULL)
+            continue;
+        const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(query, 0));
+        rows.append(QString::fromUtf8(text, sqlite3_column_bytes(query, 0)));
     }
-    if (query.lastError().isValid())
+    sqlite3_finalize(query);
+    if (status != SQLITE_DONE)
         return false;
     found += rows;
     return true;
 }
 
-bool readKeywordSearchTerms(QSqlDatabase &database, QStringList &found)
+bool readKeywordSearchTerms(sqlite3 *database, QStringList &found)
 {
-    return readColumn(database, QStringLiteral("select term from keyword_search_terms order by url_id desc"), found);
+    return readColumn(database, "select term from keyword_search_terms order by url_id desc", found);
 }
 
-bool readFirefoxSearchBar(QSqlDatabase &database, QStringList &found)
+bool readFirefoxSearchBar(sqlite3 *database, QStringList &found)
 {
     return readColumn(database,
-                      QStringLiteral("select value from moz_formhistory where fieldname = 'searchbar-history' "
-                                     "order by lastUsed desc"),
+                      "select value from moz_formhistory where fieldname = 'searchbar-history' order by lastUsed desc",
                       found);
 }
 
-bool readFirefoxResultPages(QSqlDatabase &database, QStringList &found)
+bool readFirefoxResultPages(sqlite3 *database, QStringList &found)
 {
     QStringList urls;
     // Only addresses with a query that could hold the search text are looked at closely.
     if (!readColumn(database,
-                    QStringLiteral("select url from moz_places where url like '%q=%' or url like '%text=%' "
-                                   "order by last_visit_date desc"),
+                    "select url from moz_places where url like '%q=%' or url like '%text=%' "
+                    "order by last_visit_date desc",
                     urls))
         return false;
     for (const QString &url : qAsConst(urls)) {
@@ -166,11 +152,18 @@ bool readFirefoxResultPages(QSqlDatabase &database, QStringList &found)
     return true;
 }
 
-void appendFound(const QStringList &found, const QString &browser, const QString &profile, bool sourceShown,
-                 QList<SearchTerm> &terms)
+// Reads one source's terms into `terms` with its browser and profile; false when the database is
+// not there.
+bool readSource(const HistorySource &source, const QString &browser, QVector<SearchTerm> &terms)
 {
-    for (const QString &term : found)
-        terms.append(SearchTerm{term, browser, profile, sourceShown});
+    static const DatabaseReader readers[] = {readKeywordSearchTerms, readFirefoxSearchBar, readFirefoxResultPages};
+    QStringList rows;
+    if (!readBrowserDatabase(source.path, readers[source.kind], rows))
+        return false;
+    terms.reserve(rows.size());
+    for (const QString &row : qAsConst(rows))
+        terms.append(SearchTerm{row, browser, source.profile, source.sourceShown});
+    return true;
 }
 
 // The key/value pairs of each section of an INI text, sections in the file's order.
@@ -197,9 +190,25 @@ QList<QPair<QString, QHash<QString, QString>>> iniSections(const QString &path)
 
 bool isSuspiciousTerm(const QString &term)
 {
-    static const QRegularExpression suspicious(
-        QStringLiteral("(hack)|(cheat)|(aim)|(wallhack)|(legit)|(rage)|(chams)|(чит)"));
-    return suspicious.match(term).hasMatch();
+    // The words of old ("wallhack" is found as "hack"), case-sensitive, anywhere in the term. A
+    // history holds hundreds of thousands of terms: each character is looked at once, and only a
+    // word's first letter leads to a comparison.
+    static const QString words[] = {QStringLiteral("hack"),  QStringLiteral("cheat"), QStringLiteral("aim"),
+                                    QStringLiteral("legit"), QStringLiteral("rage"),  QStringLiteral("chams"),
+                                    QStringLiteral("чит")};
+    const QChar *text = term.constData();
+    const int size = term.size();
+    for (int i = 0; i < size; ++i) {
+        const ushort c = text[i].unicode();
+        if (c != 'h' && c != 'c' && c != 'a' && c != 'l' && c != 'r' && c != 0x0447)
+            continue;
+        for (const QString &word : words) {
+            if (word.at(0).unicode() == c && i + word.size() <= size &&
+                QStringView(text + i, word.size()) == QStringView(word))
+                return true;
+        }
+    }
+    return false;
 }
 
 QString searchTermOfResultPage(const QUrl &url)
@@ -258,20 +267,105 @@ QStringList firefoxProfileFolders(const QString &profilesIni)
 
 bool IBrowserHistoryParser::parse(QStringList &terms)
 {
-    QList<SearchTerm> found;
+    QVector<SearchTerm> found;
     const bool present = collect(found);
     for (const SearchTerm &term : qAsConst(found))
         terms.append(term.term);
     return present;
 }
 
-void IBrowserHistoryParser::deliver(const QList<SearchTerm> &found, QList<SearchTerm> &terms)
+bool IBrowserHistoryParser::collect(QVector<SearchTerm> &terms)
 {
-    emit elementsFound(found.size());
-    terms += found;
+    return collectBrowserTerms({this}, terms).first();
 }
 
-bool IBrowserHistoryParser::collectChromium(const ChromiumBrowser &browser, QList<SearchTerm> &terms)
+QVector<bool> collectBrowserTerms(const QList<IBrowserHistoryParser *> &parsers, QVector<SearchTerm> &terms)
+{
+    struct Read
+    {
+        IBrowserHistoryParser *parser;
+        QString browser;
+        HistorySource source;
+        QVector<SearchTerm> terms;
+        bool present = false;
+    };
+    QVector<Read> reads;
+    for (IBrowserHistoryParser *parser : parsers) {
+        const QString browser = parser->browserName();
+        for (const HistorySource &source : parser->sources())
+            reads.append({parser, browser, source, {}, false});
+    }
+    // Each database is a file of its own with a connection of its own: they are read side by side,
+    // the largest files first so that the cores finish together.
+    QVector<QPair<qint64, int>> order;
+    for (int i = 0; i < reads.size(); ++i)
+        order.append({-QFileInfo(reads.at(i).source.path).size(), i});
+    std::sort(order.begin(), order.end());
+    std::atomic<int> next{0};
+    const auto work = [&] {
+        for (int n = next++; n < order.size(); n = next++) {
+            Read &read = reads[order.at(n).second];
+            read.present = readSource(read.source, read.browser, read.terms);
+        }
+    };
+    const int threads = std::min(QThread::idealThreadCount(), reads.size());
+    std::vector<std::thread> helpers;
+    for (int i = 1; i < threads; ++i)
+        helpers.emplace_back(work);
+    work();
+    for (std::thread &helper : helpers)
+        helper.join();
+
+    QVector<bool> found(parsers.size(), false);
+    for (int p = 0; p < parsers.size(); ++p) {
+        IBrowserHistoryParser *parser = parsers.at(p);
+        bool present = false;
+        int count = 0;
+        for (const Read &read : qAsConst(reads)) {
+            if (read.parser == parser) {
+                present |= read.present;
+                count += read.terms.size();
+            }
+        }
+        found[p] = present;
+        if (!present)
+            continue;
+        QVector<SearchTerm> own;
+        own.reserve(count);
+        for (Read &read : reads) {
+            if (read.parser == parser) {
+                for (SearchTerm &term : read.terms)
+                    own.append(std::move(term));
+            }
+        }
+        parser->deliver(std::move(own), terms);
+    }
+    return found;
+}
+
+void IBrowserHistoryParser::deliver(QVector<SearchTerm> &&found, QVector<SearchTerm> &terms)
+{
+    emit elementsFound(found.size());
+    if (terms.isEmpty()) {
+        terms = std::move(found);
+        return;
+    }
+    terms.reserve(terms.size() + found.size());
+    for (SearchTerm &term : found)
+        terms.append(std::move(term));
+}
+
+ChromiumHistoryParser::ChromiumHistoryParser(const ChromiumBrowser &browser, QObject *parent)
+    : IBrowserHistoryParser(parent), browser(browser)
+{
+}
+
+QString ChromiumHistoryParser::browserName() const
+{
+    return QString::fromUtf8(browser.name);
+}
+
+QVector<HistorySource> ChromiumHistoryParser::sources()
 {
     // A running browser keeps its database locked; ask it to end first, without waiting.
     platform::endProgram(QString::fromLatin1(browser.image));
@@ -290,85 +384,60 @@ bool IBrowserHistoryParser::collectChromium(const ChromiumBrowser &browser, QLis
     } else {
         profiles.append(QString());
     }
-
-    const QString connection = QString::fromLatin1(browser.connection);
-    const QString name = QString::fromUtf8(browser.name);
-    bool present = false;
-    QList<SearchTerm> found;
+    QVector<HistorySource> sources;
     for (int i = 0; i < profiles.size(); ++i) {
         const QString &profile = profiles.at(i);
         const QString folder = profile.isEmpty() ? root : root + QLatin1Char('/') + profile;
-        QStringList profileTerms;
-        present |= readBrowserDatabase(connection, expandPath(folder + QLatin1Char('/') + kHistory, false),
-                                       readKeywordSearchTerms, profileTerms);
         const QString shownProfile = profile.isEmpty() ? QFileInfo(expandPath(root, false)).fileName() : profile;
-        appendFound(profileTerms, name, shownProfile, !(i == 0 && browser.defaultUnlabelled), found);
+        sources.append({expandPath(folder + QLatin1Char('/') + kHistory, false), HistorySource::ChromiumSearchTerms,
+                        shownProfile, !(i == 0 && browser.defaultUnlabelled)});
     }
-    if (present)
-        deliver(found, terms);
-    return present;
+    return sources;
 }
 
-bool ChromeBrowserHistoryParser::collect(QList<SearchTerm> &terms)
+ChromeBrowserHistoryParser::ChromeBrowserHistoryParser(QObject *parent)
+    : ChromiumHistoryParser(kChromiumBrowsers[0], parent)
 {
-    return collectChromium(kChrome, terms);
 }
 
-bool YandexBrowserHistoryParser::collect(QList<SearchTerm> &terms)
+YandexBrowserHistoryParser::YandexBrowserHistoryParser(QObject *parent)
+    : ChromiumHistoryParser(kChromiumBrowsers[1], parent)
 {
-    return collectChromium(kYandex, terms);
 }
 
-bool OperaBrowserHistoryParser::collect(QList<SearchTerm> &terms)
+OperaBrowserHistoryParser::OperaBrowserHistoryParser(QObject *parent)
+    : ChromiumHistoryParser(kChromiumBrowsers[2], parent)
 {
-    return collectChromium(kOpera, terms);
 }
 
-bool EdgeBrowserHistoryParser::collect(QList<SearchTerm> &terms)
+QList<IBrowserHistoryParser *> makeBrowserHistoryParsers()
 {
-    return collectChromium(kEdge, terms);
+    QList<IBrowserHistoryParser *> parsers = {new ChromeBrowserHistoryParser, new YandexBrowserHistoryParser,
+                                              new OperaBrowserHistoryParser};
+    for (std::size_t i = 3; i < std::size(kChromiumBrowsers); ++i)
+        parsers.append(new ChromiumHistoryParser(kChromiumBrowsers[i]));
+    parsers.append(new FirefoxBrowserHistoryParser);
+    return parsers;
 }
 
-bool BraveBrowserHistoryParser::collect(QList<SearchTerm> &terms)
+QString FirefoxBrowserHistoryParser::browserName() const
 {
-    return collectChromium(kBrave, terms);
+    return QStringLiteral("Firefox");
 }
 
-bool VivaldiBrowserHistoryParser::collect(QList<SearchTerm> &terms)
-{
-    return collectChromium(kVivaldi, terms);
-}
-
-bool ChromiumBrowserHistoryParser::collect(QList<SearchTerm> &terms)
-{
-    return collectChromium(kChromium, terms);
-}
-
-bool OperaGxBrowserHistoryParser::collect(QList<SearchTerm> &terms)
-{
-    return collectChromium(kOperaGx, terms);
-}
-
-bool FirefoxBrowserHistoryParser::collect(QList<SearchTerm> &terms)
+QVector<HistorySource> FirefoxBrowserHistoryParser::sources()
 {
     platform::endProgram(QStringLiteral("firefox.exe"));
 
-    const QString connection = QStringLiteral("firefox");
-    const QString name = QStringLiteral("Firefox");
-    bool present = false;
-    QList<SearchTerm> found;
+    QVector<HistorySource> sources;
     const QStringList profiles =
         firefoxProfileFolders(expandPath(QStringLiteral("%appdata%/Mozilla/Firefox/profiles.ini"), false));
     for (const QString &profile : profiles) {
         const QDir folder(profile);
-        QStringList profileTerms;
-        present |= readBrowserDatabase(connection, folder.filePath(QStringLiteral("formhistory.sqlite")),
-                                       readFirefoxSearchBar, profileTerms);
-        present |= readBrowserDatabase(connection, folder.filePath(QStringLiteral("places.sqlite")),
-                                       readFirefoxResultPages, profileTerms);
-        appendFound(profileTerms, name, folder.dirName(), true, found);
+        sources.append({folder.filePath(QStringLiteral("formhistory.sqlite")), HistorySource::FirefoxSearchBar,
+                        folder.dirName(), true});
+        sources.append({folder.filePath(QStringLiteral("places.sqlite")), HistorySource::FirefoxResultPages,
+                        folder.dirName(), true});
     }
-    if (present)
-        deliver(found, terms);
-    return present;
+    return sources;
 }

@@ -4,9 +4,9 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 class QUrl;
-struct ChromiumBrowser;
 
 // Whether a browser search term holds one of the suspicious words (case-sensitive, anywhere).
 bool isSuspiciousTerm(const QString &term);
@@ -29,6 +29,18 @@ struct SearchTerm
     // been shown without their source.
     bool sourceShown = true;
 };
+// Moved in memory as a whole, so that a long list of terms grows without copying each one.
+Q_DECLARE_TYPEINFO(SearchTerm, Q_MOVABLE_TYPE);
+
+// One history database of a browser, and how its terms are read.
+struct HistorySource
+{
+    enum Kind { ChromiumSearchTerms, FirefoxSearchBar, FirefoxResultPages };
+    QString path;
+    Kind kind = ChromiumSearchTerms;
+    QString profile;
+    bool sourceShown = true;
+};
 
 // Reads the search terms a player typed into one browser: closes the browser, reads its history
 // databases without changing them and hands the terms over, newest first.
@@ -42,90 +54,82 @@ public:
 
     // Appends the browser's terms to `terms` and returns true when any of its databases is there.
     // Announces the number of terms through elementsFound first.
-    virtual bool collect(QList<SearchTerm> &terms) = 0;
+    bool collect(QVector<SearchTerm> &terms);
 
     // The same, terms only.
-    virtual bool parse(QStringList &terms);
+    bool parse(QStringList &terms);
+
+    // The browser's name as findings show it, such as "Microsoft Edge".
+    virtual QString browserName() const = 0;
+
+    // Asks the running browser to end (it keeps its databases locked) and names its databases, in the
+    // order their terms are handed over.
+    virtual QVector<HistorySource> sources() = 0;
 
 signals:
     void elementsFound(int a);
 
-protected:
-    bool collectChromium(const ChromiumBrowser &browser, QList<SearchTerm> &terms);
+private:
+    friend QVector<bool> collectBrowserTerms(const QList<IBrowserHistoryParser *> &parsers, QVector<SearchTerm> &terms);
     // Announces `found` and appends it to `terms`.
-    void deliver(const QList<SearchTerm> &found, QList<SearchTerm> &terms);
+    void deliver(QVector<SearchTerm> &&found, QVector<SearchTerm> &terms);
 };
 
-class ChromeBrowserHistoryParser : public IBrowserHistoryParser
+// Collects the terms of every browser in `parsers`, in their order, as each one's collect would; the
+// databases of all of them are read side by side on the machine's cores. Which browsers had any.
+QVector<bool> collectBrowserTerms(const QList<IBrowserHistoryParser *> &parsers, QVector<SearchTerm> &terms);
+
+// The texts that tell one browser of the Chromium family from another: a row of kChromiumBrowsers.
+struct ChromiumBrowser
+{
+    const char *image;      // the program image taskkill ends
+    const char *name;       // shown beside findings
+    const char *root;       // before expansion: "User Data", or the one profile's folder
+    bool profiles;          // `root` holds profile folders, Default first
+    bool defaultUnlabelled; // findings of the first profile keep their lines of old
+};
+
+// Chrome, Yandex Browser, Opera, Edge, Brave, Vivaldi, Chromium and Opera GX, in the order the scan
+// reads them.
+extern const ChromiumBrowser kChromiumBrowsers[8];
+
+// A browser of the Chromium family, by its row: the keyword_search_terms of every profile's History.
+class ChromiumHistoryParser : public IBrowserHistoryParser
 {
     Q_OBJECT
 
 public:
-    using IBrowserHistoryParser::IBrowserHistoryParser;
-    bool collect(QList<SearchTerm> &terms) override;
+    explicit ChromiumHistoryParser(const ChromiumBrowser &browser, QObject *parent = nullptr);
+    QString browserName() const override;
+    QVector<HistorySource> sources() override;
+
+private:
+    const ChromiumBrowser &browser;
 };
 
-class YandexBrowserHistoryParser : public IBrowserHistoryParser
+// The three browsers of the first check, by their names of old.
+class ChromeBrowserHistoryParser : public ChromiumHistoryParser
 {
     Q_OBJECT
 
 public:
-    using IBrowserHistoryParser::IBrowserHistoryParser;
-    bool collect(QList<SearchTerm> &terms) override;
+    explicit ChromeBrowserHistoryParser(QObject *parent = nullptr);
 };
 
-class OperaBrowserHistoryParser : public IBrowserHistoryParser
+class YandexBrowserHistoryParser : public ChromiumHistoryParser
 {
     Q_OBJECT
 
 public:
-    using IBrowserHistoryParser::IBrowserHistoryParser;
-    bool collect(QList<SearchTerm> &terms) override;
+    explicit YandexBrowserHistoryParser(QObject *parent = nullptr);
 };
 
-class EdgeBrowserHistoryParser : public IBrowserHistoryParser
+class OperaBrowserHistoryParser : public ChromiumHistoryParser
 {
     Q_OBJECT
 
 public:
-    using IBrowserHistoryParser::IBrowserHistoryParser;
-    bool collect(QList<SearchTerm> &terms) override;
-};
-
-class BraveBrowserHistoryParser : public IBrowserHistoryParser
-{
-    Q_OBJECT
-
-public:
-    using IBrowserHistoryParser::IBrowserHistoryParser;
-    bool collect(QList<SearchTerm> &terms) override;
-};
-
-class VivaldiBrowserHistoryParser : public IBrowserHistoryParser
-{
-    Q_OBJECT
-
-public:
-    using IBrowserHistoryParser::IBrowserHistoryParser;
-    bool collect(QList<SearchTerm> &terms) override;
-};
-
-class ChromiumBrowserHistoryParser : public IBrowserHistoryParser
-{
-    Q_OBJECT
-
-public:
-    using IBrowserHistoryParser::IBrowserHistoryParser;
-    bool collect(QList<SearchTerm> &terms) override;
-};
-
-class OperaGxBrowserHistoryParser : public IBrowserHistoryParser
-{
-    Q_OBJECT
-
-public:
-    using IBrowserHistoryParser::IBrowserHistoryParser;
-    bool collect(QList<SearchTerm> &terms) override;
+    explicit OperaBrowserHistoryParser(QObject *parent = nullptr);
 };
 
 // Firefox keeps what was typed into its search bar in formhistory.sqlite and the result pages of
@@ -137,5 +141,10 @@ class FirefoxBrowserHistoryParser : public IBrowserHistoryParser
 
 public:
     using IBrowserHistoryParser::IBrowserHistoryParser;
-    bool collect(QList<SearchTerm> &terms) override;
+    QString browserName() const override;
+    QVector<HistorySource> sources() override;
 };
+
+// Every browser check, in the order the scan reads them: the Chromium family's rows, then Firefox.
+// The caller owns them.
+QList<IBrowserHistoryParser *> makeBrowserHistoryParsers();

@@ -27,9 +27,7 @@ constexpr int kShownTermLength = 100;
 SusProgrammsWidget::SusProgrammsWidget(QWidget *parent) : QWidget(parent), ui(new Ui::SusProgrammsWidget)
 {
     ui->setupUi(this);
-    parsers = {new ChromeBrowserHistoryParser,   new YandexBrowserHistoryParser,  new OperaBrowserHistoryParser,
-               new EdgeBrowserHistoryParser,     new BraveBrowserHistoryParser,   new VivaldiBrowserHistoryParser,
-               new ChromiumBrowserHistoryParser, new OperaGxBrowserHistoryParser, new FirefoxBrowserHistoryParser};
+    parsers = makeBrowserHistoryParsers();
     for (IBrowserHistoryParser *parser : qAsConst(parsers))
         connect(parser, &IBrowserHistoryParser::elementsFound, this, &SusProgrammsWidget::extendProgressBar);
     detectionCount = 0;
@@ -111,9 +109,8 @@ void SusProgrammsWidget::scan()
         advanceProgress();
     }
 
-    QList<SearchTerm> terms;
-    for (IBrowserHistoryParser *parser : qAsConst(parsers))
-        parser->collect(terms);
+    QVector<SearchTerm> terms;
+    collectBrowserTerms(parsers, terms);
     for (const SearchTerm &found : qAsConst(terms)) {
         if (isSuspiciousTerm(found.term)) {
             QString line = tr("Подозрительный запрос: ") + found.term.left(kShownTermLength).toHtmlEscaped();

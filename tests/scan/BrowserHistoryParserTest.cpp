@@ -13,22 +13,20 @@
 #include <QUrl>
 
 namespace {
-std::unique_ptr<IBrowserHistoryParser> makeParser(const QByteArray &className)
+// The browser check of the scan that shows its findings under `browser`.
+std::unique_ptr<IBrowserHistoryParser> makeParser(const QString &browser)
 {
-    std::unique_ptr<IBrowserHistoryParser> all[] = {
-        std::make_unique<ChromeBrowserHistoryParser>(),   std::make_unique<YandexBrowserHistoryParser>(),
-        std::make_unique<OperaBrowserHistoryParser>(),    std::make_unique<EdgeBrowserHistoryParser>(),
-        std::make_unique<BraveBrowserHistoryParser>(),    std::make_unique<VivaldiBrowserHistoryParser>(),
-        std::make_unique<ChromiumBrowserHistoryParser>(), std::make_unique<OperaGxBrowserHistoryParser>(),
-        std::make_unique<FirefoxBrowserHistoryParser>()};
-    for (auto &parser : all) {
-        if (className == parser->metaObject()->className())
-            return std::move(parser);
+    std::unique_ptr<IBrowserHistoryParser> found;
+    for (IBrowserHistoryParser *parser : makeBrowserHistoryParsers()) {
+        if (!found && parser->browserName() == browser)
+            found.reset(parser);
+        else
+            delete parser;
     }
-    return nullptr;
+    return found;
 }
 
-QStringList textsOf(const QList<SearchTerm> &terms)
+QStringList textsOf(const QVector<SearchTerm> &terms)
 {
     QStringList texts;
     for (const SearchTerm &term : terms)
@@ -37,7 +35,7 @@ QStringList textsOf(const QList<SearchTerm> &terms)
 }
 
 // "browser, profile" of each term, empty where the source is not shown.
-QStringList sourcesOf(const QList<SearchTerm> &terms)
+QStringList sourcesOf(const QVector<SearchTerm> &terms)
 {
     QStringList sources;
     for (const SearchTerm &term : terms)
@@ -132,48 +130,41 @@ void BrowserHistoryParserTest::suspicious()
 
 void BrowserHistoryParserTest::termsNewestFirstAfterClosingTheBrowser_data()
 {
-    QTest::addColumn<QByteArray>("parser");
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("image");
     QTest::addColumn<QString>("browser");
     QTest::addColumn<QString>("profile");
     QTest::addColumn<bool>("sourceShown");
 
-    QTest::newRow("chrome") << QByteArray("ChromeBrowserHistoryParser")
-                            << "../Local/Google/Chrome/User Data/Default/History"
+    QTest::newRow("chrome") << "../Local/Google/Chrome/User Data/Default/History"
                             << "chrome.exe"
                             << "Google Chrome"
                             << "Default" << false;
-    QTest::newRow("yandex") << QByteArray("YandexBrowserHistoryParser")
-                            << "../Local/Yandex/YandexBrowser/User Data/Default/History"
+    QTest::newRow("yandex") << "../Local/Yandex/YandexBrowser/User Data/Default/History"
                             << "browser.exe"
                             << "Yandex Browser"
                             << "Default" << false;
-    QTest::newRow("opera") << QByteArray("OperaBrowserHistoryParser") << "Opera Software/Opera Stable/History"
+    QTest::newRow("opera") << "Opera Software/Opera Stable/History"
                            << "opera.exe"
                            << "Opera"
                            << "Opera Stable" << false;
-    QTest::newRow("edge") << QByteArray("EdgeBrowserHistoryParser")
-                          << "../Local/Microsoft/Edge/User Data/Default/History"
+    QTest::newRow("edge") << "../Local/Microsoft/Edge/User Data/Default/History"
                           << "msedge.exe"
                           << "Microsoft Edge"
                           << "Default" << true;
-    QTest::newRow("brave") << QByteArray("BraveBrowserHistoryParser")
-                           << "../Local/BraveSoftware/Brave-Browser/User Data/Default/History"
+    QTest::newRow("brave") << "../Local/BraveSoftware/Brave-Browser/User Data/Default/History"
                            << "brave.exe"
                            << "Brave"
                            << "Default" << true;
-    QTest::newRow("vivaldi") << QByteArray("VivaldiBrowserHistoryParser")
-                             << "../Local/Vivaldi/User Data/Default/History"
+    QTest::newRow("vivaldi") << "../Local/Vivaldi/User Data/Default/History"
                              << "vivaldi.exe"
                              << "Vivaldi"
                              << "Default" << true;
-    QTest::newRow("chromium") << QByteArray("ChromiumBrowserHistoryParser")
-                              << "../Local/Chromium/User Data/Default/History"
+    QTest::newRow("chromium") << "../Local/Chromium/User Data/Default/History"
                               << "chrome.exe"
                               << "Chromium"
                               << "Default" << true;
-    QTest::newRow("opera gx") << QByteArray("OperaGxBrowserHistoryParser") << "Opera Software/Opera GX Stable/History"
+    QTest::newRow("opera gx") << "Opera Software/Opera GX Stable/History"
                               << "opera.exe"
                               << "Opera GX"
                               << "Opera GX Stable" << true;
@@ -181,7 +172,6 @@ void BrowserHistoryParserTest::termsNewestFirstAfterClosingTheBrowser_data()
 
 void BrowserHistoryParserTest::termsNewestFirstAfterClosingTheBrowser()
 {
-    QFETCH(QByteArray, parser);
     QFETCH(QString, path);
     QFETCH(QString, image);
     QFETCH(QString, browser);
@@ -194,10 +184,10 @@ void BrowserHistoryParserTest::termsNewestFirstAfterClosingTheBrowser()
                                                                        {5, QStringLiteral("five")},
                                                                        {2, QStringLiteral("two")},
                                                                        {4, QStringLiteral("four")}}));
-    const auto reader = makeParser(parser);
+    const auto reader = makeParser(browser);
     QSignalSpy found(reader.get(), &IBrowserHistoryParser::elementsFound);
 
-    QList<SearchTerm> terms{{QStringLiteral("earlier"), QString(), QString(), false}};
+    QVector<SearchTerm> terms{{QStringLiteral("earlier"), QString(), QString(), false}};
     QVERIFY(reader->collect(terms));
 
     QCOMPARE(found.count(), 1);
@@ -224,7 +214,7 @@ void BrowserHistoryParserTest::everyProfileDefaultFirst()
 
     ChromeBrowserHistoryParser parser;
     QSignalSpy found(&parser, &IBrowserHistoryParser::elementsFound);
-    QList<SearchTerm> terms;
+    QVector<SearchTerm> terms;
     QVERIFY(parser.collect(terms));
     QCOMPARE(found.count(), 1);
     QCOMPARE(found.at(0).at(0).toInt(), 4);
@@ -307,7 +297,7 @@ void BrowserHistoryParserTest::firefoxProfilesRelativeAndAbsolute()
         const QStringList profileBefore = treeOf(elsewhere);
 
         FirefoxBrowserHistoryParser parser;
-        QList<SearchTerm> terms;
+        QVector<SearchTerm> terms;
         QVERIFY(parser.collect(terms));
         // Profiles in the file's order, each listed once; the search bar first, then result pages, newest first.
         QCOMPARE(textsOf(terms),
@@ -351,25 +341,29 @@ void BrowserHistoryParserTest::resultPageSearchTerm()
 
 void BrowserHistoryParserTest::missingBrowserLeavesNoTrace_data()
 {
-    QTest::addColumn<QByteArray>("parser");
+    QTest::addColumn<QString>("browser");
     QTest::addColumn<QString>("folder");
 
-    QTest::newRow("chrome") << QByteArray("ChromeBrowserHistoryParser") << "../Local/Google/Chrome/User Data/Default";
-    QTest::newRow("opera") << QByteArray("OperaBrowserHistoryParser") << "Opera Software/Opera Stable";
-    QTest::newRow("edge") << QByteArray("EdgeBrowserHistoryParser") << "../Local/Microsoft/Edge/User Data";
-    QTest::newRow("firefox") << QByteArray("FirefoxBrowserHistoryParser") << "Mozilla/Firefox/Profiles/x.default";
+    QTest::newRow("chrome") << "Google Chrome"
+                            << "../Local/Google/Chrome/User Data/Default";
+    QTest::newRow("opera") << "Opera"
+                           << "Opera Software/Opera Stable";
+    QTest::newRow("edge") << "Microsoft Edge"
+                          << "../Local/Microsoft/Edge/User Data";
+    QTest::newRow("firefox") << "Firefox"
+                             << "Mozilla/Firefox/Profiles/x.default";
 }
 
 void BrowserHistoryParserTest::missingBrowserLeavesNoTrace()
 {
-    QFETCH(QByteArray, parser);
+    QFETCH(QString, browser);
     QFETCH(QString, folder);
     QVERIFY(QDir().mkpath(roaming() + QLatin1Char('/') + folder));
     QVERIFY(writeFile(roaming() + QStringLiteral("/Mozilla/Firefox/profiles.ini"),
                       "[Profile0]\nIsRelative=1\nPath=Profiles/x.default\n"));
     const QStringList before = treeOf(temp->filePath(QStringLiteral("AppData")));
 
-    const auto reader = makeParser(parser);
+    const auto reader = makeParser(browser);
     QSignalSpy found(reader.get(), &IBrowserHistoryParser::elementsFound);
     QStringList terms;
     QVERIFY(!reader->parse(terms));
