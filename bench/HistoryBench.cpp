@@ -101,14 +101,14 @@ int main(int argc, char **argv)
 
     const QList<IBrowserHistoryParser *> parsers = makeBrowserHistoryParsers();
 
-    // Best of five runs each, alternating, so that neither side has the warmer cache.
+    // Best of nine runs each, alternating, so that neither side has the warmer cache.
     const double memoryBefore = peakMemoryMiB();
     double readMs = 1e9;
     double checkMs = 1e9;
     double shellMs = 1e9;
     QVector<SearchTerm> terms;
     int suspicious = 0;
-    for (int run = 0; run < 5; ++run) {
+    for (int run = 0; run < 9; ++run) {
         QElapsedTimer clock;
         clock.start();
         terms.clear();

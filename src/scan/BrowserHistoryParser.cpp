@@ -108,19 +108,19 @@ bool readColumn(sqlite3 *database, const char *statement, QStringList &found)
     sqlite3_stmt *query = nullptr;
     if (sqlite3_prepare_v2(database, statement, -1, &query, nullptr) != SQLITE_OK)
         return false;
-    QStringList rows;
+    const int before = found.size();
     int status;
     while ((status = sqlite3_step(query)) == SQLITE_ROW) {
         if (sqlite3_column_type(query, 0) == SQLITE_NULL)
             continue;
         const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(query, 0));
-        rows.append(QString::fromUtf8(text, sqlite3_column_bytes(query, 0)));
+        found.append(QString::fromUtf8(text, sqlite3_column_bytes(query, 0)));
     }
     sqlite3_finalize(query);
-    if (status != SQLITE_DONE)
-        return false;
-    found += rows;
-    return true;
+    if (status == SQLITE_DONE)
+        return true;
+    found.erase(found.begin() + before, found.end()); // nothing of a read that failed half-way
+    return false;
 }
 
 bool readKeywordSearchTerms(sqlite3 *database, QStringList &found)
@@ -160,9 +160,13 @@ bool readSource(const HistorySource &source, const QString &browser, QVector<Sea
     QStringList rows;
     if (!readBrowserDatabase(source.path, readers[source.kind], rows))
         return false;
+    // Copies of this thread's own: every term shares them, and a count shared with another thread's
+    // terms would bounce between the cores at each one.
+    const QString ownBrowser(browser.constData(), browser.size());
+    const QString ownProfile(source.profile.constData(), source.profile.size());
     terms.reserve(rows.size());
     for (const QString &row : qAsConst(rows))
-        terms.append(SearchTerm{row, browser, source.profile, source.sourceShown});
+        terms.append(SearchTerm{row, ownBrowser, ownProfile, source.sourceShown});
     return true;
 }
 
@@ -330,29 +334,16 @@ QVector<bool> collectBrowserTerms(const QList<IBrowserHistoryParser *> &parsers,
         found[p] = present;
         if (!present)
             continue;
-        QVector<SearchTerm> own;
-        own.reserve(count);
+        emit parser->elementsFound(count);
+        terms.reserve(terms.size() + count);
         for (Read &read : reads) {
             if (read.parser == parser) {
                 for (SearchTerm &term : read.terms)
-                    own.append(std::move(term));
+                    terms.append(std::move(term));
             }
         }
-        parser->deliver(std::move(own), terms);
     }
     return found;
-}
-
-void IBrowserHistoryParser::deliver(QVector<SearchTerm> &&found, QVector<SearchTerm> &terms)
-{
-    emit elementsFound(found.size());
-    if (terms.isEmpty()) {
-        terms = std::move(found);
-        return;
-    }
-    terms.reserve(terms.size() + found.size());
-    for (SearchTerm &term : found)
-        terms.append(std::move(term));
 }
 
 ChromiumHistoryParser::ChromiumHistoryParser(const ChromiumBrowser &browser, QObject *parent)

@@ -68,11 +68,6 @@ public:
 
 signals:
     void elementsFound(int a);
-
-private:
-    friend QVector<bool> collectBrowserTerms(const QList<IBrowserHistoryParser *> &parsers, QVector<SearchTerm> &terms);
-    // Announces `found` and appends it to `terms`.
-    void deliver(QVector<SearchTerm> &&found, QVector<SearchTerm> &terms);
 };
 
 // Collects the terms of every browser in `parsers`, in their order, as each one's collect would; the
