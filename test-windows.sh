@@ -58,21 +58,13 @@ tested=$(date +%s)
 echo "build: $((built - start)) s, tests: $((tested - built)) s"
 cd "$root"
 
-# The program as deployed: the executable with the DLLs and plugins it needs, nothing else.
+# The program as deployed: what its install rules put into vigilor-<version>/ (the DLLs CMake finds
+# from the import tables, the plugins it loads), nothing else.
 deploy=$build/deploy
 rm -rf "$deploy"
-mkdir -p "$deploy"/{platforms,imageformats,iconengines,styles}
-cp "$build/src/vigilor.exe" "$deploy/"
-for dll in Qt5Core Qt5Gui Qt5Widgets Qt5Network Qt5Svg libssl-3-x64 libcrypto-3-x64; do
-    cp "$prefix/bin/$dll.dll" "$deploy/"
-done
-cp "$gcc_runtime/libstdc++-6.dll" "$gcc_runtime/libgcc_s_seh-1.dll" /usr/x86_64-w64-mingw32/lib/libwinpthread-1.dll "$deploy/"
-x86_64-w64-mingw32-strip --strip-unneeded "$deploy/libstdc++-6.dll" "$deploy/libgcc_s_seh-1.dll"
-cp "$prefix/plugins/platforms/qwindows.dll" "$deploy/platforms/"
-cp "$prefix/plugins/imageformats/qsvg.dll" "$prefix/plugins/imageformats/qico.dll" "$deploy/imageformats/"
-cp "$prefix/plugins/iconengines/qsvgicon.dll" "$deploy/iconengines/"
-cp "$prefix/plugins/styles/qwindowsvistastyle.dll" "$deploy/styles/"
-echo "deployed program: $(du -sh "$deploy" | cut -f1) in $(find "$deploy" -type f | wc -l) files ($deploy)"
+cmake --install "$build" --prefix "$deploy" > /dev/null
+program=$(ls -d "$deploy"/vigilor-*/vigilor.exe)
+echo "deployed program: $(du -sh "$deploy" | cut -f1) in $(find "$deploy" -type f | wc -l) files ($(dirname "$program"))"
 
 # The Windows program, seen: against the reference server (a Linux process on loopback) with the
 # demo content and the Windows unzip.exe, the boxes closed as a user would, the main window photographed.
@@ -109,7 +101,7 @@ done
 cat > "$build/session.sh" <<'INNER'
 #!/usr/bin/env bash
 build=$1
-wine "$build/deploy/vigilor.exe" > "$build/program.log" 2>&1 &
+wine "$(ls -d "$build"/deploy/vigilor-*/vigilor.exe)" > "$build/program.log" 2>&1 &
 pid=$!
 for _ in $(seq 120); do
     xdotool search --onlyvisible --name '^CS:GO Vigilor$' >/dev/null 2>&1 && break

@@ -13,6 +13,9 @@ build=(cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools libqt5sql5-sqlite
 test=(openssl zip unzip yara xvfb xauth xdotool curl sqlite3 clang libclang-rt-14-dev fonts-dejavu-core chromium
       libnss3-tools)
 run=(openssl zip unzip sqlite3 xvfb xauth xdotool imagemagick xdg-utils chromium libnss3-tools)
+# The Windows release: Authenticode signing, a reproducible zip, and its test's unpacking, signing keys
+# and screenshot.
+release=(osslsigncode openssl zip unzip xvfb xauth xdotool imagemagick)
 
 wanted=()
 for group in "$@"; do
@@ -20,6 +23,7 @@ for group in "$@"; do
         build) wanted+=("${build[@]}") ;;
         test) wanted+=("${test[@]}") ;;
         run) wanted+=("${run[@]}") ;;
+        release) wanted+=("${release[@]}") ;;
         *) echo "unknown package group: $group" >&2; exit 2 ;;
     esac
 done
