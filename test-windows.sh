@@ -98,23 +98,6 @@ for _ in $(seq 50); do
     (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
     sleep 0.2
 done
-cat > "$build/session.sh" <<'INNER'
-#!/usr/bin/env bash
-build=$1
-wine "$(ls -d "$build"/deploy/vigilor-*/vigilor.exe)" > "$build/program.log" 2>&1 &
-pid=$!
-for _ in $(seq 120); do
-    xdotool search --onlyvisible --name '^CS:GO Vigilor$' >/dev/null 2>&1 && break
-    box=$(xdotool search --onlyvisible --name '^(Предупреждение|Обновление|Ошибка)$' 2>/dev/null | head -n1)
-    [ -n "$box" ] && xdotool key --window "$box" Return 2>/dev/null
-    sleep 0.5
-done
-sleep 3
-import -window root "$build/main-window.png"
-wineserver -k
-wait "$pid" 2>/dev/null
-exit 0
-INNER
-chmod +x "$build/session.sh"
-xvfb-run -a -s "-screen 0 1280x800x24" "$build/session.sh" "$build"
+scripts/photograph-windows-program.sh "$program" "$build/main-window.png" "$build/program.log" ||
+    echo "the Windows program showed no main window (log: $build/program.log)"
 echo "screenshot of the Windows program: $build/main-window.png"

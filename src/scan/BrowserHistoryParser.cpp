@@ -1,5 +1,6 @@
 #include "scan/BrowserHistoryParser.h"
 
+#include "app/Parallel.h"
 #include "platform/FileSystem.h"
 #include "platform/Programs.h"
 #include "scan/PathPlaceholders.h"
@@ -16,14 +17,9 @@
 
 #include <sqlite3.h>
 
-#include <QThread>
-
 #include <algorithm>
-#include <atomic>
 #include <functional>
 #include <iterator>
-#include <thread>
-#include <vector>
 
 const ChromiumBrowser kChromiumBrowsers[8] = {
     {"chrome.exe", "Google Chrome", "%appdata%/../Local/Google/Chrome/User Data", true, true},
@@ -305,20 +301,10 @@ QVector<bool> collectBrowserTerms(const QList<IBrowserHistoryParser *> &parsers,
     for (int i = 0; i < reads.size(); ++i)
         order.append({-QFileInfo(reads.at(i).source.path).size(), i});
     std::sort(order.begin(), order.end());
-    std::atomic<int> next{0};
-    const auto work = [&] {
-        for (int n = next++; n < order.size(); n = next++) {
-            Read &read = reads[order.at(n).second];
-            read.present = readSource(read.source, read.browser, read.terms);
-        }
-    };
-    const int threads = std::min(QThread::idealThreadCount(), reads.size());
-    std::vector<std::thread> helpers;
-    for (int i = 1; i < threads; ++i)
-        helpers.emplace_back(work);
-    work();
-    for (std::thread &helper : helpers)
-        helper.join();
+    runOnAllCores(order.size(), [&](int n) {
+        Read &read = reads[order.at(n).second];
+        read.present = readSource(read.source, read.browser, read.terms);
+    });
 
     QVector<bool> found(parsers.size(), false);
     for (int p = 0; p < parsers.size(); ++p) {

@@ -1,16 +1,16 @@
 #include "scan/Signatures.h"
 
+#include "app/Parallel.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
-#include <QThread>
 
 #include <yara.h>
 
 #include <atomic>
 #include <mutex>
-#include <thread>
 
 namespace {
 // libyara keeps process-wide tables; it is set up once and left for the process's end.
@@ -188,24 +188,14 @@ SignatureScan scanSignatures(const SignatureRules &rules, const QStringList &fil
     }
 
     QVector<Outcome> outcomes(targets.size());
-    std::atomic<int> next{0};
     std::atomic<int> done{0};
     const int total = targets.size();
-    const auto work = [&] {
-        for (int i = next++; i < total; i = next++) {
-            outcomes[i] = scanTarget(rules.handle(), targets.at(i));
-            const int finished = ++done;
-            if (progress)
-                progress(finished, total);
-        }
-    };
-    const int threads = std::max(1, std::min(QThread::idealThreadCount(), total));
-    std::vector<std::thread> pool;
-    for (int i = 1; i < threads; ++i)
-        pool.emplace_back(work);
-    work();
-    for (std::thread &thread : pool)
-        thread.join();
+    runOnAllCores(total, [&](int i) {
+        outcomes[i] = scanTarget(rules.handle(), targets.at(i));
+        const int finished = ++done;
+        if (progress)
+            progress(finished, total);
+    });
 
     SignatureScan scan;
     for (int i = 0; i < total; ++i) {

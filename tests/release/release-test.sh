@@ -96,29 +96,8 @@ for _ in $(seq 50); do
     (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
     sleep 0.2
 done
-cat > "$work/session.sh" <<'INNER'
-#!/usr/bin/env bash
-work=$1
-program=$2
-wine "$program" > "$work/program.log" 2>&1 &
-shown=1
-for _ in $(seq 120); do
-    if xdotool search --onlyvisible --name '^CS:GO Vigilor$' >/dev/null 2>&1; then
-        shown=0
-        break
-    fi
-    box=$(xdotool search --onlyvisible --name '^(Предупреждение|Обновление)$' 2>/dev/null | head -n1)
-    [ -n "$box" ] && xdotool key --window "$box" Return 2>/dev/null
-    sleep 0.5
-done
-sleep 2
-import -window root "$work/release-main-window.png"
-wineserver -k
-exit $shown
-INNER
-chmod +x "$work/session.sh"
-xvfb-run -a -s "-screen 0 1280x800x24" "$work/session.sh" "$work" "$stick/vigilor-$version/vigilor.exe" ||
-    { cat "$work/program.log"; fail "the unpacked program showed no main window"; }
+scripts/photograph-windows-program.sh "$stick/vigilor-$version/vigilor.exe" "$work/release-main-window.png" \
+    "$work/program.log" || { cat "$work/program.log"; fail "the unpacked program showed no main window"; }
 echo "ok: the unpacked program showed its main window ($work/release-main-window.png)"
 
 # Signed with a throwaway code-signing certificate, the passphrase from a file.

@@ -40,16 +40,17 @@ rule amd64_pe { condition: pe.is_pe and pe.machine == pe.MACHINE_AMD64 }
 // empty PE32+ optional header.
 QByteArray portableExecutable()
 {
-    QByteArray file(0x40 + 4 + 20 + 0xF0, '\0');
+    char file[0x40 + 4 + 20 + 0xF0] = {};
     file[0] = 'M';
     file[1] = 'Z';
-    qToLittleEndian<quint32>(0x40, file.data() + 0x3C);
-    file.replace(0x40, 4, QByteArray("PE\0\0", 4));
-    qToLittleEndian<quint16>(0x8664, file.data() + 0x44); // machine
-    qToLittleEndian<quint16>(0xF0, file.data() + 0x54);   // size of the optional header
-    qToLittleEndian<quint16>(0x22, file.data() + 0x56);   // executable, large addresses
-    qToLittleEndian<quint16>(0x20B, file.data() + 0x58);  // PE32+
-    return file;
+    qToLittleEndian<quint32>(0x40, file + 0x3C);
+    file[0x40] = 'P';
+    file[0x41] = 'E';
+    qToLittleEndian<quint16>(0x8664, file + 0x44); // machine
+    qToLittleEndian<quint16>(0xF0, file + 0x54);   // size of the optional header
+    qToLittleEndian<quint16>(0x22, file + 0x56);   // executable, large addresses
+    qToLittleEndian<quint16>(0x20B, file + 0x58);  // PE32+
+    return QByteArray(file, sizeof file);
 }
 } // namespace
 
