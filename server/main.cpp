@@ -3,6 +3,7 @@
 // over HTTPS, bound to loopback unless told otherwise.
 
 #include "BanStore.h"
+#include "GuardedServer.h"
 #include "ReportPages.h"
 #include "ReportStore.h"
 #include "SteamBans.h"
@@ -40,6 +41,8 @@ struct Options
     long long banCacheSeconds = 3600;
     std::string adminTokenFile;
     int reportsPerMinute = 30;
+    int connectionsPerAddress = 16;
+    int requestHeadSeconds = 10;
     bool verifyReports = false;
 };
 
@@ -105,6 +108,9 @@ void usage()
                  "  Reports POSTed to /report are kept in DIR/reports.sqlite; --admin-token-file FILE opens\n"
                  "  /admin/reports to user admin with the file's content as password. One address may send\n"
                  "  --reports-per-minute reports a minute (default 30; more for examiners behind one NAT).\n"
+                 "  One address holds at most --connections-per-address connections at once (default 16), and\n"
+                 "  a connection has --request-head-seconds (default 10) for its handshake and each request's\n"
+                 "  head; slower clients are cut off, so that none can keep the others waiting.\n"
                  "usage: vigilor-content-server --verify-reports --content DIR\n"
                  "  checks the reports' hash chain: exit 0 when it holds, 1 at the first report where it breaks.\n";
 }
@@ -144,13 +150,18 @@ bool parseOptions(int argc, char **argv, Options &options)
             options.adminTokenFile = value;
         else if (flag == "--reports-per-minute")
             options.reportsPerMinute = std::atoi(value.c_str());
+        else if (flag == "--connections-per-address")
+            options.connectionsPerAddress = std::atoi(value.c_str());
+        else if (flag == "--request-head-seconds")
+            options.requestHeadSeconds = std::atoi(value.c_str());
         else
             return false;
     }
     if (options.verifyReports)
         return !options.content.empty();
     return !options.content.empty() && !options.cert.empty() && !options.key.empty() && options.port > 0 &&
-           options.port < 65536 && options.banCacheSeconds >= 0 && options.reportsPerMinute > 0;
+           options.port < 65536 && options.banCacheSeconds >= 0 && options.reportsPerMinute > 0 &&
+           options.connectionsPerAddress > 0 && options.requestHeadSeconds > 0;
 }
 
 // Only a regular file is content: a folder opens as a stream too, and reads as nothing.
@@ -413,16 +424,18 @@ int main(int argc, char **argv)
     // Small answers on kept-alive connections would otherwise wait out the client's delayed ACK.
     server.set_tcp_nodelay(true);
 
-    if (options.delayMs > 0) {
-        const int delayMs = options.delayMs;
-        server.set_pre_routing_handler([delayMs](const httplib::Request &, httplib::Response &) {
+    ConnectionGuard guard(server, options.connectionsPerAddress, std::chrono::seconds(options.requestHeadSeconds));
+    const int delayMs = options.delayMs;
+    server.set_pre_routing_handler([&guard, delayMs](const httplib::Request &request, httplib::Response &) {
+        guard.headArrived(request.remote_addr, request.remote_port);
+        if (delayMs > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
-            return httplib::Server::HandlerResponse::Unhandled;
-        });
-    }
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
 
     std::mutex logMutex;
-    server.set_logger([&logMutex](const httplib::Request &request, const httplib::Response &response) {
+    server.set_logger([&guard, &logMutex](const httplib::Request &request, const httplib::Response &response) {
+        guard.answered(request.remote_addr, request.remote_port);
         std::lock_guard<std::mutex> lock(logMutex);
         std::cout << request.remote_addr << " " << request.method << " " << request.target << " " << response.status
                   << " " << response.body.size() << std::endl;

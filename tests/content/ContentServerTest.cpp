@@ -9,6 +9,7 @@
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
@@ -18,6 +19,8 @@
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QSslSocket>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <atomic>
@@ -43,6 +46,7 @@ private slots:
     void adminPages_data();
     void adminPages();
     void chainShowsAnEditedReport();
+    void tricklingClientsKeepNobodyWaiting();
     void steamKeyStaysOutOfTheLog(); // ends the server with Steam lookups
 
 private:
@@ -121,7 +125,8 @@ void ContentServerTest::initTestCase()
     server.setProcessChannelMode(QProcess::ForwardedChannels);
     QVERIFY(writeFile(content.filePath(QStringLiteral("admin.token")), " s3cret\n"));
     QVERIFY(startContentServer(server, QStringLiteral(CONTENT_SERVER_PATH), pki, content.path(),
-                               {QStringLiteral("--admin-token-file"), content.filePath(QStringLiteral("admin.token"))},
+                               {QStringLiteral("--admin-token-file"), content.filePath(QStringLiteral("admin.token")),
+                                QStringLiteral("--request-head-seconds"), QStringLiteral("3")},
                                port));
 
     steamApi = std::make_unique<TestServer>(pki);
@@ -278,6 +283,57 @@ void ContentServerTest::steamBans()
     QCOMPARE(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), status);
     QCOMPARE(QString::fromUtf8(reply->readAll()), body);
     delete reply;
+}
+
+void ContentServerTest::tricklingClientsKeepNobodyWaiting()
+{
+    // 64 connections from one address of their own, each trickling a byte a second into its TLS
+    // handshake.
+    std::vector<std::unique_ptr<QTcpSocket>> trickling;
+    for (int i = 0; i < 64; ++i) {
+        trickling.push_back(std::make_unique<QTcpSocket>());
+        QVERIFY(trickling.back()->bind(QHostAddress(QStringLiteral("127.0.0.3"))));
+        trickling.back()->connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
+        QVERIFY(trickling.back()->waitForConnected(2000));
+        // A TLS record header announcing a ClientHello of 512 bytes, which then never comes whole.
+        trickling.back()->write("\x16\x03\x01\x02\x00", 5);
+    }
+    const auto open = [&trickling] {
+        int count = 0;
+        for (const auto &socket : trickling) {
+            if (socket->state() == QAbstractSocket::ConnectedState) {
+                socket->write("\x01", 1);
+                ++count;
+            }
+        }
+        return count;
+    };
+    QTest::qWait(1000);
+    open();
+    QTest::qWait(500);
+    const int held = open();
+    QVERIFY2(held <= 16, qPrintable(QString::number(held))); // the rest were closed as they came
+
+    // Meanwhile an examiner elsewhere is answered at once.
+    QElapsedTimer clock;
+    clock.start();
+    QSslSocket examiner;
+    QVERIFY(examiner.bind(QHostAddress(QStringLiteral("127.0.0.2"))));
+    examiner.connectToHostEncrypted(QStringLiteral("127.0.0.1"), static_cast<quint16>(port));
+    QVERIFY2(examiner.waitForEncrypted(5000), qPrintable(examiner.errorString()));
+    examiner.write("GET /version HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    QByteArray answer;
+    while (examiner.waitForReadyRead(5000))
+        answer += examiner.readAll();
+    answer += examiner.readAll();
+    const qint64 elapsed = clock.elapsed();
+    QVERIFY2(answer.startsWith("HTTP/1.1 200"), answer.constData());
+    QVERIFY2(elapsed < 1000, qPrintable(QString::number(elapsed)));
+
+    // The server cuts the trickling ones off once their time for a request head has run out.
+    for (int second = 0; second < 6 && open() > 0; ++second)
+        QTest::qWait(1000);
+    QCOMPARE(open(), 0);
 }
 
 void ContentServerTest::steamKeyStaysOutOfTheLog()
