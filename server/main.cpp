@@ -3,7 +3,7 @@
 // over HTTPS, bound to loopback unless told otherwise.
 
 #include "BanStore.h"
-#include "GuardedServer.h"
+#include "ConnectionGuard.h"
 #include "ReportPages.h"
 #include "ReportStore.h"
 #include "SteamBans.h"

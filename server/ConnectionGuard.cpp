@@ -1,4 +1,4 @@
-#include "GuardedServer.h"
+#include "ConnectionGuard.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
