@@ -4,6 +4,7 @@
 
 #include "BanStore.h"
 #include "ConnectionGuard.h"
+#include "Options.h"
 #include "ReportPages.h"
 #include "ReportStore.h"
 #include "SteamBans.h"
@@ -26,25 +27,6 @@
 #include <thread>
 
 namespace {
-
-struct Options
-{
-    std::string content;
-    std::string cert;
-    std::string key;
-    std::string bind = "127.0.0.1";
-    int port = 8443;
-    int delayMs = 0;
-    std::string steamKeyFile;
-    std::string steamUrl = "https://api.steampowered.com/";
-    std::string steamCa;
-    long long banCacheSeconds = 3600;
-    std::string adminTokenFile;
-    int reportsPerMinute = 30;
-    int connectionsPerAddress = 16;
-    int requestHeadSeconds = 10;
-    bool verifyReports = false;
-};
 
 // A report carries every execution trace of the machine, which can run to a few MiB.
 constexpr std::size_t kMaxReportBytes = 16 * 1024 * 1024;
@@ -92,77 +74,6 @@ const Document kDocuments[] = {
     {"/unzip/exe", "unzip.exe", "application/octet-stream"},
     {"/pack", "pack.zip", "application/zip"},
 };
-
-void usage()
-{
-    std::cerr << "usage: vigilor-content-server --content DIR --cert PEM --key PEM [--port N] [--bind ADDRESS]\n"
-                 "                             [--delay-ms N] [--steam-api-key-file FILE] [--steam-api-url URL]\n"
-                 "                             [--steam-api-ca PEM] [--ban-cache-seconds N]\n"
-                 "  DIR holds version.json, detection_data.json, motd.html, everything.json, unzip32.dll,\n"
-                 "  unzip.exe, pack.zip and bans.sqlite (table accounts(account, vac, community)).\n"
-                 "  --delay-ms holds every reply back, to watch the program on a slow network.\n"
-                 "  --steam-api-key-file turns on ban lookups through Steam's Web API (GetPlayerBans), at\n"
-                 "  --steam-api-url (default https://api.steampowered.com/), verified against --steam-api-ca\n"
-                 "  or the system's store; answers are cached in DIR/ban-cache.sqlite for\n"
-                 "  --ban-cache-seconds (default 3600). The table's bans are added to Steam's.\n"
-                 "  Reports POSTed to /report are kept in DIR/reports.sqlite; --admin-token-file FILE opens\n"
-                 "  /admin/reports to user admin with the file's content as password. One address may send\n"
-                 "  --reports-per-minute reports a minute (default 30; more for examiners behind one NAT).\n"
-                 "  One address holds at most --connections-per-address connections at once (default 16), and\n"
-                 "  a connection has --request-head-seconds (default 10) for its handshake and each request's\n"
-                 "  head; slower clients are cut off, so that none can keep the others waiting.\n"
-                 "usage: vigilor-content-server --verify-reports --content DIR\n"
-                 "  checks the reports' hash chain: exit 0 when it holds, 1 at the first report where it breaks.\n";
-}
-
-bool parseOptions(int argc, char **argv, Options &options)
-{
-    for (int i = 1; i < argc; ++i) {
-        const std::string flag = argv[i];
-        if (flag == "--verify-reports") {
-            options.verifyReports = true;
-            continue;
-        }
-        if (i + 1 >= argc)
-            return false;
-        const std::string value = argv[++i];
-        if (flag == "--content")
-            options.content = value;
-        else if (flag == "--cert")
-            options.cert = value;
-        else if (flag == "--key")
-            options.key = value;
-        else if (flag == "--bind")
-            options.bind = value;
-        else if (flag == "--port")
-            options.port = std::atoi(value.c_str());
-        else if (flag == "--delay-ms")
-            options.delayMs = std::atoi(value.c_str());
-        else if (flag == "--steam-api-key-file")
-            options.steamKeyFile = value;
-        else if (flag == "--steam-api-url")
-            options.steamUrl = value;
-        else if (flag == "--steam-api-ca")
-            options.steamCa = value;
-        else if (flag == "--ban-cache-seconds")
-            options.banCacheSeconds = std::atoll(value.c_str());
-        else if (flag == "--admin-token-file")
-            options.adminTokenFile = value;
-        else if (flag == "--reports-per-minute")
-            options.reportsPerMinute = std::atoi(value.c_str());
-        else if (flag == "--connections-per-address")
-            options.connectionsPerAddress = std::atoi(value.c_str());
-        else if (flag == "--request-head-seconds")
-            options.requestHeadSeconds = std::atoi(value.c_str());
-        else
-            return false;
-    }
-    if (options.verifyReports)
-        return !options.content.empty();
-    return !options.content.empty() && !options.cert.empty() && !options.key.empty() && options.port > 0 &&
-           options.port < 65536 && options.banCacheSeconds >= 0 && options.reportsPerMinute > 0 &&
-           options.connectionsPerAddress > 0 && options.requestHeadSeconds > 0;
-}
 
 // Only a regular file is content: a folder opens as a stream too, and reads as nothing.
 bool readFile(const std::string &path, std::string &content)
@@ -261,8 +172,12 @@ int main(int argc, char **argv)
 {
     Options options;
     if (!parseOptions(argc, argv, options)) {
-        usage();
+        usage(std::cerr);
         return 2;
+    }
+    if (options.help) {
+        usage(std::cout);
+        return 0;
     }
     if (options.verifyReports)
         return verifyReports(options.content);

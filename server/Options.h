@@ -1,0 +1,31 @@
+#pragma once
+
+#include <iosfwd>
+#include <string>
+
+// The reference server's command line.
+struct Options
+{
+    std::string content;
+    std::string cert;
+    std::string key;
+    std::string bind = "127.0.0.1";
+    int port = 8443;
+    int delayMs = 0;
+    std::string steamKeyFile;
+    std::string steamUrl = "https://api.steampowered.com/";
+    std::string steamCa;
+    long long banCacheSeconds = 3600;
+    std::string adminTokenFile;
+    int reportsPerMinute = 30;
+    int connectionsPerAddress = 16;
+    int requestHeadSeconds = 10;
+    bool verifyReports = false;
+    bool help = false;
+};
+
+// Reads the command line into `options`; false when it is not one the server takes.
+bool parseOptions(int argc, char **argv, Options &options);
+
+// Every option, with what it does.
+void usage(std::ostream &out);
