@@ -37,13 +37,18 @@ bool RegistryValue::number(quint64 &number) const
     return false;
 }
 
-const RegistryValue *RegistryKeyContents::value(const QString &name) const
+const RegistryValue *findRegistryValue(const QVector<RegistryValue> &values, const QString &name)
 {
     for (const RegistryValue &candidate : values) {
         if (candidate.name.compare(name, Qt::CaseInsensitive) == 0)
             return &candidate;
     }
     return nullptr;
+}
+
+const RegistryValue *RegistryKeyContents::value(const QString &name) const
+{
+    return findRegistryValue(values, name);
 }
 
 } // namespace platform

@@ -42,6 +42,9 @@ struct RegistryValue
     bool number(quint64 &number) const;
 };
 
+// The value called `name` (any letter case) among `values`, or null.
+const RegistryValue *findRegistryValue(const QVector<RegistryValue> &values, const QString &name);
+
 // What one key holds, read in the 64-bit view.
 struct RegistryKeyContents
 {

@@ -5,8 +5,6 @@
 #include <QTextStream>
 #include <QtEndian>
 
-#include <algorithm>
-
 using platform::RegistryValue;
 
 namespace {
@@ -149,14 +147,11 @@ RegistryFile RegistryFile::parse(const QString &text)
         }
         if (line.midRef(afterName, 1) != QLatin1String("=") || !readData(line.mid(afterName + 1), value))
             continue;
-        auto &values = current->values;
-        const auto same = std::find_if(values.begin(), values.end(), [&](const RegistryValue &other) {
-            return other.name.compare(value.name, Qt::CaseInsensitive) == 0;
-        });
-        if (same != values.end())
-            *same = value;
+        // A later line for the same name replaces the earlier, as regedit's import does.
+        if (const RegistryValue *same = platform::findRegistryValue(current->values, value.name))
+            current->values[static_cast<int>(same - current->values.constData())] = value;
         else
-            values.append(value);
+            current->values.append(value);
     }
     return registry;
 }
@@ -184,8 +179,11 @@ bool RegistryFile::keyExists(const QString &key) const
 
 QString RegistryFile::value(const QString &key, const QString &name) const
 {
-    const platform::RegistryKeyContents found = contents(key);
-    const RegistryValue *value = found.value(name);
+    // One key's own values, without listing its sub-keys as contents() does.
+    const auto found = keys.constFind(normalized(key));
+    if (found == keys.cend())
+        return QString();
+    const RegistryValue *value = platform::findRegistryValue(found->values, name);
     return value ? value->text() : QString();
 }
 
