@@ -3,6 +3,7 @@
 #include "app/Version.h"
 #include "content/ContentLoader.h"
 #include "platform/Session.h"
+#include "scan/Signatures.h"
 #include "traces/ExecutionTraces.h"
 
 #include <QRegularExpression>
@@ -39,24 +40,16 @@ QString findingHtml(const QJsonObject &finding)
     const int level = finding.value(QStringLiteral("level")).toInt();
     QString target = escaped(finding.value(QStringLiteral("target")));
     if (finding.value(QStringLiteral("kind")).toString() == QLatin1String("signature")) {
+        SignatureMatch match;
+        match.rule = finding.value(QStringLiteral("rule")).toString();
+        match.target = finding.value(QStringLiteral("target")).toString();
         if (finding.contains(QStringLiteral("pid")))
-            target = QObject::tr("процесс %1 (PID %2)")
-                         .arg(target)
-                         .arg(static_cast<qint64>(finding.value(QStringLiteral("pid")).toDouble()));
-        target += QStringLiteral(" [%1]").arg(escaped(finding.value(QStringLiteral("rule"))));
+            match.pid = static_cast<qint64>(finding.value(QStringLiteral("pid")).toDouble());
+        target = signatureHitText(match).toHtmlEscaped();
     }
     return QStringLiteral("<li class=\"%1\">%2: %3</li>")
         .arg(level != 0 ? QStringLiteral("bad") : QStringLiteral("warn"),
              escaped(finding.value(QStringLiteral("description"))), target);
-}
-
-QString traceStateCaption(const QString &state)
-{
-    if (state == QLatin1String("present"))
-        return QObject::tr("есть");
-    if (state == QLatin1String("deleted"))
-        return QObject::tr("удалён");
-    return QStringLiteral("—");
 }
 
 // A collection of execution traces: its signs, the sources it could not read, then every row (the
@@ -78,7 +71,7 @@ QString tracesHtml(const QJsonObject &event)
                                 "<td class=\"hash\">%7</td></tr>\n")
                      .arg(rowClass, escaped(row.value(QStringLiteral("time"))),
                           escaped(row.value(QStringLiteral("path"))), escaped(row.value(QStringLiteral("source"))),
-                          traceStateCaption(row.value(QStringLiteral("state")).toString()),
+                          traceStateText(traceStateFromName(row.value(QStringLiteral("state")).toString())),
                           escaped(row.value(QStringLiteral("rule"))), escaped(row.value(QStringLiteral("sha256"))));
     }
     QString text = QObject::tr("Следы запуска: %1, совпадений: %2").arg(rows.size()).arg(matches);
@@ -259,9 +252,7 @@ void CheckRecord::tracesCollected(const TraceCollection &collection)
                             row.time.isValid() ? QJsonValue(row.time.toUTC().toString(Qt::ISODate)) : QJsonValue()},
                            {QStringLiteral("path"), row.path},
                            {QStringLiteral("source"), row.source},
-                           {QStringLiteral("state"), row.state == TraceState::Present   ? QStringLiteral("present")
-                                                     : row.state == TraceState::Deleted ? QStringLiteral("deleted")
-                                                                                        : QStringLiteral("name")},
+                           {QStringLiteral("state"), traceStateName(row.state)},
                            {QStringLiteral("sha256"), row.sha256}};
         if (row.matched) {
             object.insert(QStringLiteral("rule"), row.ruleDescription);

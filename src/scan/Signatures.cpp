@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QObject>
 #include <QSet>
 
 #include <yara.h>
@@ -118,6 +119,13 @@ QString pathKey(const QString &canonical)
     return QDir::separator() == QLatin1Char('\\') ? canonical.toLower() : canonical;
 }
 } // namespace
+
+QString signatureHitText(const SignatureMatch &match)
+{
+    const QString target =
+        match.pid < 0 ? match.target : QObject::tr("процесс %1 (PID %2)").arg(match.target).arg(match.pid);
+    return target + QStringLiteral(" [") + match.rule + QLatin1Char(']');
+}
 
 SignatureRules::~SignatureRules()
 {

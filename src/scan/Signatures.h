@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Processes.h"
+#include "scan/FileHash.h"
 
 #include <QRegularExpression>
 #include <QString>
@@ -47,6 +48,10 @@ struct SignatureMatch
     qint64 pid = -1;     // the process, for a match in memory
 };
 
+// What a match's line and report entry say after its description: the file's path, or
+// "процесс <image> (PID <n>)", then " [<rule>]". Plain text.
+QString signatureHitText(const SignatureMatch &match);
+
 // What one signature step did.
 struct SignatureScan
 {
@@ -59,8 +64,8 @@ struct SignatureScan
     int timedOut = 0;                // targets whose scan ran out of time
 };
 
-// Files larger than this are not scanned; nor hashed (FileHash.h).
-constexpr qint64 kLargestScannedFile = 64 * 1024 * 1024;
+// Files larger than this are not scanned, as they are not hashed.
+constexpr qint64 kLargestScannedFile = kLargestHashedFile;
 // YARA's own time-out for one target, in seconds.
 constexpr int kSignatureTimeoutSeconds = 10;
 

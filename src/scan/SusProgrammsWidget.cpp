@@ -13,7 +13,6 @@
 #include "ui_SusProgrammsWidget.h"
 
 #include <QDir>
-#include <QSet>
 #include <QTextDocumentFragment>
 #include <QThread>
 
@@ -22,6 +21,12 @@
 namespace {
 // A search term is shown cut to this many UTF-16 units; the suspicion test sees all of it.
 constexpr int kShownTermLength = 100;
+
+// The colour of a rule's or a signature's hits: orange for level 0, red for any other.
+QString levelColour(int level)
+{
+    return level != 0 ? QStringLiteral("red") : QStringLiteral("orange");
+}
 } // namespace
 
 SusProgrammsWidget::SusProgrammsWidget(QWidget *parent) : QWidget(parent), ui(new Ui::SusProgrammsWidget)
@@ -84,7 +89,7 @@ void SusProgrammsWidget::scan()
     for (const DetectionRule &rule : rules) {
         // The description and registry paths come from our content server and may hold markup;
         // file names come from the examined machine and are shown as text.
-        const QString colour = rule.level != 0 ? QStringLiteral("red") : QStringLiteral("orange");
+        const QString colour = levelColour(rule.level);
         const QString prefix = rule.desc + QStringLiteral(": ");
         const QString description = QTextDocumentFragment::fromHtml(rule.desc).toPlainText();
         if (rule.registry) {
@@ -193,12 +198,8 @@ void SusProgrammsWidget::reportSignatures(const SignatureScan &result)
 {
     for (const SignatureMatch &match : result.matches) {
         // The description is the league's and may hold markup; paths and images are the machine's.
-        const QString colour = match.level != 0 ? QStringLiteral("red") : QStringLiteral("orange");
-        const QString target = match.pid < 0
-                                   ? match.target.toHtmlEscaped()
-                                   : tr("процесс %1 (PID %2)").arg(match.target.toHtmlEscaped()).arg(match.pid);
-        report(colour, match.description + QStringLiteral(": ") + target + QStringLiteral(" [") +
-                           match.rule.toHtmlEscaped() + QLatin1Char(']'));
+        report(levelColour(match.level),
+               match.description + QStringLiteral(": ") + signatureHitText(match).toHtmlEscaped());
         emit signatureMatched(match.level, QTextDocumentFragment::fromHtml(match.description).toPlainText(), match.rule,
                               match.target, match.pid);
     }

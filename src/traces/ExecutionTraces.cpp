@@ -108,12 +108,12 @@ public:
 private:
     void addRow(const QString &source, const QString &path, const QDateTime &time);
     void decode(const RegistrySource &source, const RegistryKeyContents &key);
-    QString prefetchFolder() const;
 
     const TraceMachine &machine;
     const QVector<QPair<QString, QString>> devices;
     bool bamReadable = false;
     int bamPrograms = 0;
+    QString prefetchFolder; // as it was listed; empty when the Windows folder is unknown
     platform::FolderAccess prefetchAccess = platform::FolderAccess::Missing;
     int prefetchFiles = 0;
     QDateTime newestPrefetch;
@@ -191,11 +191,6 @@ void Collector::readRegistry(const RegistrySource &source)
     }
 }
 
-QString Collector::prefetchFolder() const
-{
-    return machine.windowsFolder.isEmpty() ? QString() : machine.windowsFolder + QStringLiteral("/Prefetch");
-}
-
 void Collector::readFolder(const FolderSource &source)
 {
     const QString base = QLatin1String(source.knownFolder) == QLatin1String(platform::knownFolder::kWindows)
@@ -206,8 +201,10 @@ void Collector::readFolder(const FolderSource &source)
     const QString folder = QDir::cleanPath(QDir::fromNativeSeparators(base) + QLatin1String(source.below));
     const platform::FolderAccess access = platform::folderAccess(folder);
     const bool prefetch = source.name == QLatin1String("Prefetch");
-    if (prefetch)
+    if (prefetch) {
+        prefetchFolder = folder;
         prefetchAccess = access;
+    }
     if (access == platform::FolderAccess::Denied)
         result.unreadable.append(
             QStringLiteral("%1 (%2)").arg(QLatin1String(source.name), QDir::toNativeSeparators(folder)));
@@ -275,8 +272,8 @@ void Collector::addSigns()
                          .arg(where(HKEY_CURRENT_USER, QLatin1String(kExplorerAdvanced))));
 
     // A folder that may not be listed says nothing of its contents.
-    if (!prefetchOff && !machine.windowsFolder.isEmpty() && prefetchAccess != platform::FolderAccess::Denied) {
-        const QString folder = QDir::toNativeSeparators(prefetchFolder());
+    if (!prefetchOff && !prefetchFolder.isEmpty() && prefetchAccess != platform::FolderAccess::Denied) {
+        const QString folder = QDir::toNativeSeparators(prefetchFolder);
         if (prefetchFiles == 0)
             signs.append(QObject::tr("Prefetch включён, но в папке %1 нет ни одного файла .pf").arg(folder));
         else if (machine.bootTime.isValid() && newestPrefetch < machine.bootTime)
@@ -421,4 +418,26 @@ QString traceStateText(TraceState state)
         break;
     }
     return QStringLiteral("—");
+}
+
+QString traceStateName(TraceState state)
+{
+    switch (state) {
+    case TraceState::Present:
+        return QStringLiteral("present");
+    case TraceState::Deleted:
+        return QStringLiteral("deleted");
+    case TraceState::NameOnly:
+        break;
+    }
+    return QStringLiteral("name");
+}
+
+TraceState traceStateFromName(const QString &name)
+{
+    for (const TraceState state : {TraceState::Present, TraceState::Deleted}) {
+        if (name == traceStateName(state))
+            return state;
+    }
+    return TraceState::NameOnly;
 }

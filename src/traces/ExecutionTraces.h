@@ -65,3 +65,7 @@ void matchTraces(QVector<TraceRow> &rows, const QList<DetectionRule> &rules);
 
 // The state's caption: "есть", "удалён" or "—".
 QString traceStateText(TraceState state);
+// The state as the check report writes it: "present", "deleted" or "name"; and back (anything else
+// reads as only a name).
+QString traceStateName(TraceState state);
+TraceState traceStateFromName(const QString &name);
