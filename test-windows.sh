@@ -81,23 +81,9 @@ wine reg add 'HKCU\SOFTWARE\Valve\Steam' /v SteamPath /d "$(winepath -w "$machin
 # No test's Windows process may still hold the server's port: end them, and wait until they are gone.
 wineserver -k 2>/dev/null || true
 wineserver -w 2>/dev/null || true
-# The tests' servers under Wine leave their connections in TIME_WAIT without SO_REUSEADDR, which keeps
-# the port from being bound again for up to a minute.
-server_pid=
-for _ in $(seq 90); do
-    "$host/server/vigilor-content-server" --content "$build/content" --cert "$build/pki/server.pem" \
-        --key "$build/pki/server.key" --port "$port" > "$build/server.log" 2>&1 &
-    server_pid=$!
-    sleep 1
-    kill -0 "$server_pid" 2>/dev/null && break
-    server_pid=
-done
-[ -n "$server_pid" ] || { cat "$build/server.log"; exit 1; }
+server_pid=$(scripts/start-content-server.sh "$port" "$build/server.log" "$host/server/vigilor-content-server" \
+    --content "$build/content" --cert "$build/pki/server.pem" --key "$build/pki/server.key")
 trap 'kill $server_pid 2>/dev/null || true' EXIT
-for _ in $(seq 50); do
-    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
-    sleep 0.2
-done
 scripts/photograph-windows-program.sh "$program" "$build/main-window.png" "$build/program.log" ||
     echo "the Windows program showed no main window (log: $build/program.log)"
 echo "screenshot of the Windows program: $build/main-window.png"

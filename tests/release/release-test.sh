@@ -83,19 +83,9 @@ host=$work/host
 cmake -S . -B "$host" -DCMAKE_BUILD_TYPE=Release -DVIGILOR_BUILD_TESTS=OFF > /dev/null
 cmake --build "$host" -j"$(nproc)" --target vigilor-content-server > /dev/null
 server/demo/prepare-content.sh "$work/content" "$prefix/bin/unzip.exe" > /dev/null
-port=8443
-for _ in $(seq 90); do
-    grep -qE "^ *[0-9]+: [0-9A-F]+:$(printf '%04X' $port) [0-9A-F]+:[0-9A-F]+ 06 " /proc/net/tcp 2>/dev/null || break
-    sleep 1
-done
-"$host/server/vigilor-content-server" --content "$work/content" --cert "$work/pki/server.pem" \
-    --key "$work/pki/server.key" --port "$port" > "$work/server.log" 2>&1 &
-server_pid=$!
+server_pid=$(scripts/start-content-server.sh 8443 "$work/server.log" "$host/server/vigilor-content-server" \
+    --content "$work/content" --cert "$work/pki/server.pem" --key "$work/pki/server.key")
 trap 'kill $server_pid 2>/dev/null || true' EXIT
-for _ in $(seq 50); do
-    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
-    sleep 0.2
-done
 scripts/photograph-windows-program.sh "$stick/vigilor-$version/vigilor.exe" "$work/release-main-window.png" \
     "$work/program.log" || { cat "$work/program.log"; fail "the unpacked program showed no main window"; }
 echo "ok: the unpacked program showed its main window ($work/release-main-window.png)"
