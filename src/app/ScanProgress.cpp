@@ -14,3 +14,16 @@ void finishScanProgress(QProgressBar *bar)
 {
     bar->setValue(bar->maximum());
 }
+
+std::function<void(int, int)> backgroundProgress(QProgressBar *bar, int base)
+{
+    return [bar, base](int done, int total) {
+        QMetaObject::invokeMethod(
+            bar,
+            [bar, base, done, total] {
+                bar->setMaximum(base + total);
+                bar->setValue(base + done);
+            },
+            Qt::QueuedConnection);
+    };
+}

@@ -155,9 +155,8 @@ void SusProgrammsWidget::startSignatureStep(const QList<DetectionRule> &rules)
     const std::shared_ptr<const SignatureRules> signatures = ContentLoader::instance()->signatures();
     const TraceMachine machine = TraceMachine::current();
     auto result = std::make_shared<SignatureScan>();
-    const int base = ui->progressBar->maximum();
-    QProgressBar *bar = ui->progressBar;
-    signatureWorker = QThread::create([signatures, folders, machine, result, base, bar] {
+    const auto progress = backgroundProgress(ui->progressBar, ui->progressBar->maximum());
+    signatureWorker = QThread::create([signatures, folders, machine, result, progress] {
         QStringList files;
         for (const QString &folder : folders) {
             const QFileInfoList entries = QDir(folder).entryInfoList(QDir::Files);
@@ -175,15 +174,7 @@ void SusProgrammsWidget::startSignatureStep(const QList<DetectionRule> &rules)
             if (!process.path.isEmpty())
                 files.append(process.path);
         }
-        *result = scanSignatures(*signatures, files, processes, [bar, base](int done, int total) {
-            QMetaObject::invokeMethod(
-                bar,
-                [bar, base, done, total] {
-                    bar->setMaximum(base + total);
-                    bar->setValue(base + done);
-                },
-                Qt::QueuedConnection);
-        });
+        *result = scanSignatures(*signatures, files, processes, progress);
     });
     connect(signatureWorker, &QThread::finished, this, [this, result] {
         signatureWorker->deleteLater();

@@ -1,5 +1,6 @@
 #include "traces/TracesWidget.h"
 
+#include "app/ScanProgress.h"
 #include "content/ContentLoader.h"
 #include "ui_TracesWidget.h"
 
@@ -52,17 +53,8 @@ void TracesWidget::collect()
         rule.desc = QTextDocumentFragment::fromHtml(rule.desc).toPlainText();
     const TraceMachine machine = TraceMachine::current();
     auto result = std::make_shared<TraceCollection>();
-    worker = QThread::create([this, machine, rules, result] {
-        *result = collectTraces(machine, rules, [this](int done, int total) {
-            QMetaObject::invokeMethod(
-                ui->progressBar,
-                [bar = ui->progressBar, done, total] {
-                    bar->setMaximum(total);
-                    bar->setValue(done);
-                },
-                Qt::QueuedConnection);
-        });
-    });
+    const auto progress = backgroundProgress(ui->progressBar);
+    worker = QThread::create([machine, rules, result, progress] { *result = collectTraces(machine, rules, progress); });
     connect(worker, &QThread::finished, this, [this, result] {
         worker->deleteLater();
         worker = nullptr;
