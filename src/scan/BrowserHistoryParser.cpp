@@ -36,7 +36,7 @@ namespace {
 const QString kDefaultProfile = QStringLiteral("Default");
 const QString kHistory = QStringLiteral("History");
 
-// Reads rows of an open database into `found`; false when a query failed.
+// Reads rows of an open database into `found`; false, with nothing appended, when a query failed.
 using DatabaseReader = std::function<bool(sqlite3 *, QStringList &found)>;
 
 // Opens `path` with SQLite's `flags` and reads it; false when it could not be read. SQLite is called
@@ -67,13 +67,8 @@ bool readBrowserDatabase(const QString &givenPath, const DatabaseReader &reader,
     // database in write-ahead mode is not opened in place at all, since even a read-only connection
     // writes the shared-memory index beside it.
     const QString wal = path + QStringLiteral("-wal");
-    if (!QFileInfo::exists(wal)) {
-        QStringList direct;
-        if (readWith(path, SQLITE_OPEN_READONLY, reader, direct)) {
-            found += direct;
-            return true;
-        }
-    }
+    if (!QFileInfo::exists(wal) && readWith(path, SQLITE_OPEN_READONLY, reader, found))
+        return true;
 
     // Locked, or left with a journal to finish: read a private copy of the file and its companions.
     const QString temporary = platform::temporaryFolder();
@@ -92,9 +87,7 @@ bool readBrowserDatabase(const QString &givenPath, const DatabaseReader &reader,
         QFile::setPermissions(copy + suffix, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     }
     // The copy is ours, so it is opened for writing: SQLite may replay or roll back the journal in it.
-    QStringList fromCopy;
-    if (readWith(copy, SQLITE_OPEN_READWRITE, reader, fromCopy))
-        found += fromCopy;
+    readWith(copy, SQLITE_OPEN_READWRITE, reader, found);
     return true;
 }
 
