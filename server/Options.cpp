@@ -9,7 +9,7 @@ void usage(std::ostream &out)
            "                             [--delay-ms N] [--steam-api-key-file FILE] [--steam-api-url URL]\n"
            "                             [--steam-api-ca PEM] [--ban-cache-seconds N] [--admin-token-file FILE]\n"
            "                             [--reports-per-minute N] [--connections-per-address N]\n"
-           "                             [--request-head-seconds N]\n"
+           "                             [--request-head-seconds N] [--database postgresql://...]\n"
            "  DIR holds version.json, detection_data.json, motd.html, everything.json, unzip32.dll,\n"
            "  unzip.exe, pack.zip and bans.sqlite (table accounts(account, vac, community)).\n"
            "  --delay-ms holds every reply back, to watch the program on a slow network.\n"
@@ -23,8 +23,16 @@ void usage(std::ostream &out)
            "  One address holds at most --connections-per-address connections at once (default 16), and\n"
            "  a connection has --request-head-seconds (default 10) for its handshake and each request's\n"
            "  head; slower clients are cut off, so that none can keep the others waiting.\n"
-           "usage: vigilor-content-server --verify-reports --content DIR\n"
+           "  --database postgresql://... keeps the reports, the ban cache and the report limit in that\n"
+           "  PostgreSQL database (a libpq connection URI; keep the password in ~/.pgpass or PGPASSFILE)\n"
+           "  instead of SQLite files in DIR, so that several servers behind one address share them.\n"
+           "  The schema is created when missing. While the database cannot be reached, reports are\n"
+           "  refused with 503 and the server reconnects by itself.\n"
+           "usage: vigilor-content-server --verify-reports (--content DIR | --database postgresql://...)\n"
            "  checks the reports' hash chain: exit 0 when it holds, 1 at the first report where it breaks.\n"
+           "usage: vigilor-content-server --content DIR --copy-reports-to postgresql://...\n"
+           "  copies DIR/reports.sqlite into an empty PostgreSQL store with every chain value unchanged,\n"
+           "  then checks the copy: exit 0 when its chain holds and ends where the original's does.\n"
            "usage: vigilor-content-server --help\n";
 }
 
@@ -71,11 +79,17 @@ bool parseOptions(int argc, char **argv, Options &options)
             options.connectionsPerAddress = std::atoi(value.c_str());
         else if (flag == "--request-head-seconds")
             options.requestHeadSeconds = std::atoi(value.c_str());
+        else if (flag == "--database")
+            options.database = value;
+        else if (flag == "--copy-reports-to")
+            options.copyReportsTo = value;
         else
             return false;
     }
     if (options.verifyReports)
-        return !options.content.empty();
+        return !options.content.empty() || !options.database.empty();
+    if (!options.copyReportsTo.empty())
+        return !options.content.empty() && options.database.empty();
     return !options.content.empty() && !options.cert.empty() && !options.key.empty() && options.port > 0 &&
            options.port < 65536 && options.banCacheSeconds >= 0 && options.reportsPerMinute > 0 &&
            options.connectionsPerAddress > 0 && options.requestHeadSeconds > 0;

@@ -20,6 +20,8 @@ struct Options
     int reportsPerMinute = 30;
     int connectionsPerAddress = 16;
     int requestHeadSeconds = 10;
+    std::string database;      // a libpq connection URI: reports, ban cache and limits in PostgreSQL
+    std::string copyReportsTo; // a libpq connection URI to copy the SQLite reports into
     bool verifyReports = false;
     bool help = false;
 };

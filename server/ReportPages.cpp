@@ -194,9 +194,9 @@ std::string htmlEscape(const std::string &text)
     return out;
 }
 
-ReportStore::Report summarizeReport(const nlohmann::json &report)
+Report summarizeReport(const nlohmann::json &report)
 {
-    ReportStore::Report summary;
+    Report summary;
     summary.machine = text(report, "machine");
     summary.user = text(report, "user");
     std::set<std::string> banned;
@@ -234,10 +234,10 @@ bool adminCredentialsMatch(const std::string &authorization, const std::string &
     return CRYPTO_memcmp(expected, given, SHA256_DIGEST_LENGTH) == 0;
 }
 
-std::string reportListPage(const std::vector<ReportStore::Report> &reports, int limit)
+std::string reportListPage(const std::vector<Report> &reports, int limit)
 {
     std::string rows;
-    for (const ReportStore::Report &report : reports) {
+    for (const Report &report : reports) {
         rows += "<tr><td class=\"id\"><a href=\"/admin/reports/" + htmlEscape(report.id) + "\">" +
                 htmlEscape(report.id) + "</a></td><td>" + htmlEscape(shortTime(report.received)) + "</td><td>" +
                 htmlEscape(report.machine) + "</td><td class=\"wide\">" + htmlEscape(report.user) + "</td><td>" +
@@ -253,7 +253,7 @@ std::string reportListPage(const std::vector<ReportStore::Report> &reports, int 
                     rows + "</table>\n");
 }
 
-std::string reportPage(const ReportStore::Report &report)
+std::string reportPage(const Report &report)
 {
     const nlohmann::json body = nlohmann::json::parse(report.body, nullptr, false);
     std::string header;

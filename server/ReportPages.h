@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ReportStore.h"
+#include "Stores.h"
 
 #include <nlohmann/json.hpp>
 
@@ -11,7 +11,7 @@
 std::string htmlEscape(const std::string &text);
 
 // The list fields of a report: machine, user, number of findings and of banned accounts.
-ReportStore::Report summarizeReport(const nlohmann::json &report);
+Report summarizeReport(const nlohmann::json &report);
 
 // Whether an Authorization header carries HTTP Basic credentials admin:`token`; compared in time
 // that does not depend on where they differ.
@@ -19,5 +19,5 @@ bool adminCredentialsMatch(const std::string &authorization, const std::string &
 
 // The admins' pages: plain server-rendered HTML with a small style sheet of our own, every text
 // escaped, no scripts.
-std::string reportListPage(const std::vector<ReportStore::Report> &reports, int limit);
-std::string reportPage(const ReportStore::Report &report);
+std::string reportListPage(const std::vector<Report> &reports, int limit);
+std::string reportPage(const Report &report);

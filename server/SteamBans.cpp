@@ -1,9 +1,5 @@
 #include "SteamBans.h"
 
-#include "Sqlite.h"
-
-#include <sqlite3.h>
-
 #include <chrono>
 #include <iostream>
 #include <thread>
@@ -19,56 +15,6 @@ long long now()
         .count();
 }
 } // namespace
-
-BanCache::BanCache(const std::string &path)
-{
-    db = openWritable(path,
-                      "PRAGMA journal_mode=WAL;"
-                      "CREATE TABLE IF NOT EXISTS ban_cache(account TEXT PRIMARY KEY, vac INTEGER NOT NULL, "
-                      "community INTEGER NOT NULL, vac_bans INTEGER NOT NULL, game_bans INTEGER NOT NULL, "
-                      "days_since_last_ban INTEGER NOT NULL, economy TEXT NOT NULL, fetched INTEGER NOT NULL)",
-                      lastError);
-}
-
-BanCache::~BanCache()
-{
-    sqlite3_close(db);
-}
-
-std::optional<BanCache::Entry> BanCache::get(const std::string &account)
-{
-    std::lock_guard<std::mutex> lock(mutex);
-    Statement query(db, "SELECT vac, community, vac_bans, game_bans, days_since_last_ban, economy, fetched "
-                        "FROM ban_cache WHERE account = ?1");
-    query.bind(1, account);
-    if (query.step() != SQLITE_ROW)
-        return std::nullopt;
-    Entry entry;
-    entry.bans.vac = sqlite3_column_int(query.get(), 0) != 0;
-    entry.bans.community = sqlite3_column_int(query.get(), 1) != 0;
-    entry.bans.vacBans = sqlite3_column_int(query.get(), 2);
-    entry.bans.gameBans = sqlite3_column_int(query.get(), 3);
-    entry.bans.daysSinceLastBan = sqlite3_column_int(query.get(), 4);
-    entry.bans.economy = query.text(5);
-    entry.fetched = sqlite3_column_int64(query.get(), 6);
-    return entry;
-}
-
-void BanCache::put(const std::string &account, const Entry &entry)
-{
-    std::lock_guard<std::mutex> lock(mutex);
-    Statement insert(db, "INSERT OR REPLACE INTO ban_cache VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
-    insert.bind(1, account);
-    insert.bind(2, static_cast<long long>(entry.bans.vac));
-    insert.bind(3, static_cast<long long>(entry.bans.community));
-    insert.bind(4, static_cast<long long>(entry.bans.vacBans));
-    insert.bind(5, static_cast<long long>(entry.bans.gameBans));
-    insert.bind(6, static_cast<long long>(entry.bans.daysSinceLastBan));
-    insert.bind(7, entry.bans.economy);
-    insert.bind(8, entry.fetched);
-    if (insert.step() != SQLITE_DONE)
-        std::cerr << "ban cache not written: " << sqlite3_errmsg(db) << std::endl;
-}
 
 SteamBans::SteamBans(const SteamApi &api, BanCache &cache, long long cacheSeconds)
     : api(api), cache(cache), cacheSeconds(cacheSeconds)

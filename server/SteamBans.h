@@ -1,6 +1,7 @@
 #pragma once
 
 #include "SteamApi.h"
+#include "Stores.h"
 
 #include <condition_variable>
 #include <map>
@@ -9,35 +10,6 @@
 #include <optional>
 #include <string>
 #include <vector>
-
-struct sqlite3;
-
-// Steam's answers kept in an SQLite table ban_cache, with the time each was fetched.
-class BanCache
-{
-public:
-    struct Entry
-    {
-        PlayerBans bans;
-        long long fetched = 0; // seconds since the epoch
-    };
-
-    explicit BanCache(const std::string &path);
-    ~BanCache();
-    BanCache(const BanCache &) = delete;
-    BanCache &operator=(const BanCache &) = delete;
-
-    bool isOpen() const { return db != nullptr; }
-    const std::string &error() const { return lastError; }
-
-    std::optional<Entry> get(const std::string &account);
-    void put(const std::string &account, const Entry &entry);
-
-private:
-    sqlite3 *db = nullptr;
-    std::string lastError;
-    std::mutex mutex;
-};
 
 // Ban lookups through Steam's Web API with a cache: a fresh cached answer is served without a call;
 // lookups that arrive together share one call of at most 100 accounts; when Steam fails, an answer

@@ -1,25 +1,23 @@
 // vigilor-content-server: the reference content server. It serves the start-up documents and files of
-// a content folder and answers ban lookups from Steam's Web API and the league's own SQLite table,
-// over HTTPS, bound to loopback unless told otherwise.
+// a content folder, answers ban lookups from Steam's Web API and the league's own SQLite table, and
+// keeps the reports examiners send, over HTTPS, bound to loopback unless told otherwise. Reports, the
+// ban cache and the report limit live in SQLite beside the content, or with --database in a
+// PostgreSQL database that several servers share.
 
 #include "BanStore.h"
 #include "ConnectionGuard.h"
 #include "Options.h"
-#include "ReportPages.h"
-#include "ReportStore.h"
+#include "PostgresStores.h"
+#include "Routes.h"
+#include "SqliteStores.h"
 #include "SteamBans.h"
 
 #include <httplib.h>
-#include <nlohmann/json.hpp>
 
 #include <chrono>
-#include <cstdlib>
-#include <deque>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iostream>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -28,141 +26,92 @@
 
 namespace {
 
-// A report carries every execution trace of the machine, which can run to a few MiB.
-constexpr std::size_t kMaxReportBytes = 16 * 1024 * 1024;
-constexpr int kListedReports = 500;
-
-// At most `limit` requests a minute from one address.
-class RateLimit
-{
-public:
-    explicit RateLimit(int limit) : limit(limit) {}
-
-    bool allow(const std::string &address)
-    {
-        const auto now = std::chrono::steady_clock::now();
-        std::lock_guard<std::mutex> lock(mutex);
-        std::deque<std::chrono::steady_clock::time_point> &times = recent[address];
-        while (!times.empty() && now - times.front() >= std::chrono::minutes(1))
-            times.pop_front();
-        if (static_cast<int>(times.size()) >= limit)
-            return false;
-        times.push_back(now);
-        return true;
-    }
-
-private:
-    int limit;
-    std::mutex mutex;
-    std::map<std::string, std::deque<std::chrono::steady_clock::time_point>> recent;
-};
-
-struct Document
-{
-    const char *path;
-    const char *file;
-    const char *type;
-};
-
-// What each request path serves from the content folder.
-const Document kDocuments[] = {
-    {"/version", "version.json", "application/json"},
-    {"/detection_data", "detection_data.json", "application/json"},
-    {"/motd", "motd.html", "text/html; charset=utf-8"},
-    {"/everything", "everything.json", "application/json"},
-    {"/unzip/dll", "unzip32.dll", "application/octet-stream"},
-    {"/unzip/exe", "unzip.exe", "application/octet-stream"},
-    {"/pack", "pack.zip", "application/zip"},
-};
-
-// Only a regular file is content: a folder opens as a stream too, and reads as nothing.
-bool readFile(const std::string &path, std::string &content)
-{
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error))
-        return false;
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    if (in.bad())
-        return false;
-    content = buffer.str();
-    return true;
-}
-
-std::string jsonString(const std::string &text)
-{
-    std::string out = "\"";
-    for (const unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            out += escaped;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
-
-std::string failure(const std::string &message)
-{
-    return "{\"ok\":false,\"message\":" + jsonString(message) + "}";
-}
-
-void fail(httplib::Response &response, int status, const std::string &message)
-{
-    response.status = status;
-    response.set_content(failure(message), "application/json");
-}
-
-const char *jsonBool(bool value)
-{
-    return value ? "true" : "false";
-}
+// Connections each server keeps to a shared database: the workers take turns on them.
+constexpr int kDatabaseConnections = 8;
 
 // The file's content without surrounding white space; empty when it cannot be read.
 std::string readTrimmed(const std::string &path)
 {
-    std::string text;
-    if (!readFile(path, text))
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error))
         return std::string();
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    const std::string text = buffer.str();
     const auto first = text.find_first_not_of(" \t\r\n");
     const auto last = text.find_last_not_of(" \t\r\n");
     return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
 }
 
-std::string json(const nlohmann::json &value)
+// Checks the chain of `store`, saying how it stands; the exit status of --verify-reports.
+int verifyReports(ReportStore &store, long long *count = nullptr, std::string *lastValue = nullptr)
 {
-    return value.dump();
-}
-
-int verifyReports(const std::string &content)
-{
-    const std::string path = content + "/reports.sqlite";
-    if (!std::filesystem::exists(path)) {
-        std::cerr << "no reports at " << path << "\n";
-        return 2;
-    }
-    ReportStore store(path);
-    if (!store.isOpen()) {
-        std::cerr << "cannot open " << path << ": " << store.error() << "\n";
-        return 2;
-    }
+    std::optional<std::pair<Report, std::string>> broken;
     long long checked = 0;
     std::string head;
-    const auto broken = store.firstBreak(checked, head);
+    if (!store.firstBreak(broken, checked, head)) {
+        std::cerr << "the reports cannot be read" << std::endl;
+        return 2;
+    }
     if (broken) {
         std::cout << "chain broken at report " << broken->first.id << " (number " << broken->first.seq << ", received "
                   << broken->first.received << "): " << broken->second << std::endl;
         return 1;
     }
     std::cout << "chain holds over " << checked << " reports; last chain value " << head << std::endl;
+    if (count)
+        *count = checked;
+    if (lastValue)
+        *lastValue = head;
+    return 0;
+}
+
+// The SQLite store of `content`, which must be there already.
+std::unique_ptr<SqliteReportStore> existingReports(const std::string &content)
+{
+    const std::string path = content + "/reports.sqlite";
+    if (!std::filesystem::exists(path)) {
+        std::cerr << "no reports at " << path << "\n";
+        return nullptr;
+    }
+    auto store = std::make_unique<SqliteReportStore>(path);
+    if (!store->isOpen()) {
+        std::cerr << "cannot open " << path << ": " << store->error() << "\n";
+        return nullptr;
+    }
+    return store;
+}
+
+// Copies the SQLite reports of `content` into the empty PostgreSQL store at `uri`, then checks that
+// the copy's chain holds and ends where the original's does.
+int copyReports(const std::string &content, const std::string &uri)
+{
+    const std::unique_ptr<SqliteReportStore> source = existingReports(content);
+    if (!source)
+        return 2;
+    long long count = 0;
+    std::string head;
+    std::cout << "original: ";
+    if (const int status = verifyReports(*source, &count, &head))
+        return status;
+    PostgresDatabase database(uri, 1);
+    PostgresReportStore target(database);
+    long long copied = 0;
+    std::string error;
+    if (!target.copyFrom(*source, copied, error)) {
+        std::cerr << "reports not copied: " << error << std::endl;
+        return 2;
+    }
+    std::cout << "copied " << copied << " reports\ncopy: ";
+    long long copiedCount = 0;
+    std::string copiedHead;
+    if (const int status = verifyReports(target, &copiedCount, &copiedHead))
+        return status;
+    if (copiedCount != count || copiedHead != head) {
+        std::cerr << "the copy ends elsewhere than the original" << std::endl;
+        return 1;
+    }
     return 0;
 }
 
@@ -179,8 +128,39 @@ int main(int argc, char **argv)
         usage(std::cout);
         return 0;
     }
+    if (!options.copyReportsTo.empty())
+        return copyReports(options.content, options.copyReportsTo);
+
+    // Where reports, Steam's answers and the report counts live.
+    std::unique_ptr<PostgresDatabase> database;
+    std::unique_ptr<ReportStore> reports;
+    std::unique_ptr<BanCache> banCache;
+    std::unique_ptr<RateLimit> reportLimit;
+    if (!options.database.empty()) {
+        database = std::make_unique<PostgresDatabase>(options.database, kDatabaseConnections);
+        std::string error;
+        if (!database->session(error)) {
+            std::cerr << error << std::endl;
+            if (options.verifyReports || database->schemaTooNew())
+                return 2;
+            std::cerr << "starting anyway: reports are refused until the database can be reached" << std::endl;
+        }
+        reports = std::make_unique<PostgresReportStore>(*database);
+        banCache = std::make_unique<PostgresBanCache>(*database);
+        reportLimit = std::make_unique<PostgresRateLimit>(*database, options.reportsPerMinute);
+    } else if (options.verifyReports) {
+        reports = existingReports(options.content);
+        if (!reports)
+            return 2;
+    } else {
+        auto sqliteReports = std::make_unique<SqliteReportStore>(options.content + "/reports.sqlite");
+        if (!sqliteReports->isOpen())
+            std::cerr << "reports cannot be stored: " << sqliteReports->error() << "\n";
+        reports = std::move(sqliteReports);
+        reportLimit = std::make_unique<MemoryRateLimit>(options.reportsPerMinute);
+    }
     if (options.verifyReports)
-        return verifyReports(options.content);
+        return verifyReports(*reports);
 
     httplib::SSLServer server(options.cert.c_str(), options.key.c_str());
     if (!server.is_valid()) {
@@ -188,26 +168,15 @@ int main(int argc, char **argv)
         return 1;
     }
 
-    for (const Document &document : kDocuments) {
-        const std::string file = options.content + "/" + document.file;
-        const std::string type = document.type;
-        server.Get(document.path, [file, type](const httplib::Request &, httplib::Response &response) {
-            std::string body;
-            if (!readFile(file, body)) {
-                response.status = 404;
-                response.set_content("not found", "text/plain");
-                return;
-            }
-            response.set_content(body, type.c_str());
-        });
-    }
+    Services services;
+    services.content = options.content;
+    services.reports = reports.get();
+    services.reportLimit = reportLimit.get();
 
     BanStore bans(options.content + "/bans.sqlite");
     if (!bans.isOpen())
         std::cerr << "bans table unavailable: " << bans.error() << "\n";
-
     std::unique_ptr<SteamApi> steamApi;
-    std::unique_ptr<BanCache> banCache;
     std::unique_ptr<SteamBans> steam;
     if (options.steamKeyFile.empty()) {
         std::cout << "Steam lookups off (no --steam-api-key-file): bans come from bans.sqlite only" << std::endl;
@@ -222,119 +191,32 @@ int main(int argc, char **argv)
             std::cerr << steamApi->configurationError() << "\n";
             return 1;
         }
-        banCache = std::make_unique<BanCache>(options.content + "/ban-cache.sqlite");
-        if (!banCache->isOpen()) {
-            std::cerr << "ban cache unavailable: " << banCache->error() << "\n";
-            return 1;
+        if (!banCache) {
+            auto sqliteCache = std::make_unique<SqliteBanCache>(options.content + "/ban-cache.sqlite");
+            if (!sqliteCache->isOpen()) {
+                std::cerr << "ban cache unavailable: " << sqliteCache->error() << "\n";
+                return 1;
+            }
+            banCache = std::move(sqliteCache);
         }
         steam = std::make_unique<SteamBans>(*steamApi, *banCache, options.banCacheSeconds);
         std::cout << "Steam lookups on at " << options.steamUrl << ", answers cached for " << options.banCacheSeconds
                   << " s" << std::endl;
     }
+    services.steam = steam.get();
     // With Steam on, a league without a table of its own has no extra bans; without it, the table is
     // all there is.
-    const bool tableRequired = !steam || std::filesystem::exists(options.content + "/bans.sqlite");
-
-    std::mutex bansMutex;
-    server.Get("/bans", [&](const httplib::Request &request, httplib::Response &response) {
-        if (!request.has_param("account")) {
-            response.set_content(failure("account is required"), "application/json");
-            return;
-        }
-        const std::string account = request.get_param_value("account");
-        std::optional<PlayerBans> fromSteam;
-        if (steam) {
-            if (!isSteamId64(account))
-                return fail(response, 400, "account must be a SteamID64 (17 digits starting 7656119)");
-            fromSteam = steam->lookup(account);
-            if (!fromSteam)
-                return fail(response, 502, "ban lookup unavailable");
-        }
-        std::optional<BanStore::Bans> listed = BanStore::Bans{};
-        if (tableRequired) {
-            std::lock_guard<std::mutex> lock(bansMutex);
-            listed = bans.isOpen() ? bans.lookup(account) : std::nullopt;
-        }
-        if (!listed)
-            return fail(response, 500, "bans table unavailable");
-
-        std::string data = std::string("{\"vac\":") + jsonBool(listed->vac || (fromSteam && fromSteam->vac)) +
-                           ",\"community\":" + jsonBool(listed->community || (fromSteam && fromSteam->community));
-        if (fromSteam)
-            data += ",\"vac_bans\":" + std::to_string(fromSteam->vacBans) +
-                    ",\"game_bans\":" + std::to_string(fromSteam->gameBans) +
-                    ",\"days_since_last_ban\":" + std::to_string(fromSteam->daysSinceLastBan) +
-                    ",\"economy\":" + jsonString(fromSteam->economy);
-        response.set_content("{\"ok\":true,\"data\":" + data + "}}", "application/json");
-    });
-
-    ReportStore reports(options.content + "/reports.sqlite");
-    if (!reports.isOpen())
-        std::cerr << "reports cannot be stored: " << reports.error() << "\n";
-    RateLimit reportLimit(options.reportsPerMinute);
-    server.set_payload_max_length(kMaxReportBytes);
-    server.Post("/report", [&](const httplib::Request &request, httplib::Response &response) {
-        if (!reportLimit.allow(request.remote_addr))
-            return fail(response, 429, "too many reports a minute from this address");
-        const nlohmann::json body = nlohmann::json::parse(request.body, nullptr, false);
-        if (body.is_discarded() || !body.is_object() || !body.contains("format") ||
-            body["format"] != "vigilor-report/1")
-            return fail(response, 400, "not a report: format must be vigilor-report/1");
-        ReportStore::Report summary = summarizeReport(body);
-        summary.body = request.body;
-        const std::optional<ReportStore::Report> stored = reports.isOpen() ? reports.add(summary) : std::nullopt;
-        if (!stored) {
-            std::cerr << "report not stored: " << reports.error() << std::endl;
-            return fail(response, 500, "the report could not be stored");
-        }
-        response.set_content(
-            json({{"ok", true},
-                  {"data", {{"id", stored->id}, {"sha256", stored->sha256}, {"received", stored->received}}}}),
-            "application/json");
-    });
+    if (!steam || std::filesystem::exists(options.content + "/bans.sqlite"))
+        services.bans = &bans;
 
     if (!options.adminTokenFile.empty()) {
-        const std::string token = readTrimmed(options.adminTokenFile);
-        if (token.empty()) {
+        services.adminToken = readTrimmed(options.adminTokenFile);
+        if (services.adminToken.empty()) {
             std::cerr << "no admin token in " << options.adminTokenFile << "\n";
             return 1;
         }
-        // Every admin page: credentials first, then no script, frame or outside resource whatever a
-        // report holds.
-        const auto admin = [token](const std::function<void(const httplib::Request &, httplib::Response &)> &page) {
-            return [token, page](const httplib::Request &request, httplib::Response &response) {
-                if (!adminCredentialsMatch(request.get_header_value("Authorization"), token)) {
-                    response.status = 401;
-                    response.set_header("WWW-Authenticate", "Basic realm=\"Vigilor reports\", charset=\"UTF-8\"");
-                    response.set_content("authentication required", "text/plain");
-                    return;
-                }
-                response.set_header("Content-Security-Policy",
-                                    "default-src 'none'; style-src 'unsafe-inline'; frame-ancestors 'none'");
-                response.set_header("X-Content-Type-Options", "nosniff");
-                response.set_header("Cache-Control", "no-store");
-                page(request, response);
-            };
-        };
-        server.Get("/admin/reports", admin([&reports](const httplib::Request &, httplib::Response &response) {
-                       response.set_content(reportListPage(reports.newest(kListedReports), kListedReports),
-                                            "text/html; charset=utf-8");
-                   }));
-        server.Get(R"(/admin/reports/([0-9A-Z-]+)\.json)",
-                   admin([&reports](const httplib::Request &request, httplib::Response &response) {
-                       const std::optional<ReportStore::Report> report = reports.find(request.matches[1]);
-                       if (!report)
-                           return fail(response, 404, "no such report");
-                       response.set_content(report->body, "application/json");
-                   }));
-        server.Get(R"(/admin/reports/([0-9A-Z-]+))",
-                   admin([&reports](const httplib::Request &request, httplib::Response &response) {
-                       const std::optional<ReportStore::Report> report = reports.find(request.matches[1]);
-                       if (!report)
-                           return fail(response, 404, "no such report");
-                       response.set_content(reportPage(*report), "text/html; charset=utf-8");
-                   }));
     }
+    addRoutes(server, services);
 
     // Small answers on kept-alive connections would otherwise wait out the client's delayed ACK.
     server.set_tcp_nodelay(true);
@@ -361,7 +243,7 @@ int main(int argc, char **argv)
         return 1;
     }
     std::cout << "serving " << options.content << " on https://" << options.bind << ":" << options.port << "/"
-              << std::endl;
+              << (database ? " with reports in PostgreSQL" : "") << std::endl;
     server.listen_after_bind();
     return 0;
 }

@@ -1,0 +1,470 @@
+#include "PostgresStores.h"
+
+#include <libpq-fe.h>
+
+#include <arpa/inet.h>
+
+#include <cstring>
+#include <iostream>
+
+namespace {
+// Advisory lock keys: schema changes, and (with the address's hash) one address's report count.
+constexpr long long kSchemaLock = 0x5669676C6F72LL; // "Vigilor"
+constexpr int kRateLock = 0x56524C;
+
+// Version 1. Column for column the SQLite tables, plus the chain's head: the row every new report
+// locks, so that no two reports ever take the same predecessor, whichever server takes them.
+constexpr const char *kSchema =
+    "CREATE TABLE reports(seq bigint PRIMARY KEY, id text NOT NULL UNIQUE, received text NOT NULL, "
+    "sha256 text NOT NULL, chain text NOT NULL, body bytea NOT NULL, machine text, \"user\" text, "
+    "findings integer, banned integer);"
+    "CREATE TABLE report_chain_head(only_row boolean PRIMARY KEY DEFAULT true CHECK (only_row), "
+    "seq bigint NOT NULL, chain text NOT NULL);"
+    "INSERT INTO report_chain_head(seq, chain) VALUES (0, repeat('0', 64));"
+    "CREATE TABLE ban_cache(account text PRIMARY KEY, vac integer NOT NULL, community integer NOT NULL, "
+    "vac_bans integer NOT NULL, game_bans integer NOT NULL, days_since_last_ban integer NOT NULL, "
+    "economy text NOT NULL, fetched bigint NOT NULL);"
+    "CREATE TABLE report_arrivals(address text NOT NULL, at timestamptz NOT NULL);"
+    "CREATE INDEX report_arrivals_by_address ON report_arrivals(address, at);"
+    "CREATE INDEX report_arrivals_by_time ON report_arrivals(at);"
+    "INSERT INTO vigilor_schema(version) VALUES (1)";
+
+constexpr const char *kColumns =
+    "SELECT seq, id, received, sha256, chain, body, machine, \"user\", findings, banned FROM reports";
+
+std::string messageOf(PGconn *connection)
+{
+    std::string message = connection ? PQerrorMessage(connection) : "out of memory";
+    while (!message.empty() && (message.back() == '\n' || message.back() == ' '))
+        message.pop_back();
+    return message;
+}
+
+Report readReport(const PostgresResult &result, int row)
+{
+    Report report;
+    report.seq = result.number(row, 0);
+    report.id = result.bytes(row, 1);
+    report.received = result.bytes(row, 2);
+    report.sha256 = result.bytes(row, 3);
+    report.chain = result.bytes(row, 4);
+    report.body = result.bytes(row, 5);
+    report.machine = result.bytes(row, 6);
+    report.user = result.bytes(row, 7);
+    report.findings = static_cast<int>(result.number(row, 8));
+    report.banned = static_cast<int>(result.number(row, 9));
+    return report;
+}
+} // namespace
+
+PostgresDatabase::PostgresDatabase(std::string uri, int connections) : uri(std::move(uri)), connections(connections) {}
+
+PostgresDatabase::~PostgresDatabase()
+{
+    for (PGconn *connection : idle)
+        PQfinish(connection);
+}
+
+bool PostgresDatabase::schemaTooNew() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return tooNew;
+}
+
+PGconn *PostgresDatabase::connect(std::string &error)
+{
+    // The URI's own settings come last and win; these are only defaults.
+    const char *keywords[] = {"connect_timeout", "application_name", "dbname", nullptr};
+    const char *values[] = {"5", "vigilor-content-server", uri.c_str(), nullptr};
+    PGconn *connection = PQconnectdbParams(keywords, values, 1);
+    if (PQstatus(connection) != CONNECTION_OK) {
+        error = "database unreachable: " + messageOf(connection);
+        PQfinish(connection);
+        return nullptr;
+    }
+    bool ready;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        ready = schemaReady;
+    }
+    if (!ready && !prepareSchema(connection, error)) {
+        PQfinish(connection);
+        return nullptr;
+    }
+    return connection;
+}
+
+bool PostgresDatabase::prepareSchema(PGconn *connection, std::string &error)
+{
+    // Servers starting together take turns: the first creates the tables, the others find them.
+    const auto exec = [connection](const char *sql) {
+        return PostgresResult(PQexecParams(connection, sql, 0, nullptr, nullptr, nullptr, nullptr, 1));
+    };
+    const auto failed = [&](const char *what) {
+        error = std::string(what) + ": " + messageOf(connection);
+        PQclear(PQexec(connection, "ROLLBACK"));
+        return false;
+    };
+    if (!exec("BEGIN").ok())
+        return failed("cannot prepare the database");
+    const std::string lock = "SELECT pg_advisory_xact_lock(" + std::to_string(kSchemaLock) + ")";
+    if (!exec(lock.c_str()).ok() || !exec("CREATE TABLE IF NOT EXISTS vigilor_schema(version integer NOT NULL)").ok())
+        return failed("cannot prepare the database");
+    const PostgresResult version = exec("SELECT max(version) FROM vigilor_schema");
+    if (!version.ok())
+        return failed("cannot read the schema's version");
+    if (version.isNull(0, 0)) {
+        PGresult *created = PQexec(connection, kSchema);
+        const bool ok = PQresultStatus(created) == PGRES_COMMAND_OK;
+        PQclear(created);
+        if (!ok)
+            return failed("cannot create the schema");
+    } else if (version.number(0, 0) > kSchemaVersion) {
+        error = "the database's schema is version " + std::to_string(version.number(0, 0)) +
+                ", newer than this server's " + std::to_string(kSchemaVersion);
+        PQclear(PQexec(connection, "ROLLBACK"));
+        std::lock_guard<std::mutex> guard(mutex);
+        tooNew = true;
+        return false;
+    }
+    if (!exec("COMMIT").ok())
+        return failed("cannot prepare the database");
+    std::lock_guard<std::mutex> guard(mutex);
+    schemaReady = true;
+    return true;
+}
+
+std::unique_ptr<PostgresSession> PostgresDatabase::session(std::string &error)
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    returned.wait(lock, [this] { return !idle.empty() || made < connections; });
+    if (!idle.empty()) {
+        PGconn *connection = idle.back();
+        idle.pop_back();
+        return std::make_unique<PostgresSession>(*this, connection, true);
+    }
+    ++made;
+    lock.unlock();
+    PGconn *connection = connect(error);
+    if (!connection) {
+        release(nullptr, true);
+        return nullptr;
+    }
+    return std::make_unique<PostgresSession>(*this, connection, false);
+}
+
+void PostgresDatabase::release(PGconn *connection, bool broken)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (broken) {
+            PQfinish(connection);
+            --made;
+        } else {
+            idle.push_back(connection);
+        }
+    }
+    returned.notify_one();
+}
+
+PostgresResult::~PostgresResult()
+{
+    PQclear(result);
+}
+
+bool PostgresResult::ok() const
+{
+    const ExecStatusType status = PQresultStatus(result);
+    return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
+}
+
+int PostgresResult::rows() const
+{
+    return PQntuples(result);
+}
+
+bool PostgresResult::isNull(int row, int column) const
+{
+    return PQgetisnull(result, row, column) != 0;
+}
+
+std::string PostgresResult::bytes(int row, int column) const
+{
+    return std::string(PQgetvalue(result, row, column), static_cast<std::size_t>(PQgetlength(result, row, column)));
+}
+
+long long PostgresResult::number(int row, int column) const
+{
+    // Binary integers are big-endian, four or eight bytes.
+    const char *value = PQgetvalue(result, row, column);
+    if (PQgetlength(result, row, column) == 4) {
+        std::uint32_t word;
+        std::memcpy(&word, value, 4);
+        return static_cast<std::int32_t>(ntohl(word));
+    }
+    if (PQgetlength(result, row, column) == 8) {
+        std::uint32_t high, low;
+        std::memcpy(&high, value, 4);
+        std::memcpy(&low, value + 4, 4);
+        return static_cast<long long>((static_cast<std::uint64_t>(ntohl(high)) << 32) | ntohl(low));
+    }
+    return 0;
+}
+
+PostgresSession::PostgresSession(PostgresDatabase &database, PGconn *connection, bool reused)
+    : database(database), connection(connection), reused(reused)
+{
+}
+
+PostgresSession::~PostgresSession()
+{
+    // A connection left inside a transaction by a failure is not fit to be lent again.
+    database.release(connection, broken() || PQtransactionStatus(connection) != PQTRANS_IDLE);
+}
+
+bool PostgresSession::broken() const
+{
+    return PQstatus(connection) != CONNECTION_OK;
+}
+
+std::string PostgresSession::error() const
+{
+    return messageOf(connection);
+}
+
+PostgresResult PostgresSession::run(const char *sql, const std::vector<PostgresParam> &params)
+{
+    std::vector<const char *> values;
+    std::vector<int> lengths, formats;
+    for (const PostgresParam &param : params) {
+        values.push_back(param.data->c_str());
+        lengths.push_back(static_cast<int>(param.data->size()));
+        formats.push_back(param.binary ? 1 : 0);
+    }
+    const auto send = [&] {
+        return PostgresResult(PQexecParams(connection, sql, static_cast<int>(params.size()), nullptr, values.data(),
+                                           lengths.data(), formats.data(), 1));
+    };
+    PostgresResult result = send();
+    // A pooled connection the database dropped while it sat idle fails its first statement; nothing was
+    // done on it yet, so the statement goes again on a new connection.
+    if (!used && reused && !result.ok() && broken()) {
+        std::string ignored;
+        if (PGconn *fresh = database.connect(ignored)) {
+            PQfinish(connection);
+            connection = fresh;
+            result = send();
+        }
+    }
+    used = true;
+    return result;
+}
+
+ReportStore::Outcome PostgresReportStore::add(Report &report, std::string &error)
+{
+    const std::optional<std::string> id = newReportId();
+    if (!id) {
+        error = "no random bits for an id";
+        return Outcome::Failed;
+    }
+    report.id = *id;
+    report.sha256 = sha256Hex(report.body);
+    std::unique_ptr<PostgresSession> session = database.session(error);
+    if (!session)
+        return Outcome::Unavailable;
+    const auto failed = [&] {
+        error = session->error();
+        return session->broken() ? Outcome::Unavailable : Outcome::Failed;
+    };
+    if (!session->run("BEGIN").ok())
+        return failed();
+    const PostgresResult head = session->run("SELECT seq, chain FROM report_chain_head FOR UPDATE");
+    if (!head.ok() || head.rows() != 1)
+        return failed();
+    // Taken under the head's lock, so that receipt times follow the chain's order on one clock.
+    report.received = utcNow();
+    report.seq = head.number(0, 0) + 1;
+    report.chain = chainValue(head.bytes(0, 1), report.sha256, report.received);
+    if (!session
+             ->run("INSERT INTO reports(seq, id, received, sha256, chain, body, machine, \"user\", findings, banned) "
+                   "VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10)",
+                   {report.seq, report.id, report.received, report.sha256, report.chain,
+                    PostgresParam::bytes(report.body), report.machine, report.user,
+                    static_cast<long long>(report.findings), static_cast<long long>(report.banned)})
+             .ok() ||
+        !session->run("UPDATE report_chain_head SET seq = $1, chain = $2", {report.seq, report.chain}).ok() ||
+        !session->run("COMMIT").ok())
+        return failed();
+    return Outcome::Stored;
+}
+
+std::optional<std::vector<Report>> PostgresReportStore::query(const char *sql, const std::vector<PostgresParam> &params)
+{
+    std::string error;
+    std::unique_ptr<PostgresSession> session = database.session(error);
+    if (!session) {
+        std::cerr << "reports not read: " << error << std::endl;
+        return std::nullopt;
+    }
+    const PostgresResult result = session->run(sql, params);
+    if (!result.ok()) {
+        std::cerr << "reports not read: " << session->error() << std::endl;
+        return std::nullopt;
+    }
+    std::vector<Report> reports;
+    for (int row = 0; row < result.rows(); ++row)
+        reports.push_back(readReport(result, row));
+    return reports;
+}
+
+bool PostgresReportStore::find(const std::string &id, std::optional<Report> &report)
+{
+    const std::optional<std::vector<Report>> rows = query((std::string(kColumns) + " WHERE id = $1").c_str(), {id});
+    if (!rows)
+        return false;
+    report = rows->empty() ? std::nullopt : std::optional<Report>(rows->front());
+    return true;
+}
+
+std::optional<std::vector<Report>> PostgresReportStore::after(long long seq, int limit)
+{
+    return query((std::string(kColumns) + " WHERE seq > $1 ORDER BY seq LIMIT $2").c_str(),
+                 {seq, static_cast<long long>(limit)});
+}
+
+std::optional<std::vector<Report>> PostgresReportStore::last(int count)
+{
+    return query(
+        ("SELECT * FROM (" + std::string(kColumns) + " ORDER BY seq DESC LIMIT $1) newest ORDER BY seq").c_str(),
+        {static_cast<long long>(count)});
+}
+
+bool PostgresReportStore::copyFrom(ReportStore &source, long long &copied, std::string &error)
+{
+    copied = 0;
+    std::unique_ptr<PostgresSession> session = database.session(error);
+    if (!session)
+        return false;
+    const auto failed = [&](const std::string &why) {
+        error = why;
+        return false;
+    };
+    if (!session->run("BEGIN").ok())
+        return failed(session->error());
+    const PostgresResult head = session->run("SELECT seq FROM report_chain_head FOR UPDATE");
+    const PostgresResult count = session->run("SELECT count(*) FROM reports");
+    if (!head.ok() || !count.ok())
+        return failed(session->error());
+    if (head.number(0, 0) != 0 || count.number(0, 0) != 0)
+        return failed("the database holds reports already; reports are copied into an empty one only");
+    long long seq = 0;
+    std::string chain = kChainGenesis;
+    for (;;) {
+        const std::optional<std::vector<Report>> page = source.after(seq, 200);
+        if (!page)
+            return failed("the reports to copy cannot be read");
+        for (const Report &report : *page) {
+            if (!session
+                     ->run("INSERT INTO reports(seq, id, received, sha256, chain, body, machine, \"user\", findings, "
+                           "banned) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10)",
+                           {report.seq, report.id, report.received, report.sha256, report.chain,
+                            PostgresParam::bytes(report.body), report.machine, report.user,
+                            static_cast<long long>(report.findings), static_cast<long long>(report.banned)})
+                     .ok())
+                return failed(session->error());
+            seq = report.seq;
+            chain = report.chain;
+            ++copied;
+        }
+        if (page->empty())
+            break;
+    }
+    if (!session->run("UPDATE report_chain_head SET seq = $1, chain = $2", {seq, chain}).ok() ||
+        !session->run("COMMIT").ok())
+        return failed(session->error());
+    return true;
+}
+
+std::optional<BanCache::Entry> PostgresBanCache::get(const std::string &account)
+{
+    std::string error;
+    std::unique_ptr<PostgresSession> session = database.session(error);
+    if (!session) {
+        std::cerr << "ban cache not read: " << error << std::endl;
+        return std::nullopt;
+    }
+    const PostgresResult result =
+        session->run("SELECT vac, community, vac_bans, game_bans, days_since_last_ban, economy, fetched "
+                     "FROM ban_cache WHERE account = $1",
+                     {account});
+    if (!result.ok() || result.rows() != 1)
+        return std::nullopt;
+    Entry entry;
+    entry.bans.vac = result.number(0, 0) != 0;
+    entry.bans.community = result.number(0, 1) != 0;
+    entry.bans.vacBans = static_cast<int>(result.number(0, 2));
+    entry.bans.gameBans = static_cast<int>(result.number(0, 3));
+    entry.bans.daysSinceLastBan = static_cast<int>(result.number(0, 4));
+    entry.bans.economy = result.bytes(0, 5);
+    entry.fetched = result.number(0, 6);
+    return entry;
+}
+
+void PostgresBanCache::put(const std::string &account, const Entry &entry)
+{
+    std::string error;
+    std::unique_ptr<PostgresSession> session = database.session(error);
+    if (session &&
+        !session
+             ->run("INSERT INTO ban_cache VALUES ($1, $2, $3, $4, $5, $6, $7, $8) ON CONFLICT (account) DO UPDATE "
+                   "SET vac = EXCLUDED.vac, community = EXCLUDED.community, vac_bans = EXCLUDED.vac_bans, "
+                   "game_bans = EXCLUDED.game_bans, days_since_last_ban = EXCLUDED.days_since_last_ban, "
+                   "economy = EXCLUDED.economy, fetched = EXCLUDED.fetched",
+                   {account, static_cast<long long>(entry.bans.vac), static_cast<long long>(entry.bans.community),
+                    static_cast<long long>(entry.bans.vacBans), static_cast<long long>(entry.bans.gameBans),
+                    static_cast<long long>(entry.bans.daysSinceLastBan), entry.bans.economy, entry.fetched})
+             .ok())
+        error = session->error();
+    if (!error.empty())
+        std::cerr << "ban cache not written: " << error << std::endl;
+}
+
+RateLimit::Verdict PostgresRateLimit::allow(const std::string &address)
+{
+    std::string error;
+    std::unique_ptr<PostgresSession> session = database.session(error);
+    if (!session)
+        return Verdict::Unavailable;
+    const auto failed = [&] {
+        std::cerr << "report limit not counted: " << session->error() << std::endl;
+        return Verdict::Unavailable;
+    };
+    // Arrivals older than a minute count no more: an address's own go each time, everybody's once a
+    // minute from each server.
+    bool sweep = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastSweep >= std::chrono::minutes(1)) {
+            lastSweep = now;
+            sweep = true;
+        }
+    }
+    if (sweep && !session->run("DELETE FROM report_arrivals WHERE at <= clock_timestamp() - interval '1 minute'").ok())
+        return failed();
+    const long long lockKey = kRateLock;
+    if (!session->run("BEGIN").ok() ||
+        !session->run("SELECT pg_advisory_xact_lock($1::integer, hashtext($2))", {lockKey, address}).ok() ||
+        !session
+             ->run("DELETE FROM report_arrivals WHERE address = $1 AND at <= clock_timestamp() - interval '1 minute'",
+                   {address})
+             .ok())
+        return failed();
+    const PostgresResult counted =
+        session->run("INSERT INTO report_arrivals(address, at) SELECT $1, clock_timestamp() "
+                     "WHERE (SELECT count(*) FROM report_arrivals WHERE address = $1) < $2 RETURNING 1",
+                     {address, static_cast<long long>(limit)});
+    if (!counted.ok() || !session->run("COMMIT").ok())
+        return failed();
+    return counted.rows() == 1 ? Verdict::Allowed : Verdict::Refused;
+}
