@@ -82,6 +82,9 @@ PGconn *PostgresDatabase::connect(std::string &error)
         PQfinish(connection);
         return nullptr;
     }
+    // "Already exists, skipping" and the like are no news to anybody reading the log.
+    PQsetNoticeProcessor(
+        connection, [](void *, const char *) {}, nullptr);
     bool ready;
     {
         std::lock_guard<std::mutex> lock(mutex);

@@ -3,6 +3,7 @@
 #include "TestEnvironment.h"
 #include "TestMain.h"
 #include "TestPki.h"
+#include "TestPostgres.h"
 #include "TestServer.h"
 #include "content/NetworkHelper.h"
 
@@ -25,7 +26,9 @@
 #include <QTest>
 #include <atomic>
 
-// The reference content server, run as a child process against a content folder made here.
+// The reference content server, run as a child process against a content folder made here. With
+// VIGILOR_TEST_STORE=postgresql the same cases run with reports, ban cache and report limit in a
+// throwaway PostgreSQL cluster.
 class ContentServerTest : public QObject
 {
     Q_OBJECT
@@ -56,6 +59,13 @@ private:
         return QStringLiteral("https://127.0.0.1:%1/").arg(steamPort) + path;
     }
 
+    // Both servers share their stores, as two behind one address would.
+    QStringList storeOptions(const QString &database) const
+    {
+        return postgres ? QStringList{QStringLiteral("--database"), postgres->uri(database)} : QStringList();
+    }
+
+    std::unique_ptr<TestPostgres> postgres;
     TestPki pki;
     QTemporaryDir content;
     QProcess server;
@@ -122,11 +132,20 @@ void ContentServerTest::initTestCase()
         db.close();
     }
     QSqlDatabase::removeDatabase(QStringLiteral("bans"));
+    if (qgetenv("VIGILOR_TEST_STORE") == "postgresql") {
+        postgres = std::make_unique<TestPostgres>();
+        QVERIFY2(postgres->create({QStringLiteral("reports")}),
+                 qPrintable(postgres->errorString()));
+        server.setProcessEnvironment(postgres->environment());
+        steamServer.setProcessEnvironment(postgres->environment());
+    }
     server.setProcessChannelMode(QProcess::ForwardedChannels);
     QVERIFY(writeFile(content.filePath(QStringLiteral("admin.token")), " s3cret\n"));
     QVERIFY(startContentServer(server, QStringLiteral(CONTENT_SERVER_PATH), pki, content.path(),
-                               {QStringLiteral("--admin-token-file"), content.filePath(QStringLiteral("admin.token")),
-                                QStringLiteral("--request-head-seconds"), QStringLiteral("3")},
+                               QStringList{QStringLiteral("--admin-token-file"),
+                                           content.filePath(QStringLiteral("admin.token")),
+                                           QStringLiteral("--request-head-seconds"), QStringLiteral("3")} +
+                                   storeOptions(QStringLiteral("reports")),
                                port));
 
     steamApi = std::make_unique<TestServer>(pki);
@@ -142,22 +161,29 @@ void ContentServerTest::initTestCase()
         });
     // Earlier answers: one of two hours ago, one of two days ago.
     const qint64 now = QDateTime::currentSecsSinceEpoch();
-    QVERIFY(writeDatabase(
-        content.filePath(QStringLiteral("ban-cache.sqlite")),
-        {QStringLiteral("CREATE TABLE ban_cache(account TEXT PRIMARY KEY, vac INTEGER NOT NULL, community INTEGER NOT "
-                        "NULL, vac_bans INTEGER NOT NULL, game_bans INTEGER NOT NULL, days_since_last_ban INTEGER "
-                        "NOT NULL, economy TEXT NOT NULL, fetched INTEGER NOT NULL)"),
-         QStringLiteral("INSERT INTO ban_cache VALUES ('76561198000000013', 0, 0, 0, 3, 5, 'none', %1), "
-                        "('76561198000000014', 1, 0, 1, 0, 9, 'none', %2)")
-             .arg(now - 7200)
-             .arg(now - 2 * 86400)}));
+    const QString cached = QStringLiteral("INSERT INTO ban_cache VALUES ('76561198000000013', 0, 0, 0, 3, 5, 'none', "
+                                          "%1), ('76561198000000014', 1, 0, 1, 0, 9, 'none', %2)")
+                               .arg(now - 7200)
+                               .arg(now - 2 * 86400);
+    if (!postgres)
+        QVERIFY(writeDatabase(content.filePath(QStringLiteral("ban-cache.sqlite")),
+                              {QStringLiteral("CREATE TABLE ban_cache(account TEXT PRIMARY KEY, vac INTEGER NOT NULL, "
+                                              "community INTEGER NOT NULL, vac_bans INTEGER NOT NULL, game_bans "
+                                              "INTEGER NOT NULL, days_since_last_ban INTEGER NOT NULL, economy TEXT "
+                                              "NOT NULL, fetched INTEGER NOT NULL)"),
+                               cached}));
     QVERIFY(writeFile(content.filePath(QStringLiteral("steam.key")), kSteamKey + "\n"));
     steamServer.setProcessChannelMode(QProcess::MergedChannels);
-    QVERIFY(startContentServer(steamServer, QStringLiteral(CONTENT_SERVER_PATH), pki, content.path(),
-                               {QStringLiteral("--steam-api-key-file"), content.filePath(QStringLiteral("steam.key")),
-                                QStringLiteral("--steam-api-url"), steamApi->baseUrl(),
-                                QStringLiteral("--steam-api-ca"), pki.caPath()},
-                               steamPort));
+    QVERIFY(
+        startContentServer(steamServer, QStringLiteral(CONTENT_SERVER_PATH), pki, content.path(),
+                           QStringList{QStringLiteral("--steam-api-key-file"),
+                                       content.filePath(QStringLiteral("steam.key")), QStringLiteral("--steam-api-url"),
+                                       steamApi->baseUrl(), QStringLiteral("--steam-api-ca"), pki.caPath()} +
+                               storeOptions(QStringLiteral("reports")),
+                           steamPort));
+    // The server made the schema as it started.
+    if (postgres)
+        QVERIFY2(postgres->sql(QStringLiteral("reports"), cached), qPrintable(postgres->errorString()));
 }
 
 void ContentServerTest::cleanupTestCase()
@@ -392,7 +418,9 @@ void ContentServerTest::reportsFromOneAddressAreLimited()
     QList<int> statuses;
     for (int i = 0; i < 31; ++i)
         statuses.append(fetch(steamUrl(QStringLiteral("report")), kReport).status);
-    QCOMPARE(statuses.count(200), 30);
+    // In a shared database the limit holds across servers: the three reports the other server was sent
+    // in the reports rows count.
+    QCOMPARE(statuses.count(200), postgres ? 27 : 30);
     QCOMPARE(statuses.last(), 429);
 }
 
@@ -430,25 +458,40 @@ void ContentServerTest::chainShowsAnEditedReport()
     const auto verify = [this](QByteArray &output) {
         QProcess check;
         check.setProcessChannelMode(QProcess::MergedChannels);
+        if (postgres)
+            check.setProcessEnvironment(postgres->environment());
         check.start(QStringLiteral(CONTENT_SERVER_PATH),
-                    {QStringLiteral("--verify-reports"), QStringLiteral("--content"), content.path()});
+                    QStringList{QStringLiteral("--verify-reports"), QStringLiteral("--content"), content.path()} +
+                        storeOptions(QStringLiteral("reports")));
         check.waitForFinished();
         output = check.readAll();
         return check.exitCode();
     };
     QByteArray output;
     QCOMPARE(verify(output), 0);
-    QVERIFY2(output.contains("chain holds over 31 reports"), output.constData());
+    QVERIFY2(output.contains(postgres ? "chain holds over 28 reports" : "chain holds over 31 reports"),
+             output.constData());
 
-    QProcess edit;
-    edit.start(QStringLiteral("sqlite3"), {content.filePath(QStringLiteral("reports.sqlite")),
-                                           QStringLiteral("UPDATE reports SET body = replace(body, 'vac\":true', "
-                                                          "'vac\":false') WHERE seq = 5 RETURNING id")});
-    QVERIFY(edit.waitForFinished());
-    const QByteArray edited = edit.readAllStandardOutput().trimmed();
+    QByteArray edited;
+    if (postgres) {
+        QVERIFY(postgres->sql(QStringLiteral("reports"),
+                              QStringLiteral("UPDATE reports SET body = convert_to(replace(convert_from(body, 'UTF8'), "
+                                             "'vac\":true', 'vac\":false'), 'UTF8') WHERE seq = 5 RETURNING id"),
+                              &edited));
+    } else {
+        QProcess edit;
+        edit.start(QStringLiteral("sqlite3"), {content.filePath(QStringLiteral("reports.sqlite")),
+                                               QStringLiteral("UPDATE reports SET body = replace(body, 'vac\":true', "
+                                                              "'vac\":false') WHERE seq = 5 RETURNING id")});
+        QVERIFY(edit.waitForFinished());
+        edited = edit.readAllStandardOutput();
+    }
+    edited = edited.trimmed();
     QCOMPARE(edited.size(), 14);
     QCOMPARE(verify(output), 1);
     QVERIFY2(output.contains("chain broken at report " + edited + " (number 5"), output.constData());
+    // Whichever store holds them, the reports are in one place only.
+    QCOMPARE(QFile::exists(content.filePath(QStringLiteral("reports.sqlite"))), !postgres);
 }
 
 VIGILOR_GUILESS_TEST_MAIN(ContentServerTest)
