@@ -2,10 +2,14 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <openssl/ssl.h>
+
+#include <cstdio>
+#include <optional>
 
 namespace {
 constexpr std::size_t kWorkers = 64;
@@ -37,6 +41,45 @@ std::pair<std::string, int> peerOf(int sock)
     return {};
 }
 
+// The source address of a PROXY protocol version 1 line ("PROXY TCP4 <source> <destination> <ports>"),
+// normalised; empty for "PROXY UNKNOWN" and for anything that is not such a line.
+std::optional<std::string> proxySource(const std::string &line)
+{
+    char family[8] = {}, source[64] = {};
+    if (line == "PROXY UNKNOWN" || line.rfind("PROXY UNKNOWN ", 0) == 0)
+        return std::string();
+    if (std::sscanf(line.c_str(), "PROXY %7s %63s", family, source) != 2)
+        return std::nullopt;
+    const int type = std::string(family) == "TCP4" ? AF_INET : std::string(family) == "TCP6" ? AF_INET6 : 0;
+    unsigned char bytes[sizeof(in6_addr)];
+    char text[INET6_ADDRSTRLEN] = {};
+    if (!type || inet_pton(type, source, bytes) != 1 || !inet_ntop(type, bytes, text, sizeof text))
+        return std::nullopt;
+    return std::string(text);
+}
+
+// Reads the PROXY line a balancer sends before anything else, a byte at a time so that nothing of the
+// TLS handshake behind it is taken; empty when none whole arrives by `deadline`.
+std::optional<std::string> readProxyLine(int sock, std::chrono::steady_clock::time_point deadline)
+{
+    constexpr std::size_t kLongest = 107; // the protocol's own limit, "\r\n" included
+    std::string line;
+    while (line.size() < kLongest) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd ready{sock, POLLIN, 0};
+        if (left.count() <= 0 || poll(&ready, 1, static_cast<int>(left.count())) != 1)
+            return std::nullopt;
+        char byte;
+        if (recv(sock, &byte, 1, 0) != 1)
+            return std::nullopt;
+        line += byte;
+        if (line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0)
+            return line.substr(0, line.size() - 2);
+    }
+    return std::nullopt;
+}
+
 std::string keyOf(const std::string &address, int port)
 {
     return address + ":" + std::to_string(port);
@@ -62,8 +105,9 @@ private:
     httplib::ThreadPool pool;
 };
 
-ConnectionGuard::ConnectionGuard(httplib::SSLServer &server, int perAddress, std::chrono::seconds headTime)
-    : perAddress(perAddress), headTime(headTime)
+ConnectionGuard::ConnectionGuard(httplib::SSLServer &server, int perAddress, std::chrono::seconds headTime,
+                                 std::set<std::string> balancers)
+    : perAddress(perAddress), headTime(headTime), balancers(std::move(balancers))
 {
     server.new_task_queue = [this] { return new Workers(*this); };
     SSL_CTX_set_ex_data(server.ssl_context(), guardIndex(), this);
@@ -92,12 +136,25 @@ void ConnectionGuard::onHandshake(const SSL *ssl, int where, int)
 
 void ConnectionGuard::connectionStarted(int sock)
 {
-    const auto [address, port] = peerOf(sock);
+    auto [address, port] = peerOf(sock);
     const std::string key = keyOf(address, port);
     {
         std::lock_guard<std::mutex> lock(mutex);
         if (serving.count(std::this_thread::get_id()))
             return; // already counted
+    }
+    if (balancers.count(address)) {
+        const std::optional<std::string> line = readProxyLine(sock, std::chrono::steady_clock::now() + headTime);
+        const std::optional<std::string> source = line ? proxySource(*line) : std::nullopt;
+        if (!source) {
+            shutdown(sock, SHUT_RDWR); // not the balancer speaking, or too slow: the handshake fails
+            return;
+        }
+        if (!source->empty())
+            address = *source;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex);
         serving[std::this_thread::get_id()] = key;
         // The duplicate keeps this very socket: were the original closed and its number given to a
         // new connection, a late shutdown would otherwise cut the wrong one.
@@ -134,6 +191,13 @@ void ConnectionGuard::headArrived(const std::string &address, int port)
     const auto found = watched.find(keyOf(address, port));
     if (found != watched.end())
         found->second.armed = false;
+}
+
+std::string ConnectionGuard::clientAddress(const std::string &address, int port)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    const auto found = watched.find(keyOf(address, port));
+    return found == watched.end() ? address : found->second.address;
 }
 
 void ConnectionGuard::answered(const std::string &address, int port)

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -18,10 +19,14 @@
 // - The workers are many more than one address may hold.
 // The guard learns each connection's socket when its TLS handshake starts on a worker (OpenSSL's
 // info callback), and that it ended when the worker is done with it.
+// Behind a TCP balancer every connection comes from the balancer's address. A balancer named in
+// `balancers` first sends the examiner's own address in a PROXY protocol (version 1) line, and that
+// address is the one limited, logged and counted.
 class ConnectionGuard
 {
 public:
-    ConnectionGuard(httplib::SSLServer &server, int perAddress, std::chrono::seconds headTime);
+    ConnectionGuard(httplib::SSLServer &server, int perAddress, std::chrono::seconds headTime,
+                    std::set<std::string> balancers);
     ~ConnectionGuard();
     ConnectionGuard(const ConnectionGuard &) = delete;
     ConnectionGuard &operator=(const ConnectionGuard &) = delete;
@@ -30,6 +35,8 @@ public:
     // has been written.
     void headArrived(const std::string &address, int port);
     void answered(const std::string &address, int port);
+    // The examiner's address of the connection `address`:`port`: the one a balancer sent, or the peer's.
+    std::string clientAddress(const std::string &address, int port);
 
 private:
     class Workers;
@@ -40,14 +47,15 @@ private:
 
     struct Watched
     {
-        int socket = -1; // a duplicate of the connection's socket, closed by us alone
-        std::string address;
+        int socket = -1;     // a duplicate of the connection's socket, closed by us alone
+        std::string address; // the examiner's
         std::chrono::steady_clock::time_point deadline;
         bool armed = true;
     };
 
     const int perAddress;
     const std::chrono::seconds headTime;
+    const std::set<std::string> balancers;
     std::mutex mutex;
     std::condition_variable wake;
     std::map<std::string, int> open;                // connections by address

@@ -1,5 +1,6 @@
 #include "Options.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <ostream>
 
@@ -10,6 +11,7 @@ void usage(std::ostream &out)
            "                             [--steam-api-ca PEM] [--ban-cache-seconds N] [--admin-token-file FILE]\n"
            "                             [--reports-per-minute N] [--connections-per-address N]\n"
            "                             [--request-head-seconds N] [--database postgresql://...]\n"
+           "                             [--proxy-protocol-from ADDRESS[,ADDRESS...]]\n"
            "  DIR holds version.json, detection_data.json, motd.html, everything.json, unzip32.dll,\n"
            "  unzip.exe, pack.zip and bans.sqlite (table accounts(account, vac, community)).\n"
            "  --delay-ms holds every reply back, to watch the program on a slow network.\n"
@@ -28,6 +30,9 @@ void usage(std::ostream &out)
            "  instead of SQLite files in DIR, so that several servers behind one address share them.\n"
            "  The schema is created when missing. While the database cannot be reached, reports are\n"
            "  refused with 503 and the server reconnects by itself.\n"
+           "  --proxy-protocol-from names the TCP balancers in front of the server (nginx with\n"
+           "  proxy_protocol on): a connection from one of them starts with the examiner's address in a\n"
+           "  PROXY protocol line, and the limits above count that address, not the balancer's.\n"
            "usage: vigilor-content-server --verify-reports (--content DIR | --database postgresql://...)\n"
            "  checks the reports' hash chain: exit 0 when it holds, 1 at the first report where it breaks.\n"
            "usage: vigilor-content-server --content DIR --copy-reports-to postgresql://...\n"
@@ -79,6 +84,13 @@ bool parseOptions(int argc, char **argv, Options &options)
             options.connectionsPerAddress = std::atoi(value.c_str());
         else if (flag == "--request-head-seconds")
             options.requestHeadSeconds = std::atoi(value.c_str());
+        else if (flag == "--proxy-protocol-from")
+            for (std::size_t start = 0; start <= value.size();) {
+                const std::size_t comma = std::min(value.find(',', start), value.size());
+                if (comma > start)
+                    options.proxyProtocolFrom.insert(value.substr(start, comma - start));
+                start = comma + 1;
+            }
         else if (flag == "--database")
             options.database = value;
         else if (flag == "--copy-reports-to")

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <set>
 #include <string>
 
 // The reference server's command line.
@@ -20,8 +21,9 @@ struct Options
     int reportsPerMinute = 30;
     int connectionsPerAddress = 16;
     int requestHeadSeconds = 10;
-    std::string database;      // a libpq connection URI: reports, ban cache and limits in PostgreSQL
-    std::string copyReportsTo; // a libpq connection URI to copy the SQLite reports into
+    std::set<std::string> proxyProtocolFrom; // balancers that send each examiner's address first
+    std::string database;                    // a libpq connection URI: reports, ban cache and limits in PostgreSQL
+    std::string copyReportsTo;               // a libpq connection URI to copy the SQLite reports into
     bool verifyReports = false;
     bool help = false;
 };

@@ -152,7 +152,7 @@ void addRoutes(httplib::SSLServer &server, const Services &services)
 
     server.set_payload_max_length(kMaxReportBytes);
     server.Post("/report", [services](const httplib::Request &request, httplib::Response &response) {
-        const RateLimit::Verdict verdict = services.reportLimit->allow(request.remote_addr);
+        const RateLimit::Verdict verdict = services.reportLimit->allow(services.clientAddress(request));
         if (verdict == RateLimit::Verdict::Unavailable)
             return fail(response, 503, kStoreUnavailable);
         if (verdict == RateLimit::Verdict::Refused)

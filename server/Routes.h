@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <functional>
 #include <string>
 
 class BanStore;
@@ -18,6 +19,8 @@ struct Services
     ReportStore *reports = nullptr;
     RateLimit *reportLimit = nullptr;
     std::string adminToken; // empty: no admin pages
+    // The examiner's address of a request, which a balancer may have sent.
+    std::function<std::string(const httplib::Request &)> clientAddress;
 };
 
 // The start-up documents, ban lookups, reports and admin pages.

@@ -216,12 +216,15 @@ int main(int argc, char **argv)
             return 1;
         }
     }
-    addRoutes(server, services);
-
     // Small answers on kept-alive connections would otherwise wait out the client's delayed ACK.
     server.set_tcp_nodelay(true);
 
-    ConnectionGuard guard(server, options.connectionsPerAddress, std::chrono::seconds(options.requestHeadSeconds));
+    ConnectionGuard guard(server, options.connectionsPerAddress, std::chrono::seconds(options.requestHeadSeconds),
+                          options.proxyProtocolFrom);
+    services.clientAddress = [&guard](const httplib::Request &request) {
+        return guard.clientAddress(request.remote_addr, request.remote_port);
+    };
+    addRoutes(server, services);
     const int delayMs = options.delayMs;
     server.set_pre_routing_handler([&guard, delayMs](const httplib::Request &request, httplib::Response &) {
         guard.headArrived(request.remote_addr, request.remote_port);
@@ -233,9 +236,10 @@ int main(int argc, char **argv)
     std::mutex logMutex;
     server.set_logger([&guard, &logMutex](const httplib::Request &request, const httplib::Response &response) {
         guard.answered(request.remote_addr, request.remote_port);
+        const std::string client = guard.clientAddress(request.remote_addr, request.remote_port);
         std::lock_guard<std::mutex> lock(logMutex);
-        std::cout << request.remote_addr << " " << request.method << " " << request.target << " " << response.status
-                  << " " << response.body.size() << std::endl;
+        std::cout << client << " " << request.method << " " << request.target << " " << response.status << " "
+                  << response.body.size() << std::endl;
     });
 
     if (!server.bind_to_port(options.bind.c_str(), options.port)) {

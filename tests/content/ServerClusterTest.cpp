@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
@@ -31,6 +32,7 @@ class ServerClusterTest : public QObject
 private slots:
     void initTestCase();
     void cleanupTestCase();
+    void serversSeeTheExaminersAddress();
     void oneChainThroughTheKillOfAServer();
     void databaseRestartRefusesAndRecovers();
     void copyKeepsTheChain();
@@ -75,7 +77,8 @@ bool ServerClusterTest::startServer(int which)
     servers[which].setProcessChannelMode(QProcess::MergedChannels);
     return startContentServer(servers[which], QStringLiteral(CONTENT_SERVER_PATH), pki, folder.path(),
                               {QStringLiteral("--database"), postgres.uri(QStringLiteral("vigilor")),
-                               QStringLiteral("--reports-per-minute"), QStringLiteral("100000")},
+                               QStringLiteral("--reports-per-minute"), QStringLiteral("100000"),
+                               QStringLiteral("--proxy-protocol-from"), QStringLiteral("127.0.0.1")},
                               serverPorts[which]);
 }
 
@@ -125,6 +128,23 @@ void ServerClusterTest::cleanupTestCase()
         process->terminate();
         process->waitForFinished();
     }
+}
+
+void ServerClusterTest::serversSeeTheExaminersAddress()
+{
+    QSslSocket examiner;
+    examiner.setCaCertificates({pki.ca()});
+    QVERIFY(examiner.bind(QHostAddress(QStringLiteral("127.0.0.7"))));
+    examiner.connectToHostEncrypted(QStringLiteral("127.0.0.1"), static_cast<quint16>(port));
+    QVERIFY2(examiner.waitForEncrypted(5000), qPrintable(examiner.errorString()));
+    examiner.write("GET /version HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    QByteArray answer;
+    while (examiner.waitForReadyRead(5000))
+        answer += examiner.readAll();
+    QVERIFY2(answer.startsWith("HTTP/1.1 200"), answer.constData());
+    QTest::qWait(200);
+    const QByteArray logs = servers[0].readAll() + servers[1].readAll();
+    QVERIFY2(logs.contains("127.0.0.7 GET /version 200"), logs.constData());
 }
 
 ServerClusterTest::Sent ServerClusterTest::post(httplib::SSLClient &client, const std::string &body, int attempts)
