@@ -1,12 +1,16 @@
 // Reports through the reference server on loopback: 1,000 reports of about 50 KB posted by 8
 // concurrent clients, beside as many `GET version` requests by the same clients in the same run
 // (reports per second, 99th-percentile latency, ratios); then the time `--verify-reports` takes
-// over 100,000 stored reports (of 1 KB: the chain's cost is per report, the hashing per byte).
+// over 100,000 stored reports (of 1 KB: the chain's cost is per report, the hashing per byte); then
+// the same reports into PostgreSQL through one server, and through two behind nginx, as ratios to
+// SQLite's figures.
 // Run: ./report-bench
 
 #include "ServerContent.h"
+#include "TestBalancer.h"
 #include "TestEnvironment.h"
 #include "TestPki.h"
+#include "TestPostgres.h"
 
 #include <httplib.h>
 
@@ -20,6 +24,8 @@
 #include <QTextStream>
 
 #include <algorithm>
+#include <csignal>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -63,6 +69,8 @@ Run runClients(int port, const std::string &caPath, bool post)
             client.set_ca_cert_path(caPath.c_str());
             client.enable_server_certificate_verification(true);
             client.set_keep_alive(true);
+            // As the program's network stack does: a body written after its head is not held back.
+            client.set_tcp_nodelay(true);
             for (int i = c; i < kRequests; i += kClients) {
                 const auto start = std::chrono::steady_clock::now();
                 const auto result =
@@ -123,6 +131,8 @@ void storeReports(const QString &path)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    // A client closing a connection the server has dropped gets an error, not the end of the run.
+    std::signal(SIGPIPE, SIG_IGN);
     QTextStream out(stdout);
     TestPki pki;
     QTemporaryDir content;
@@ -162,6 +172,70 @@ int main(int argc, char **argv)
                .arg((kRequests / reports.seconds) / (kRequests / versions.seconds), 0, 'f', 2)
                .arg(p99(reports) / p99(versions), 0, 'f', 2);
     out.flush();
+
+    // The same reports into PostgreSQL, synced to disk as SQLite is.
+    TestPostgres postgres(true);
+    if (!postgres.create({QStringLiteral("one"), QStringLiteral("two")})) {
+        out << "PostgreSQL did not start: " << postgres.errorString() << "\n";
+        return 1;
+    }
+    struct Setup
+    {
+        QString name;
+        QString database;
+        int servers;
+    };
+    const Setup setups[] = {{QStringLiteral("PostgreSQL, one server"), QStringLiteral("one"), 1},
+                            {QStringLiteral("PostgreSQL, two servers behind nginx"), QStringLiteral("two"), 2}};
+    out << QStringLiteral("\nstores: the same %1 reports by %2 clients; %3 cores, shared by the servers, the "
+                          "database, nginx and the clients\n")
+               .arg(kRequests)
+               .arg(kClients)
+               .arg(std::thread::hardware_concurrency())
+        << QStringLiteral("                                       per second   p99 ms   failed   ratio/s   ratio p99\n")
+        << QStringLiteral("SQLite, one server                     %1   %2   %3\n")
+               .arg(kRequests / reports.seconds, 10, 'f', 0)
+               .arg(p99(reports), 6, 'f', 1)
+               .arg(reports.failed, 6);
+    for (const Setup &setup : setups) {
+        std::vector<std::unique_ptr<QProcess>> servers;
+        QList<int> ports;
+        for (int i = 0; i < setup.servers; ++i) {
+            servers.push_back(std::make_unique<QProcess>());
+            servers.back()->setProcessEnvironment(postgres.environment());
+            servers.back()->setStandardOutputFile(QProcess::nullDevice());
+            int serverPort = 0;
+            if (!startContentServer(*servers.back(), QStringLiteral(CONTENT_SERVER_PATH), pki, content.path(),
+                                    QStringList{QStringLiteral("--database"), postgres.uri(setup.database),
+                                                QStringLiteral("--reports-per-minute"), QString::number(kRequests)} +
+                                        (setup.servers > 1 ? QStringList{QStringLiteral("--proxy-protocol-from"),
+                                                                         QStringLiteral("127.0.0.1")}
+                                                           : QStringList()),
+                                    serverPort)) {
+                out << "the content server did not start\n";
+                return 1;
+            }
+            ports.append(serverPort);
+        }
+        TestBalancer balancer;
+        if (setup.servers > 1 && !balancer.start(QStringLiteral(NGINX_STREAM_CONF), ports)) {
+            out << "nginx did not start\n";
+            return 1;
+        }
+        const Run run = runClients(setup.servers > 1 ? balancer.port() : ports.front(), ca, true);
+        out << QStringLiteral("%1 %2   %3   %4   %5   %6\n")
+                   .arg(setup.name, -38)
+                   .arg(kRequests / run.seconds, 10, 'f', 0)
+                   .arg(p99(run), 6, 'f', 1)
+                   .arg(run.failed, 6)
+                   .arg((kRequests / run.seconds) / (kRequests / reports.seconds), 7, 'f', 2)
+                   .arg(p99(run) / p99(reports), 9, 'f', 2);
+        out.flush();
+        for (const auto &server : servers) {
+            server->terminate();
+            server->waitForFinished();
+        }
+    }
 
     storeReports(stored.filePath(QStringLiteral("reports.sqlite")));
     QElapsedTimer clock;

@@ -1,4 +1,5 @@
 #include "ServerContent.h"
+#include "TestBalancer.h"
 #include "TestEnvironment.h"
 #include "TestMain.h"
 #include "TestPki.h"
@@ -9,8 +10,8 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
+#include <QSslConfiguration>
 #include <QSslSocket>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -58,18 +59,9 @@ private:
     TestPostgres postgres;
     QProcess servers[2];
     int serverPorts[2] = {0, 0};
-    QProcess nginx;
+    TestBalancer balancer;
     int port = 0;
 };
-
-namespace {
-int freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost);
-    return probe.serverPort();
-}
-} // namespace
 
 bool ServerClusterTest::startServer(int which)
 {
@@ -93,38 +85,13 @@ void ServerClusterTest::initTestCase()
     QVERIFY(startServer(0));
     QVERIFY(startServer(1));
 
-    // The README's balancer, on this test's ports.
-    QFile shipped(QStringLiteral(NGINX_STREAM_CONF));
-    QVERIFY(shipped.open(QIODevice::ReadOnly));
-    port = freePort();
-    const QByteArray stream = shipped.readAll()
-                                  .replace("127.0.0.1:8444", "127.0.0.1:" + QByteArray::number(serverPorts[0]))
-                                  .replace("127.0.0.1:8445", "127.0.0.1:" + QByteArray::number(serverPorts[1]))
-                                  .replace("listen 8443;", "listen 127.0.0.1:" + QByteArray::number(port) + ";");
-    QVERIFY(writeFile(folder.filePath(QStringLiteral("vigilor-stream.conf")), stream));
-    QVERIFY(writeFile(folder.filePath(QStringLiteral("nginx.conf")),
-                      "load_module /usr/lib/nginx/modules/ngx_stream_module.so;\ndaemon off;\nworker_processes 1;\n"
-                      "pid " +
-                          QFile::encodeName(folder.filePath(QStringLiteral("nginx.pid"))) +
-                          ";\nevents { worker_connections 512; }\nstream { include " +
-                          QFile::encodeName(folder.filePath(QStringLiteral("vigilor-stream.conf"))) + "; }\n"));
-    nginx.setProcessChannelMode(QProcess::ForwardedChannels);
-    nginx.start(QStringLiteral("nginx"), {QStringLiteral("-p"), folder.path(), QStringLiteral("-e"),
-                                          folder.filePath(QStringLiteral("nginx-error.log")), QStringLiteral("-c"),
-                                          folder.filePath(QStringLiteral("nginx.conf"))});
-    QVERIFY(nginx.waitForStarted());
-    QTcpSocket probe;
-    for (int i = 0; i < 50 && probe.state() != QAbstractSocket::ConnectedState; ++i) {
-        probe.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
-        if (!probe.waitForConnected(200))
-            QTest::qWait(100);
-    }
-    QCOMPARE(probe.state(), QAbstractSocket::ConnectedState);
+    QVERIFY(balancer.start(QStringLiteral(NGINX_STREAM_CONF), {serverPorts[0], serverPorts[1]}));
+    port = balancer.port();
 }
 
 void ServerClusterTest::cleanupTestCase()
 {
-    for (QProcess *process : {&nginx, &servers[0], &servers[1]}) {
+    for (QProcess *process : {&servers[0], &servers[1]}) {
         process->terminate();
         process->waitForFinished();
     }
@@ -133,7 +100,9 @@ void ServerClusterTest::cleanupTestCase()
 void ServerClusterTest::serversSeeTheExaminersAddress()
 {
     QSslSocket examiner;
-    examiner.setCaCertificates({pki.ca()});
+    QSslConfiguration trust = examiner.sslConfiguration();
+    trust.setCaCertificates({pki.ca()});
+    examiner.setSslConfiguration(trust);
     QVERIFY(examiner.bind(QHostAddress(QStringLiteral("127.0.0.7"))));
     examiner.connectToHostEncrypted(QStringLiteral("127.0.0.1"), static_cast<quint16>(port));
     QVERIFY2(examiner.waitForEncrypted(5000), qPrintable(examiner.errorString()));

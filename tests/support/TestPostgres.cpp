@@ -19,7 +19,7 @@ bool runningAsRoot()
 }
 } // namespace
 
-TestPostgres::TestPostgres() = default;
+TestPostgres::TestPostgres(bool durable) : durable(durable) {}
 
 TestPostgres::~TestPostgres()
 {
@@ -91,13 +91,12 @@ bool TestPostgres::create(const QStringList &databases)
 
 bool TestPostgres::start()
 {
-    // Written to memory only, as a test needs nothing to outlive it.
     running = run(kBin + QStringLiteral("pg_ctl"),
                   {QStringLiteral("-D"), folder.filePath(QStringLiteral("data")), QStringLiteral("-l"),
                    folder.filePath(QStringLiteral("log")), QStringLiteral("-w"), QStringLiteral("-o"),
-                   QStringLiteral("-c listen_addresses=127.0.0.1 -p %1 -k %2 -c fsync=off -c max_connections=200")
+                   QStringLiteral("-c listen_addresses=127.0.0.1 -p %1 -k %2 -c fsync=%3 -c max_connections=200")
                        .arg(port)
-                       .arg(folder.path()),
+                       .arg(folder.path(), durable ? QStringLiteral("on") : QStringLiteral("off")),
                    QStringLiteral("start")},
                   true);
     return running;

@@ -10,7 +10,8 @@
 class TestPostgres
 {
 public:
-    TestPostgres();
+    // A durable cluster syncs its writes to disk as a league's would; a test's needs not.
+    explicit TestPostgres(bool durable = false);
     ~TestPostgres();
     TestPostgres(const TestPostgres &) = delete;
     TestPostgres &operator=(const TestPostgres &) = delete;
@@ -33,6 +34,7 @@ private:
 
     QTemporaryDir folder;
     int port = 0;
+    bool durable;
     bool running = false;
     QString error;
 };
