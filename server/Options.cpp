@@ -41,6 +41,19 @@ void usage(std::ostream &out)
            "usage: vigilor-content-server --help\n";
 }
 
+namespace {
+// The addresses of a comma-separated list.
+void addAddresses(const std::string &list, std::set<std::string> &addresses)
+{
+    for (std::size_t start = 0; start <= list.size();) {
+        const std::size_t comma = std::min(list.find(',', start), list.size());
+        if (comma > start)
+            addresses.insert(list.substr(start, comma - start));
+        start = comma + 1;
+    }
+}
+} // namespace
+
 bool parseOptions(int argc, char **argv, Options &options)
 {
     for (int i = 1; i < argc; ++i) {
@@ -85,12 +98,7 @@ bool parseOptions(int argc, char **argv, Options &options)
         else if (flag == "--request-head-seconds")
             options.requestHeadSeconds = std::atoi(value.c_str());
         else if (flag == "--proxy-protocol-from")
-            for (std::size_t start = 0; start <= value.size();) {
-                const std::size_t comma = std::min(value.find(',', start), value.size());
-                if (comma > start)
-                    options.proxyProtocolFrom.insert(value.substr(start, comma - start));
-                start = comma + 1;
-            }
+            addAddresses(value, options.proxyProtocolFrom);
         else if (flag == "--database")
             options.database = value;
         else if (flag == "--copy-reports-to")
