@@ -55,6 +55,17 @@ Report readReport(const PostgresResult &result, int row)
     report.banned = static_cast<int>(result.number(row, 9));
     return report;
 }
+// Writes the report with every field as it is.
+bool insertReport(PostgresSession &session, const Report &report)
+{
+    return session
+        .run("INSERT INTO reports(seq, id, received, sha256, chain, body, machine, \"user\", findings, banned) "
+             "VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10)",
+             {report.seq, report.id, report.received, report.sha256, report.chain, PostgresParam::bytes(report.body),
+              report.machine, report.user, static_cast<long long>(report.findings),
+              static_cast<long long>(report.banned)})
+        .ok();
+}
 } // namespace
 
 PostgresDatabase::PostgresDatabase(std::string uri, int connections) : uri(std::move(uri)), connections(connections) {}
@@ -288,13 +299,7 @@ ReportStore::Outcome PostgresReportStore::add(Report &report, std::string &error
     report.received = utcNow();
     report.seq = head.number(0, 0) + 1;
     report.chain = chainValue(head.bytes(0, 1), report.sha256, report.received);
-    if (!session
-             ->run("INSERT INTO reports(seq, id, received, sha256, chain, body, machine, \"user\", findings, banned) "
-                   "VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10)",
-                   {report.seq, report.id, report.received, report.sha256, report.chain,
-                    PostgresParam::bytes(report.body), report.machine, report.user,
-                    static_cast<long long>(report.findings), static_cast<long long>(report.banned)})
-             .ok() ||
+    if (!insertReport(*session, report) ||
         !session->run("UPDATE report_chain_head SET seq = $1, chain = $2", {report.seq, report.chain}).ok() ||
         !session->run("COMMIT").ok())
         return failed();
@@ -367,13 +372,7 @@ bool PostgresReportStore::copyFrom(ReportStore &source, long long &copied, std::
         if (!page)
             return failed("the reports to copy cannot be read");
         for (const Report &report : *page) {
-            if (!session
-                     ->run("INSERT INTO reports(seq, id, received, sha256, chain, body, machine, \"user\", findings, "
-                           "banned) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10)",
-                           {report.seq, report.id, report.received, report.sha256, report.chain,
-                            PostgresParam::bytes(report.body), report.machine, report.user,
-                            static_cast<long long>(report.findings), static_cast<long long>(report.banned)})
-                     .ok())
+            if (!insertReport(*session, report))
                 return failed(session->error());
             seq = report.seq;
             chain = report.chain;

@@ -204,22 +204,19 @@ void addRoutes(httplib::SSLServer &server, const Services &services)
                        return fail(response, 503, kStoreUnreadable);
                    response.set_content(reportListPage(*newest, kListedReports), "text/html; charset=utf-8");
                }));
+    // One report, as received or rendered.
+    const auto reportRoute = [&admin, reports = services.reports](std::string (*render)(const Report &),
+                                                                  const char *type) {
+        return admin([reports, render, type](const httplib::Request &request, httplib::Response &response) {
+            std::optional<Report> report;
+            if (!reports->find(request.matches[1], report))
+                return fail(response, 503, kStoreUnreadable);
+            if (!report)
+                return fail(response, 404, "no such report");
+            response.set_content(render(*report), type);
+        });
+    };
     server.Get(R"(/admin/reports/([0-9A-Z-]+)\.json)",
-               admin([reports = services.reports](const httplib::Request &request, httplib::Response &response) {
-                   std::optional<Report> report;
-                   if (!reports->find(request.matches[1], report))
-                       return fail(response, 503, kStoreUnreadable);
-                   if (!report)
-                       return fail(response, 404, "no such report");
-                   response.set_content(report->body, "application/json");
-               }));
-    server.Get(R"(/admin/reports/([0-9A-Z-]+))",
-               admin([reports = services.reports](const httplib::Request &request, httplib::Response &response) {
-                   std::optional<Report> report;
-                   if (!reports->find(request.matches[1], report))
-                       return fail(response, 503, kStoreUnreadable);
-                   if (!report)
-                       return fail(response, 404, "no such report");
-                   response.set_content(reportPage(*report), "text/html; charset=utf-8");
-               }));
+               reportRoute([](const Report &report) { return report.body; }, "application/json"));
+    server.Get(R"(/admin/reports/([0-9A-Z-]+))", reportRoute(reportPage, "text/html; charset=utf-8"));
 }

@@ -134,8 +134,7 @@ void ContentServerTest::initTestCase()
     QSqlDatabase::removeDatabase(QStringLiteral("bans"));
     if (qgetenv("VIGILOR_TEST_STORE") == "postgresql") {
         postgres = std::make_unique<TestPostgres>();
-        QVERIFY2(postgres->create({QStringLiteral("reports")}),
-                 qPrintable(postgres->errorString()));
+        QVERIFY2(postgres->create({QStringLiteral("reports")}), qPrintable(postgres->errorString()));
         server.setProcessEnvironment(postgres->environment());
         steamServer.setProcessEnvironment(postgres->environment());
     }
@@ -343,15 +342,7 @@ void ContentServerTest::tricklingClientsKeepNobodyWaiting()
     // Meanwhile an examiner elsewhere is answered at once.
     QElapsedTimer clock;
     clock.start();
-    QSslSocket examiner;
-    QVERIFY(examiner.bind(QHostAddress(QStringLiteral("127.0.0.2"))));
-    examiner.connectToHostEncrypted(QStringLiteral("127.0.0.1"), static_cast<quint16>(port));
-    QVERIFY2(examiner.waitForEncrypted(5000), qPrintable(examiner.errorString()));
-    examiner.write("GET /version HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
-    QByteArray answer;
-    while (examiner.waitForReadyRead(5000))
-        answer += examiner.readAll();
-    answer += examiner.readAll();
+    const QByteArray answer = getVersionFrom(QStringLiteral("127.0.0.2"), port);
     const qint64 elapsed = clock.elapsed();
     QVERIFY2(answer.startsWith("HTTP/1.1 200"), answer.constData());
     QVERIFY2(elapsed < 1000, qPrintable(QString::number(elapsed)));

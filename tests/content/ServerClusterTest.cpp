@@ -10,8 +10,6 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
-#include <QSslConfiguration>
-#include <QSslSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -79,6 +77,7 @@ void ServerClusterTest::initTestCase()
     // A client writing to a server that was killed gets an error, not the end of the test.
     std::signal(SIGPIPE, SIG_IGN);
     QVERIFY(pki.isValid());
+    pki.trustInThisProcess();
     QVERIFY(writeFile(folder.filePath(QStringLiteral("version.json")), "{\"ok\":true,\"version\":\"0.0.2\"}"));
     QVERIFY2(postgres.create({QStringLiteral("vigilor"), QStringLiteral("copy")}), qPrintable(postgres.errorString()));
     // Both start at once, and one of them makes the schema.
@@ -99,17 +98,7 @@ void ServerClusterTest::cleanupTestCase()
 
 void ServerClusterTest::serversSeeTheExaminersAddress()
 {
-    QSslSocket examiner;
-    QSslConfiguration trust = examiner.sslConfiguration();
-    trust.setCaCertificates({pki.ca()});
-    examiner.setSslConfiguration(trust);
-    QVERIFY(examiner.bind(QHostAddress(QStringLiteral("127.0.0.7"))));
-    examiner.connectToHostEncrypted(QStringLiteral("127.0.0.1"), static_cast<quint16>(port));
-    QVERIFY2(examiner.waitForEncrypted(5000), qPrintable(examiner.errorString()));
-    examiner.write("GET /version HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
-    QByteArray answer;
-    while (examiner.waitForReadyRead(5000))
-        answer += examiner.readAll();
+    const QByteArray answer = getVersionFrom(QStringLiteral("127.0.0.7"), port);
     QVERIFY2(answer.startsWith("HTTP/1.1 200"), answer.constData());
     QTest::qWait(200);
     const QByteArray logs = servers[0].readAll() + servers[1].readAll();

@@ -1,6 +1,7 @@
 #include "ServerContent.h"
 #include "TestPki.h"
 #include <QProcess>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -147,8 +148,11 @@ bool startContentServer(QProcess &process, const QString &program, const TestPki
                   QStringList{QStringLiteral("--content"), content, QStringLiteral("--cert"), pki.certPath(),
                               QStringLiteral("--key"), pki.keyPath(), QStringLiteral("--port"), QString::number(port)} +
                       extra);
-    if (!process.waitForStarted())
-        return false;
+    return process.waitForStarted() && waitUntilListening(port);
+}
+
+bool waitUntilListening(int port)
+{
     for (int i = 0; i < 100; ++i) {
         QTcpSocket socket;
         socket.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
@@ -157,6 +161,21 @@ bool startContentServer(QProcess &process, const QString &program, const TestPki
         QTest::qWait(100);
     }
     return false;
+}
+
+QByteArray getVersionFrom(const QString &source, int port)
+{
+    QSslSocket socket;
+    if (!socket.bind(QHostAddress(source)))
+        return QByteArray();
+    socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), static_cast<quint16>(port));
+    if (!socket.waitForEncrypted(5000))
+        return socket.errorString().toUtf8();
+    socket.write("GET /version HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    QByteArray answer;
+    while (socket.waitForReadyRead(5000))
+        answer += socket.readAll();
+    return answer + socket.readAll();
 }
 
 // GetPlayerBans as documented, for the ids asked: the ids ending in 1 VAC-banned 42 days ago.

@@ -36,6 +36,13 @@ bool loadProcessWideLoader(ScopedEnvironment &environment, const QString &folder
 bool startContentServer(QProcess &process, const QString &program, const TestPki &pki, const QString &content,
                         const QStringList &extra, int &port);
 
+// Waits until something listens on loopback `port`, ten seconds at most.
+bool waitUntilListening(int port);
+
+// The whole answer to `GET /version` over a TLS connection of its own from the loopback address
+// `source` to `port`, trusting what the process trusts.
+QByteArray getVersionFrom(const QString &source, int port);
+
 // The answer of Steam's GetPlayerBans, as documented, to the query string `query`: the ids ending
 // in 1 VAC-banned 42 days ago, the others clean.
 QByteArray steamPlayerBans(const std::string &query);

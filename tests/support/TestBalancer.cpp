@@ -1,11 +1,10 @@
 #include "TestBalancer.h"
 
+#include "ServerContent.h"
 #include "TestEnvironment.h"
 
 #include <QFile>
 #include <QTcpServer>
-#include <QTcpSocket>
-#include <QTest>
 
 TestBalancer::~TestBalancer()
 {
@@ -41,14 +40,5 @@ bool TestBalancer::start(const QString &streamConfiguration, const QList<int> &s
     nginx.start(QStringLiteral("nginx"), {QStringLiteral("-p"), folder.path(), QStringLiteral("-e"),
                                           folder.filePath(QStringLiteral("error.log")), QStringLiteral("-c"),
                                           folder.filePath(QStringLiteral("nginx.conf"))});
-    if (!nginx.waitForStarted())
-        return false;
-    for (int i = 0; i < 50; ++i) {
-        QTcpSocket socket;
-        socket.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(listening));
-        if (socket.waitForConnected(200))
-            return true;
-        QTest::qWait(100);
-    }
-    return false;
+    return nginx.waitForStarted() && waitUntilListening(listening);
 }
