@@ -11,6 +11,8 @@ namespace {
 // Advisory lock keys: schema changes, and (with the address's hash) one address's report count.
 constexpr long long kSchemaLock = 0x5669676C6F72LL; // "Vigilor"
 constexpr int kRateLock = 0x56524C;
+// How long a failed connect stands for the database being away before the next is tried.
+constexpr auto kRetryAfter = std::chrono::seconds(1);
 
 // Version 1. Column for column the SQLite tables, plus the chain's head: the row every new report
 // locks, so that no two reports ever take the same predecessor, whichever server takes them.
@@ -85,8 +87,17 @@ bool PostgresDatabase::schemaTooNew() const
 PGconn *PostgresDatabase::connect(std::string &error)
 {
     // The URI's own settings come last and win; these are only defaults.
-    const char *keywords[] = {"connect_timeout", "application_name", "dbname", nullptr};
-    const char *values[] = {"5", "vigilor-content-server", uri.c_str(), nullptr};
+    // A database host that vanishes without a word is noticed within seconds rather than when the
+    // system's TCP gives up, minutes later.
+    const char *keywords[] = {"connect_timeout",
+                              "keepalives_idle",
+                              "keepalives_interval",
+                              "keepalives_count",
+                              "tcp_user_timeout",
+                              "application_name",
+                              "dbname",
+                              nullptr};
+    const char *values[] = {"5", "10", "5", "3", "15000", "vigilor-content-server", uri.c_str(), nullptr};
     PGconn *connection = PQconnectdbParams(keywords, values, 1);
     if (PQstatus(connection) != CONNECTION_OK) {
         error = "database unreachable: " + messageOf(connection);
@@ -157,10 +168,20 @@ std::unique_ptr<PostgresSession> PostgresDatabase::session(std::string &error)
         idle.pop_back();
         return std::make_unique<PostgresSession>(*this, connection, true);
     }
+    // While the database is away, a request learns it at once instead of each waiting out a connect.
+    if (std::chrono::steady_clock::now() < awayUntil) {
+        error = awayBecause;
+        return nullptr;
+    }
     ++made;
     lock.unlock();
     PGconn *connection = connect(error);
     if (!connection) {
+        {
+            std::lock_guard<std::mutex> relock(mutex);
+            awayUntil = std::chrono::steady_clock::now() + kRetryAfter;
+            awayBecause = error;
+        }
         release(nullptr, true);
         return nullptr;
     }

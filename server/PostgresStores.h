@@ -51,6 +51,8 @@ private:
     std::condition_variable returned;
     std::vector<PGconn *> idle;
     int made = 0;
+    std::chrono::steady_clock::time_point awayUntil{};
+    std::string awayBecause;
     bool schemaReady = false;
     bool tooNew = false;
 };
