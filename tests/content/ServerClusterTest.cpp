@@ -42,15 +42,16 @@ private:
         int status = 0; // 0: no answer
         QString id;
     };
-    // Posts a report through the balancer; retried, as the program does, on no answer and on 503.
+    // Posts a report; tried again, as an examiner would send it again, on no answer and on 503.
     Sent post(httplib::SSLClient &client, const std::string &body, int attempts);
-    // Runs `clients` threads that each post until `next` gives no more reports to send, with `attempts`
-    // a report.
-    void load(int clients, int attempts, const std::function<bool(std::string &)> &next,
+    // Runs `clients` threads that each post to `port` until `next` gives no more reports to send, with
+    // `attempts` a report.
+    void load(int port, int clients, int attempts, const std::function<bool(std::string &)> &next,
               const std::function<void(const Sent &)> &done);
     bool startServer(int which);
     QSet<QString> storedIds(const QString &database);
-    QByteArray verify(const QStringList &store, int &status);
+    // The server program's output and exit status, run with `arguments` to verify or copy reports.
+    QByteArray runServer(const QStringList &arguments, int &status);
 
     TestPki pki;
     QTemporaryDir folder;
@@ -124,12 +125,12 @@ ServerClusterTest::Sent ServerClusterTest::post(httplib::SSLClient &client, cons
     return sent;
 }
 
-void ServerClusterTest::load(int clients, int attempts, const std::function<bool(std::string &)> &next,
+void ServerClusterTest::load(int port, int clients, int attempts, const std::function<bool(std::string &)> &next,
                              const std::function<void(const Sent &)> &done)
 {
     std::vector<std::thread> threads;
     for (int i = 0; i < clients; ++i)
-        threads.emplace_back([this, attempts, &next, &done] {
+        threads.emplace_back([this, port, attempts, &next, &done] {
             httplib::SSLClient client("127.0.0.1", port);
             client.set_ca_cert_path(QFile::encodeName(pki.caPath()).constData());
             client.enable_server_certificate_verification(true);
@@ -164,13 +165,13 @@ QSet<QString> ServerClusterTest::storedIds(const QString &database)
     return ids;
 }
 
-QByteArray ServerClusterTest::verify(const QStringList &store, int &status)
+QByteArray ServerClusterTest::runServer(const QStringList &arguments, int &status)
 {
     QProcess check;
     check.setProcessEnvironment(postgres.environment());
     check.setProcessChannelMode(QProcess::MergedChannels);
-    check.start(QStringLiteral(CONTENT_SERVER_PATH), QStringList{QStringLiteral("--verify-reports")} + store);
-    check.waitForFinished(60000);
+    check.start(QStringLiteral(CONTENT_SERVER_PATH), arguments);
+    check.waitForFinished(120000);
     status = check.exitCode();
     return check.readAll();
 }
@@ -205,7 +206,7 @@ void ServerClusterTest::oneChainThroughTheKillOfAServer()
         }
     });
     watch.start(5);
-    load(8, 100, next, done);
+    load(port, 8, 100, next, done);
     watch.stop();
     QVERIFY(killed);
     servers[0].waitForFinished();
@@ -220,7 +221,9 @@ void ServerClusterTest::oneChainThroughTheKillOfAServer()
     for (const QString &id : acknowledged)
         QVERIFY2(stored.contains(id), qPrintable(id));
     int status = -1;
-    const QByteArray output = verify({QStringLiteral("--database"), postgres.uri(QStringLiteral("vigilor"))}, status);
+    const QByteArray output = runServer(
+        {QStringLiteral("--verify-reports"), QStringLiteral("--database"), postgres.uri(QStringLiteral("vigilor"))},
+        status);
     QCOMPARE(status, 0);
     QVERIFY2(output.contains("chain holds over " + QByteArray::number(stored.size()) + " reports"), output.constData());
 }
@@ -253,7 +256,7 @@ void ServerClusterTest::databaseRestartRefusesAndRecovers()
         QTest::qWait(3000);
         stop = true;
     });
-    load(4, 1, next, done);
+    load(port, 4, 1, next, done);
     QVERIFY(stopped && started);
 
     const QSet<QString> ids = storedIds(QStringLiteral("vigilor"));
@@ -269,7 +272,9 @@ void ServerClusterTest::databaseRestartRefusesAndRecovers()
     QVERIFY(refused > 0);
     QVERIFY(storedAfter > 0);
     int status = -1;
-    verify({QStringLiteral("--database"), postgres.uri(QStringLiteral("vigilor"))}, status);
+    runServer(
+        {QStringLiteral("--verify-reports"), QStringLiteral("--database"), postgres.uri(QStringLiteral("vigilor"))},
+        status);
     QCOMPARE(status, 0);
 }
 
@@ -282,50 +287,38 @@ void ServerClusterTest::copyKeepsTheChain()
     int sqlitePort = 0;
     QVERIFY(startContentServer(sqliteServer, QStringLiteral(CONTENT_SERVER_PATH), pki, alone.path(),
                                {QStringLiteral("--reports-per-minute"), QStringLiteral("100000")}, sqlitePort));
-    std::vector<std::thread> threads;
     std::atomic<int> nextReport{0};
     std::atomic<int> acknowledged{0};
-    for (int i = 0; i < 4; ++i)
-        threads.emplace_back([&] {
-            httplib::SSLClient client("127.0.0.1", sqlitePort);
-            client.set_ca_cert_path(QFile::encodeName(pki.caPath()).constData());
-            client.enable_server_certificate_verification(true);
-            client.set_keep_alive(true);
-            for (int number = nextReport++; number < 1000; number = nextReport++)
-                acknowledged +=
-                    post(client, "{\"format\":\"vigilor-report/1\",\"user\":\"" + std::to_string(number) + "\"}", 1)
-                        .status == 200;
-        });
-    for (std::thread &thread : threads)
-        thread.join();
+    load(
+        sqlitePort, 4, 1,
+        [&nextReport](std::string &body) {
+            const int number = nextReport++;
+            body = "{\"format\":\"vigilor-report/1\",\"user\":\"" + std::to_string(number) + "\"}";
+            return number < 1000;
+        },
+        [&acknowledged](const Sent &sent) { acknowledged += sent.status == 200; });
     sqliteServer.terminate();
     QVERIFY(sqliteServer.waitForFinished());
     QCOMPARE(acknowledged.load(), 1000);
 
-    const auto copy = [&](int &status) {
-        QProcess process;
-        process.setProcessEnvironment(postgres.environment());
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(QStringLiteral(CONTENT_SERVER_PATH),
-                      {QStringLiteral("--content"), alone.path(), QStringLiteral("--copy-reports-to"),
-                       postgres.uri(QStringLiteral("copy"))});
-        process.waitForFinished(120000);
-        status = process.exitCode();
-        return process.readAll();
-    };
+    const QStringList copy = {QStringLiteral("--content"), alone.path(), QStringLiteral("--copy-reports-to"),
+                              postgres.uri(QStringLiteral("copy"))};
     int status = -1;
-    const QByteArray copied = copy(status);
+    const QByteArray copied = runServer(copy, status);
     QVERIFY2(status == 0, copied.constData());
-    const QByteArray original = verify({QStringLiteral("--content"), alone.path()}, status);
+    const QByteArray original =
+        runServer({QStringLiteral("--verify-reports"), QStringLiteral("--content"), alone.path()}, status);
     QCOMPARE(status, 0);
-    const QByteArray copiedChain = verify({QStringLiteral("--database"), postgres.uri(QStringLiteral("copy"))}, status);
+    const QByteArray copiedChain = runServer(
+        {QStringLiteral("--verify-reports"), QStringLiteral("--database"), postgres.uri(QStringLiteral("copy"))},
+        status);
     QCOMPARE(status, 0);
     QVERIFY2(original.contains("chain holds over 1000 reports; last chain value "), original.constData());
     QCOMPARE(copiedChain, original);
     QVERIFY2(copied.contains("copied 1000 reports"), copied.constData());
 
     // A second copy would make two chains of one: refused.
-    const QByteArray again = copy(status);
+    const QByteArray again = runServer(copy, status);
     QCOMPARE(status, 2);
     QVERIFY2(again.contains("holds reports already"), again.constData());
 }
