@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <iterator>
 #include <ostream>
+#include <utility>
+#include <variant>
 
 void usage(std::ostream &out)
 {
@@ -52,6 +55,41 @@ void addAddresses(const std::string &list, std::set<std::string> &addresses)
         start = comma + 1;
     }
 }
+
+// Where an option's value goes: text as it is, numbers as read by atoi/atoll, lists added to.
+using Field =
+    std::variant<std::string Options::*, int Options::*, long long Options::*, std::set<std::string> Options::*>;
+using ValueOption = std::pair<const char *, Field>;
+
+const ValueOption kValueOptions[] = {
+    {"--content", &Options::content},
+    {"--cert", &Options::cert},
+    {"--key", &Options::key},
+    {"--bind", &Options::bind},
+    {"--port", &Options::port},
+    {"--delay-ms", &Options::delayMs},
+    {"--steam-api-key-file", &Options::steamKeyFile},
+    {"--steam-api-url", &Options::steamUrl},
+    {"--steam-api-ca", &Options::steamCa},
+    {"--ban-cache-seconds", &Options::banCacheSeconds},
+    {"--admin-token-file", &Options::adminTokenFile},
+    {"--reports-per-minute", &Options::reportsPerMinute},
+    {"--connections-per-address", &Options::connectionsPerAddress},
+    {"--request-head-seconds", &Options::requestHeadSeconds},
+    {"--proxy-protocol-from", &Options::proxyProtocolFrom},
+    {"--database", &Options::database},
+    {"--copy-reports-to", &Options::copyReportsTo},
+};
+
+struct Assign
+{
+    Options &options;
+    const std::string &value;
+    void operator()(std::string Options::*field) const { options.*field = value; }
+    void operator()(int Options::*field) const { options.*field = std::atoi(value.c_str()); }
+    void operator()(long long Options::*field) const { options.*field = std::atoll(value.c_str()); }
+    void operator()(std::set<std::string> Options::*field) const { addAddresses(value, options.*field); }
+};
 } // namespace
 
 bool parseOptions(int argc, char **argv, Options &options)
@@ -69,42 +107,11 @@ bool parseOptions(int argc, char **argv, Options &options)
         if (i + 1 >= argc)
             return false;
         const std::string value = argv[++i];
-        if (flag == "--content")
-            options.content = value;
-        else if (flag == "--cert")
-            options.cert = value;
-        else if (flag == "--key")
-            options.key = value;
-        else if (flag == "--bind")
-            options.bind = value;
-        else if (flag == "--port")
-            options.port = std::atoi(value.c_str());
-        else if (flag == "--delay-ms")
-            options.delayMs = std::atoi(value.c_str());
-        else if (flag == "--steam-api-key-file")
-            options.steamKeyFile = value;
-        else if (flag == "--steam-api-url")
-            options.steamUrl = value;
-        else if (flag == "--steam-api-ca")
-            options.steamCa = value;
-        else if (flag == "--ban-cache-seconds")
-            options.banCacheSeconds = std::atoll(value.c_str());
-        else if (flag == "--admin-token-file")
-            options.adminTokenFile = value;
-        else if (flag == "--reports-per-minute")
-            options.reportsPerMinute = std::atoi(value.c_str());
-        else if (flag == "--connections-per-address")
-            options.connectionsPerAddress = std::atoi(value.c_str());
-        else if (flag == "--request-head-seconds")
-            options.requestHeadSeconds = std::atoi(value.c_str());
-        else if (flag == "--proxy-protocol-from")
-            addAddresses(value, options.proxyProtocolFrom);
-        else if (flag == "--database")
-            options.database = value;
-        else if (flag == "--copy-reports-to")
-            options.copyReportsTo = value;
-        else
+        const auto option = std::find_if(std::begin(kValueOptions), std::end(kValueOptions),
+                                         [&flag](const ValueOption &known) { return flag == known.first; });
+        if (option == std::end(kValueOptions))
             return false;
+        std::visit(Assign{options, value}, option->second);
     }
     if (options.verifyReports)
         return !options.content.empty() || !options.database.empty();
