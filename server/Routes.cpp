@@ -1,6 +1,7 @@
 #include "Routes.h"
 
 #include "BanStore.h"
+#include "Files.h"
 #include "ReportPages.h"
 #include "SteamBans.h"
 #include "Stores.h"
@@ -8,13 +9,10 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <iostream>
 #include <memory>
 #include <mutex>
-#include <sstream>
 
 namespace {
 
@@ -41,23 +39,6 @@ const Document kDocuments[] = {
     {"/unzip/exe", "unzip.exe", "application/octet-stream"},
     {"/pack", "pack.zip", "application/zip"},
 };
-
-// Only a regular file is content: a folder opens as a stream too, and reads as nothing.
-bool readFile(const std::string &path, std::string &content)
-{
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error))
-        return false;
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    if (in.bad())
-        return false;
-    content = buffer.str();
-    return true;
-}
 
 std::string jsonString(const std::string &text)
 {

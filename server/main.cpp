@@ -6,6 +6,7 @@
 
 #include "BanStore.h"
 #include "ConnectionGuard.h"
+#include "Files.h"
 #include "Options.h"
 #include "PostgresStores.h"
 #include "Routes.h"
@@ -16,11 +17,9 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -28,21 +27,6 @@ namespace {
 
 // Connections each server keeps to a shared database: the workers take turns on them.
 constexpr int kDatabaseConnections = 8;
-
-// The file's content without surrounding white space; empty when it cannot be read.
-std::string readTrimmed(const std::string &path)
-{
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error))
-        return std::string();
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    const std::string text = buffer.str();
-    const auto first = text.find_first_not_of(" \t\r\n");
-    const auto last = text.find_last_not_of(" \t\r\n");
-    return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
-}
 
 // Checks the chain of `store`, saying how it stands; the exit status of --verify-reports.
 int verifyReports(ReportStore &store, long long *count = nullptr, std::string *lastValue = nullptr)
