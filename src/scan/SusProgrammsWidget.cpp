@@ -13,6 +13,7 @@
 #include "ui_SusProgrammsWidget.h"
 
 #include <QDir>
+#include <QHash>
 #include <QTextDocumentFragment>
 #include <QThread>
 
@@ -86,6 +87,14 @@ void SusProgrammsWidget::scan()
     startScanProgress(ui->progressBar, rules.size());
     emit scanStarted();
 
+    // Each file is hashed once a scan, however many digest rules list it.
+    QHash<QString, QString> digests;
+    const auto digestOf = [&digests](const QString &path) {
+        auto known = digests.find(path);
+        if (known == digests.end())
+            known = digests.insert(path, fileSha256(path));
+        return *known;
+    };
     for (const DetectionRule &rule : rules) {
         // The description and registry paths come from our content server and may hold markup;
         // file names come from the examined machine and are shown as text.
@@ -104,7 +113,7 @@ void SusProgrammsWidget::scan()
                 const QStringList entries = scanner.scanFolder(root, rule.filename);
                 for (const QString &path : entries) {
                     // With digests the name only narrows what is hashed; the digest decides.
-                    if (!rule.sha256.isEmpty() && !rule.sha256.contains(fileSha256(path)))
+                    if (!rule.sha256.isEmpty() && !rule.sha256.contains(digestOf(path)))
                         continue;
                     report(colour, prefix + path.toHtmlEscaped());
                     emit ruleMatched(rule.level, description, path);
