@@ -6,10 +6,8 @@
 #include "platform/Programs.h"
 #include "platform/RegistryHives.h"
 #include "scan/FileScanner.h"
-#include "scan/PathPlaceholders.h"
 
 #include <QDir>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QLoggingCategory>
@@ -61,7 +59,6 @@ void ContentLoader::onRequestCompleted(bool success, QString)
 
 bool ContentLoader::load()
 {
-    checkSystemLibraries();
     stopRunningUtilities();
     if (!loadVersion() || !loadRules())
         return false;
@@ -202,17 +199,6 @@ bool ContentLoader::unpackUtilities(const QString &tempDir)
     }
     QDir::setCurrent(dataDir);
     return true;
-}
-
-void ContentLoader::checkSystemLibraries()
-{
-    // The network module loads these for HTTPS. Copying into the system folder normally needs
-    // administrator rights the program does not ask for, so the outcome is not examined.
-    for (const QString &library : {QStringLiteral("libssl-1_1-x64.dll"), QStringLiteral("libcrypto-1_1-x64.dll")}) {
-        const QString path = expandPath(QStringLiteral("%systemdrive%/Windows/System32/") + library, false);
-        if (!QFile::exists(path))
-            QFile::copy(library, path);
-    }
 }
 
 QString ContentLoader::lookUpFolder(HKEY hive, const QString &subKey, const QString &valueName, const QString &warning)

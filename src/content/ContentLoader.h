@@ -60,7 +60,6 @@ private:
     bool loadEverythingPattern();
     bool unpackUtilities(const QString &tempDir);
     void stopRunningUtilities();
-    void checkSystemLibraries();
     void discoverFolders();
     // The folder in the registry value, or an empty text after a warning to the user.
     QString lookUpFolder(HKEY hive, const QString &subKey, const QString &valueName, const QString &warning);
