@@ -11,6 +11,27 @@ namespace traces {
 namespace {
 // 100 ns steps from 1601-01-01 to 1970-01-01.
 constexpr quint64 kFileTimeUnixEpoch = 116444736000000000ULL;
+// Windows itself refuses times from here on (its calendar ends in the year 30828); a value this large
+// is planted or garbage, and as a signed number it would overflow.
+constexpr quint64 kFirstInvalidFileTime = 0x7FFF000000000000ULL;
+
+// "YYYY-MM-DD HH:MM:SS" with an optional ".fff", as UTC from its parts: read through local time, an
+// hour that the examiner's clock skips (summer time) would be lost.
+QDateTime utcFromText(const QStringRef &text)
+{
+    static const QRegularExpression format(
+        QStringLiteral("^(\\d{4})-(\\d{2})-(\\d{2}) (\\d{2}):(\\d{2}):(\\d{2})(?:\\.(\\d{1,3}))?$"));
+    const QRegularExpressionMatch parts = format.match(text);
+    if (!parts.hasMatch())
+        return QDateTime();
+    const auto number = [&parts](int n) { return parts.capturedRef(n).toInt(); };
+    const QString fraction = parts.captured(7).leftJustified(3, QLatin1Char('0'));
+    const QDate date(number(1), number(2), number(3));
+    const QTime time(number(4), number(5), number(6), fraction.toInt());
+    if (!date.isValid() || !time.isValid())
+        return QDateTime();
+    return QDateTime(date, time, Qt::UTC);
+}
 } // namespace
 
 QDateTime fileTime(const QByteArray &data, int offset)
@@ -18,7 +39,7 @@ QDateTime fileTime(const QByteArray &data, int offset)
     if (offset < 0 || data.size() < offset + 8)
         return QDateTime();
     const quint64 ticks = qFromLittleEndian<quint64>(data.constData() + offset);
-    if (ticks == 0)
+    if (ticks == 0 || ticks >= kFirstInvalidFileTime)
         return QDateTime();
     const qint64 msecs = (static_cast<qint64>(ticks) - static_cast<qint64>(kFileTimeUnixEpoch)) / 10000;
     return QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC);
@@ -92,14 +113,7 @@ QVector<QPair<QString, QDateTime>> pcaLaunches(const QByteArray &content, QTextC
         const QString path = (bar < 0 ? line : line.left(bar)).toString();
         if (path.isEmpty())
             continue;
-        QDateTime time;
-        if (bar >= 0) {
-            time = QDateTime::fromString(line.mid(bar + 1).toString(), QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
-            if (!time.isValid())
-                time = QDateTime::fromString(line.mid(bar + 1).toString(), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-            time.setTimeSpec(Qt::UTC);
-        }
-        launches.append({path, time});
+        launches.append({path, bar >= 0 ? utcFromText(line.mid(bar + 1)) : QDateTime()});
     }
     return launches;
 }

@@ -12,6 +12,8 @@
 #include <QTextCodec>
 #include <QtEndian>
 
+#include <ctime>
+
 // Execution traces read from a registry fixture and folders of our own: every source, the states,
 // the matching, the signs, and nothing written.
 class ExecutionTracesTest : public QObject
@@ -23,6 +25,7 @@ private slots:
     void decoders();
     void pcaEncodings_data();
     void pcaEncodings();
+    void pcaTimeInTheExaminersSummerGap();
     void everySource_data();
     void everySource();
     void matchesByDigestAndByTraceName();
@@ -163,6 +166,12 @@ void ExecutionTracesTest::decoders()
 {
     QCOMPARE(traces::fileTime(fileTimeBytes(ran), 0), ran);
     QVERIFY(!traces::fileTime(QByteArray(8, '\0'), 0).isValid());
+    // Past Windows' calendar, up to and beyond 2^63 (a signed overflow once): no time at all.
+    for (const quint64 ticks : {0x7FFF000000000000ULL, 0x8000000000000000ULL, ~0ULL}) {
+        QByteArray planted(8, '\0');
+        qToLittleEndian<quint64>(ticks, planted.data());
+        QVERIFY(!traces::fileTime(planted, 0).isValid());
+    }
     QCOMPARE(traces::rot13(QStringLiteral("P:\\Tnzrf\\nvzobg.rkr {1NP14R77}")),
              QStringLiteral("C:\\Games\\aimbot.exe {1AC14E77}"));
     const QVector<QPair<QString, QString>> devices = {{QStringLiteral("\\Device\\HarddiskVolume1"), "D:"},
@@ -192,6 +201,16 @@ void ExecutionTracesTest::pcaEncodings()
     QCOMPARE(launches.at(0).first, QStringLiteral("C:\\Users\\Jörg\\aim.exe"));
     QCOMPARE(launches.at(0).second, ran);
     QVERIFY(!launches.at(1).second.isValid());
+}
+
+// PCA writes UTC; an hour the examiner's clock skips is still an hour of the record.
+void ExecutionTracesTest::pcaTimeInTheExaminersSummerGap()
+{
+    ScopedEnvironment zone;
+    zone.set("TZ", QStringLiteral("Europe/Berlin"));
+    tzset();
+    const auto launches = traces::pcaLaunches("C:\\aim.exe|2023-03-26 02:30:00.000\r\n", nullptr);
+    QCOMPARE(launches.at(0).second, QDateTime(QDate(2023, 3, 26), QTime(2, 30), Qt::UTC));
 }
 
 void ExecutionTracesTest::everySource_data()
