@@ -86,13 +86,15 @@ std::string tracesHtml(const nlohmann::json &event)
     }
     std::string line = "Следы запуска: " + std::to_string(rows.size()) + ", совпадений: " + std::to_string(matches);
     std::string list;
-    for (const char *key : {"signs", "unreadable"}) {
+    const std::pair<const char *, const char *> lists[] = {{"signs", "<li class=\"bad\">"},
+                                                           {"unreadable", "<li>Нет прав на чтение: "},
+                                                           {"not_read", "<li>Не прочитано: "}};
+    for (const auto &[key, opening] : lists) {
         if (!event.contains(key) || !event[key].is_array())
             continue;
-        const bool sign = std::string(key) == "signs";
         for (const nlohmann::json &item : event[key])
-            list += std::string(sign ? "<li class=\"bad\">" : "<li>Нет прав на чтение: ") +
-                    htmlEscape(item.is_string() ? item.get<std::string>() : item.dump()) + "</li>";
+            list +=
+                std::string(opening) + htmlEscape(item.is_string() ? item.get<std::string>() : item.dump()) + "</li>";
     }
     if (!list.empty())
         line += "<ul>" + list + "</ul>";
@@ -110,11 +112,25 @@ std::string eventHtml(const nlohmann::json &event)
     if (type == "scan") {
         const nlohmann::json findings =
             event.contains("findings") && event["findings"].is_array() ? event["findings"] : nlohmann::json::array();
-        line = "Сканирование, обнаружений: " + std::to_string(findings.size());
+        std::size_t detections = 0;
+        for (const nlohmann::json &finding : findings)
+            detections += text(finding, "kind") == "unreadable" ? 0 : 1;
+        line = "Сканирование, обнаружений: " + std::to_string(detections);
         if (!findings.empty()) {
             line += "<ul>";
             for (const nlohmann::json &finding : findings) {
-                if (text(finding, "kind") == "search_term") {
+                if (text(finding, "kind") == "unreadable") {
+                    line += "<li class=\"warn\">Не прочитано: " + htmlEscape(text(finding, "target")) + " (" +
+                            htmlEscape(text(finding, "reason")) + ")</li>";
+                } else if (text(finding, "kind") == "signature" && finding.contains("error")) {
+                    std::string target = htmlEscape(text(finding, "target"));
+                    if (finding.contains("pid"))
+                        target = "процесс " + target + " (PID " + htmlEscape(text(finding, "pid")) + ")";
+                    line += text(finding, "error") == "timeout"
+                                ? "<li class=\"bad\">Не проверено за 10 с: " + target + "</li>"
+                                : "<li class=\"bad\">Не прочитано: " + target + " (" +
+                                      htmlEscape(text(finding, "error")) + ")</li>";
+                } else if (text(finding, "kind") == "search_term") {
                     line += "<li class=\"warn\">Подозрительный запрос: " + htmlEscape(text(finding, "term"));
                     if (!text(finding, "browser").empty())
                         line += " (" + htmlEscape(text(finding, "browser") + ", " + text(finding, "profile")) + ")";

@@ -41,6 +41,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     connect(&prohibitedPage, &SusProgrammsWidget::ruleMatched, &record, &CheckRecord::ruleMatched);
     connect(&prohibitedPage, &SusProgrammsWidget::suspiciousTermFound, &record, &CheckRecord::suspiciousTermFound);
     connect(&prohibitedPage, &SusProgrammsWidget::signatureMatched, &record, &CheckRecord::signatureMatched);
+    connect(&prohibitedPage, &SusProgrammsWidget::signatureFailed, &record, &CheckRecord::signatureFailed);
+    connect(&prohibitedPage, &SusProgrammsWidget::notRead, &record, &CheckRecord::notRead);
     connect(&prohibitedPage, &SusProgrammsWidget::scanFinished, &record, &CheckRecord::scanFinished);
     connect(&accountsPage, &AccountsWidget::accountChecked, &record, &CheckRecord::accountChecked);
     connect(&utilitiesPage, &AuxProgrammsWidget::utilityStarted, &record, &CheckRecord::utilityStarted);

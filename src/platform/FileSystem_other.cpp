@@ -7,6 +7,8 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,6 +48,41 @@ FolderAccess folderAccess(const QString &path)
         return FolderAccess::Missing;
     return access(QFile::encodeName(path).constData(), R_OK | X_OK) == 0 ? FolderAccess::Readable
                                                                          : FolderAccess::Denied;
+}
+
+bool openRegularFile(QFile &file, QString &error)
+{
+    // Non-blocking, so that opening a FIFO returns at once; the mode is checked on what was opened,
+    // not on the name, which the player could swap in between.
+    const int descriptor =
+        ::open(QFile::encodeName(file.fileName()).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (descriptor < 0) {
+        error = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    struct stat status = {};
+    if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(descriptor);
+        error = QStringLiteral("not a regular file");
+        return false;
+    }
+    fcntl(descriptor, F_SETFL, fcntl(descriptor, F_GETFL) & ~O_NONBLOCK);
+    if (!file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(descriptor);
+        error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+QString fileIdentity(const QString &path)
+{
+    struct stat status = {};
+    if (stat(QFile::encodeName(path).constData(), &status) != 0)
+        return QString();
+    return QStringLiteral("%1:%2")
+        .arg(static_cast<qulonglong>(status.st_dev))
+        .arg(static_cast<qulonglong>(status.st_ino));
 }
 
 } // namespace platform

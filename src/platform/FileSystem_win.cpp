@@ -1,6 +1,7 @@
 #include "platform/FileSystem.h"
 
 #include <QDir>
+#include <QFile>
 #include <QStandardPaths>
 
 #include <qt_windows.h>
@@ -27,6 +28,70 @@ FolderAccess folderAccess(const QString &path)
     if (error == ERROR_ACCESS_DENIED)
         return FolderAccess::Denied;
     return error == ERROR_FILE_NOT_FOUND ? FolderAccess::Readable : FolderAccess::Missing;
+}
+
+namespace {
+struct Handle
+{
+    HANDLE value;
+    ~Handle()
+    {
+        if (value != INVALID_HANDLE_VALUE)
+            CloseHandle(value);
+    }
+};
+
+QString systemMessage(DWORD code)
+{
+    wchar_t *text = nullptr;
+    const DWORD size =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, code, 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
+    const QString message = QString::fromWCharArray(text, static_cast<int>(size)).trimmed();
+    LocalFree(text);
+    return message.isEmpty() ? QStringLiteral("error %1").arg(code) : message;
+}
+
+HANDLE openForQuery(const QString &path, DWORD access)
+{
+    return CreateFileW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(path).utf16()), access,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+} // namespace
+
+// Names such as CON, NUL, COM1 or a pipe open devices, not files: the type of what opened decides.
+// The file is then opened by Qt as usual, so that a lock without read sharing is reported by name.
+bool openRegularFile(QFile &file, QString &error)
+{
+    const Handle probe{openForQuery(file.fileName(), FILE_READ_ATTRIBUTES)};
+    if (probe.value == INVALID_HANDLE_VALUE) {
+        error = systemMessage(GetLastError());
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION information = {};
+    if (GetFileType(probe.value) != FILE_TYPE_DISK || !GetFileInformationByHandle(probe.value, &information) ||
+        (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        error = QStringLiteral("not a regular file");
+        return false;
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+QString fileIdentity(const QString &path)
+{
+    const Handle file{openForQuery(path, FILE_READ_ATTRIBUTES)};
+    BY_HANDLE_FILE_INFORMATION information = {};
+    if (file.value == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(file.value, &information))
+        return QString();
+    return QStringLiteral("%1:%2:%3")
+        .arg(information.dwVolumeSerialNumber)
+        .arg(information.nFileIndexHigh)
+        .arg(information.nFileIndexLow);
 }
 
 } // namespace platform

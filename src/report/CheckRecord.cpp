@@ -9,6 +9,8 @@
 #include <QRegularExpression>
 #include <QSysInfo>
 
+#include <algorithm>
+
 namespace {
 QString utcNow()
 {
@@ -25,9 +27,29 @@ QString row(const QString &caption, const QJsonValue &value)
     return QStringLiteral("<tr><th>%1</th><td>%2</td></tr>\n").arg(caption.toHtmlEscaped(), escaped(value));
 }
 
+// Matched trace rows a summary shows at most; the saved and sent report has them all.
+constexpr int kSummaryRows = 200;
+
 QString findingHtml(const QJsonObject &finding)
 {
-    if (finding.value(QStringLiteral("kind")).toString() == QLatin1String("search_term")) {
+    const QString kind = finding.value(QStringLiteral("kind")).toString();
+    if (kind == QLatin1String("unreadable"))
+        return QStringLiteral("<li class=\"warn\">%1</li>")
+            .arg(QObject::tr("Не прочитано: %1 (%2)")
+                     .arg(finding.value(QStringLiteral("target")).toString(),
+                          finding.value(QStringLiteral("reason")).toString())
+                     .toHtmlEscaped());
+    if (kind == QLatin1String("signature") && finding.contains(QStringLiteral("error"))) {
+        SignatureProblem problem;
+        const QString error = finding.value(QStringLiteral("error")).toString();
+        problem.kind = error == QLatin1String("timeout") ? SignatureProblem::TimedOut : SignatureProblem::MemoryNotRead;
+        problem.target = finding.value(QStringLiteral("target")).toString();
+        problem.reason = error;
+        if (finding.contains(QStringLiteral("pid")))
+            problem.pid = static_cast<qint64>(finding.value(QStringLiteral("pid")).toDouble());
+        return QStringLiteral("<li class=\"bad\">%1</li>").arg(signatureProblemText(problem).toHtmlEscaped());
+    }
+    if (kind == QLatin1String("search_term")) {
         QString line = QObject::tr("Подозрительный запрос: ") + escaped(finding.value(QStringLiteral("term")));
         const QString browser = finding.value(QStringLiteral("browser")).toString();
         if (!browser.isEmpty())
@@ -53,16 +75,21 @@ QString findingHtml(const QJsonObject &finding)
 }
 
 // A collection of execution traces: its signs, the sources it could not read, then every row (the
-// record keeps the matches first).
-QString tracesHtml(const QJsonObject &event)
+// record keeps the matches first), or in a summary the first matched ones.
+QString tracesHtml(const QJsonObject &event, ReportDetail detail)
 {
     const QJsonArray rows = event.value(QStringLiteral("rows")).toArray();
     int matches = 0;
+    int shown = 0;
     QString table;
     for (const QJsonValue &value : rows) {
         const QJsonObject row = value.toObject();
         const bool matched = row.contains(QStringLiteral("rule"));
+        if (detail == ReportDetail::Summary && !matched)
+            break;
         matches += matched ? 1 : 0;
+        if (detail == ReportDetail::Summary && ++shown > kSummaryRows)
+            continue;
         const QString rowClass =
             !matched ? QString()
                      : (row.value(QStringLiteral("level")).toInt() != 0 ? QStringLiteral(" class=\"bad\"")
@@ -75,11 +102,16 @@ QString tracesHtml(const QJsonObject &event)
                           escaped(row.value(QStringLiteral("rule"))), escaped(row.value(QStringLiteral("sha256"))));
     }
     QString text = QObject::tr("Следы запуска: %1, совпадений: %2").arg(rows.size()).arg(matches);
+    if (detail == ReportDetail::Summary && rows.size() > std::min(matches, kSummaryRows))
+        text += QStringLiteral(" (%1)").arg(
+            QObject::tr("на экране только совпадения; все строки — в сохранённом и отправленном отчёте"));
     QString list;
     for (const QJsonValue &sign : event.value(QStringLiteral("signs")).toArray())
         list += QStringLiteral("<li class=\"bad\">%1</li>").arg(escaped(sign));
     for (const QJsonValue &source : event.value(QStringLiteral("unreadable")).toArray())
         list += QStringLiteral("<li>%1%2</li>").arg(QObject::tr("Нет прав на чтение: "), escaped(source));
+    for (const QJsonValue &source : event.value(QStringLiteral("not_read")).toArray())
+        list += QStringLiteral("<li>%1%2</li>").arg(QObject::tr("Не прочитано: "), escaped(source));
     if (!list.isEmpty())
         text += QStringLiteral("<ul>%1</ul>").arg(list);
     if (!rows.isEmpty())
@@ -90,13 +122,17 @@ QString tracesHtml(const QJsonObject &event)
     return text;
 }
 
-QString eventHtml(const QJsonObject &event)
+QString eventHtml(const QJsonObject &event, ReportDetail detail)
 {
     const QString type = event.value(QStringLiteral("type")).toString();
     QString text;
     if (type == QLatin1String("scan")) {
         const QJsonArray findings = event.value(QStringLiteral("findings")).toArray();
-        text = QObject::tr("Сканирование, обнаружений: %1").arg(findings.size());
+        // What could not be read is listed, but it is no detection.
+        const auto detections = std::count_if(findings.begin(), findings.end(), [](const QJsonValue &finding) {
+            return finding.toObject().value(QStringLiteral("kind")).toString() != QLatin1String("unreadable");
+        });
+        text = QObject::tr("Сканирование, обнаружений: %1").arg(detections);
         if (!findings.isEmpty()) {
             text += QStringLiteral("<ul>");
             for (const QJsonValue &finding : findings)
@@ -129,7 +165,7 @@ QString eventHtml(const QJsonObject &event)
         text = QObject::tr("Исправление (%1): ").arg(escaped(event.value(QStringLiteral("action")))) +
                (folders.isEmpty() ? QObject::tr("ничего не перемещено") : folders.join(QStringLiteral(", ")));
     } else if (type == QLatin1String("traces")) {
-        text = tracesHtml(event);
+        text = tracesHtml(event, detail);
     } else {
         text = escaped(type);
     }
@@ -206,6 +242,24 @@ void CheckRecord::signatureMatched(int level, const QString &description, const 
     scanFindings.append(finding);
 }
 
+void CheckRecord::signatureFailed(const QString &target, qint64 pid, const QString &error)
+{
+    QJsonObject finding{{QStringLiteral("kind"), QStringLiteral("signature")},
+                        {QStringLiteral("level"), 1},
+                        {QStringLiteral("error"), error},
+                        {QStringLiteral("target"), target}};
+    if (pid >= 0)
+        finding.insert(QStringLiteral("pid"), pid);
+    scanFindings.append(finding);
+}
+
+void CheckRecord::notRead(const QString &target, const QString &reason)
+{
+    scanFindings.append(QJsonObject{{QStringLiteral("kind"), QStringLiteral("unreadable")},
+                                    {QStringLiteral("target"), target},
+                                    {QStringLiteral("reason"), reason}});
+}
+
 void CheckRecord::scanFinished()
 {
     if (scanTime.isEmpty())
@@ -268,14 +322,15 @@ void CheckRecord::tracesCollected(const TraceCollection &collection)
            QJsonObject{{QStringLiteral("time"), collection.collected.toString(Qt::ISODate)},
                        {QStringLiteral("signs"), QJsonArray::fromStringList(collection.signs)},
                        {QStringLiteral("unreadable"), QJsonArray::fromStringList(collection.unreadable)},
+                       {QStringLiteral("not_read"), QJsonArray::fromStringList(collection.notRead)},
                        {QStringLiteral("rows"), matched}});
 }
 
-QString renderReportHtml(const QJsonObject &report)
+QString renderReportHtml(const QJsonObject &report, ReportDetail detail)
 {
     QString events;
     for (const QJsonValue &event : report.value(QStringLiteral("events")).toArray())
-        events += eventHtml(event.toObject());
+        events += eventHtml(event.toObject(), detail);
     const QString note = report.value(QStringLiteral("note")).toString();
     return QStringLiteral("<!DOCTYPE html>\n<html lang=\"ru\"><head><meta charset=\"utf-8\">\n"
                           "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"

@@ -31,6 +31,8 @@ public slots:
     void suspiciousTermFound(const QString &term, const QString &browser, const QString &profile);
     void signatureMatched(int level, const QString &description, const QString &rule, const QString &target,
                           qint64 pid);
+    void signatureFailed(const QString &target, qint64 pid, const QString &error);
+    void notRead(const QString &target, const QString &reason);
     void scanFinished();
     void accountChecked(const QString &steamId, const QString &personaName, bool lookedUp, bool vac, bool community,
                         int gameBans);
@@ -55,8 +57,11 @@ private:
     QJsonArray scanFindings; // its findings so far
 };
 
-// The report as a self-contained HTML page: every text escaped, no scripts, nothing fetched.
-QString renderReportHtml(const QJsonObject &report);
+// The report as a self-contained HTML page: every text escaped, no scripts, nothing fetched. A
+// summary leaves out the traces' unmatched rows (counted instead) and shows at most a few hundred
+// matched ones, so that it stays quick to show with tens of thousands of rows recorded.
+enum class ReportDetail { Full, Summary };
+QString renderReportHtml(const QJsonObject &report, ReportDetail detail = ReportDetail::Full);
 
 // "vigilor-report-<machine>-<UTC date and time>.html", with anything but letters, digits, '-' and '_'
 // in the machine's name replaced.

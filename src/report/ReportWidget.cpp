@@ -52,7 +52,7 @@ void ReportWidget::setRecord(const CheckRecord *checkRecord)
 void ReportWidget::refreshSummary()
 {
     if (record)
-        ui->summary->setHtml(renderReportHtml(record->toJson(ui->noteEdit->toPlainText())));
+        ui->summary->setHtml(renderReportHtml(record->toJson(ui->noteEdit->toPlainText()), ReportDetail::Summary));
 }
 
 QByteArray ReportWidget::reportJson() const

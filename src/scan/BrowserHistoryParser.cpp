@@ -5,6 +5,7 @@
 #include "platform/Programs.h"
 #include "scan/PathPlaceholders.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -20,6 +21,7 @@
 #include <algorithm>
 #include <functional>
 #include <iterator>
+#include <mutex>
 
 const ChromiumBrowser kChromiumBrowsers[8] = {
     {"chrome.exe", "Google Chrome", "%appdata%/../Local/Google/Chrome/User Data", true, true},
@@ -36,125 +38,273 @@ namespace {
 const QString kDefaultProfile = QStringLiteral("Default");
 const QString kHistory = QStringLiteral("History");
 
-// Reads rows of an open database into `found`; false, with nothing appended, when a query failed.
-using DatabaseReader = std::function<bool(sqlite3 *, QStringList &found)>;
+// What a player's database may cost: the time to read it, the rows taken, the size of a file read or
+// copied, and SQLite's own memory (its sorts and temporary tables stay in it, never in %TEMP%).
+constexpr int kDatabaseSeconds = 5;
+constexpr int kLargestRowCount = 1000000;
+constexpr qint64 kLargestDatabaseFile = qint64(1) << 30;
+constexpr sqlite3_int64 kSqliteHeapLimit = sqlite3_int64(512) << 20;
+constexpr int kLargestValue = 16 * 1024 * 1024;
 
-// Opens `path` with SQLite's `flags` and reads it; false when it could not be read. SQLite is called
-// directly: a history holds tens of thousands of rows, and each costs little this way.
-bool readWith(const QString &path, int flags, const DatabaseReader &reader, QStringList &found)
+// One read of a database: the rows and, when it stopped short, why.
+struct DatabaseRead
 {
+    QStringList rows;
+    QString failure; // empty when the database was read in full
+    QDeadlineTimer deadline{kDatabaseSeconds * 1000};
+};
+
+// Reads rows of an open database into `read`; false, with read.failure set, when it stopped short.
+using DatabaseReader = std::function<bool(sqlite3 *, DatabaseRead &read)>;
+
+QString sqliteFailure(sqlite3 *database, int status, const DatabaseRead &read)
+{
+    if (status == SQLITE_INTERRUPT || read.deadline.hasExpired())
+        return QObject::tr("не прочитана за %1 с").arg(kDatabaseSeconds);
+    return QStringLiteral("SQLite: ") + QString::fromUtf8(database ? sqlite3_errmsg(database) : sqlite3_errstr(status));
+}
+
+int onProgress(void *deadline)
+{
+    return static_cast<QDeadlineTimer *>(deadline)->hasExpired() ? 1 : 0;
+}
+
+// Opens the database at `uri` with the settings a hostile file calls for and reads it. Nothing is
+// trusted from the file: its schema may not call functions with side effects, no extension is loaded,
+// and the read is cut off at the deadline.
+bool readWith(const QString &uri, int flags, const DatabaseReader &reader, DatabaseRead &read)
+{
+    static std::once_flag heapLimit;
+    std::call_once(heapLimit, [] { sqlite3_hard_heap_limit64(kSqliteHeapLimit); });
     sqlite3 *database = nullptr;
     // Each connection lives on one thread, so SQLite's own locking of it is left out.
-    const bool opened =
-        sqlite3_open_v2(path.toUtf8().constData(), &database, flags | SQLITE_OPEN_NOMUTEX, nullptr) == SQLITE_OK;
-    // A browser that still holds its lock costs a moment, not the scan.
-    const bool read = opened && sqlite3_busy_timeout(database, 200) == SQLITE_OK && reader(database, found);
+    int status =
+        sqlite3_open_v2(uri.toUtf8().constData(), &database, flags | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_URI, nullptr);
+    if (status == SQLITE_OK) {
+        sqlite3_db_config(database, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+        sqlite3_db_config(database, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+        sqlite3_db_config(database, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, nullptr);
+        sqlite3_db_config(database, SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, nullptr);
+        sqlite3_db_config(database, SQLITE_DBCONFIG_ENABLE_VIEW, 0, nullptr);
+        sqlite3_limit(database, SQLITE_LIMIT_LENGTH, kLargestValue);
+        sqlite3_progress_handler(database, 1000, onProgress, &read.deadline);
+        // A browser that still holds its lock costs a moment, not the scan.
+        sqlite3_busy_timeout(database, 200);
+        status = sqlite3_exec(database, "PRAGMA temp_store = MEMORY", nullptr, nullptr, nullptr);
+    }
+    const bool ok = status == SQLITE_OK && reader(database, read);
+    if (status != SQLITE_OK)
+        read.failure = sqliteFailure(database, status, read);
     sqlite3_close_v2(database);
-    return read;
+    return ok;
+}
+
+// A URI for SQLite naming the file at `path`, with `query`.
+QString sqliteUri(const QString &path, const QString &query)
+{
+    return QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded) + QLatin1Char('?') + query;
+}
+
+// Copies the regular file `from` to `to`, at most kLargestDatabaseFile; false with the reason.
+bool copyEvidence(const QString &from, const QString &to, QString &failure)
+{
+    QFile source(from);
+    QString reason;
+    if (!platform::openRegularFile(source, reason)) {
+        failure = QDir::toNativeSeparators(from) + QStringLiteral(": ") + reason;
+        return false;
+    }
+    if (source.size() > kLargestDatabaseFile) {
+        failure = QObject::tr("%1 больше 1 ГиБ").arg(QDir::toNativeSeparators(from));
+        return false;
+    }
+    QFile target(to);
+    if (!target.open(QIODevice::WriteOnly)) {
+        failure = target.errorString();
+        return false;
+    }
+    QByteArray buffer(1 << 20, Qt::Uninitialized);
+    qint64 total = 0;
+    for (;;) {
+        const qint64 got = source.read(buffer.data(), buffer.size());
+        if (got < 0) {
+            failure = QDir::toNativeSeparators(from) + QStringLiteral(": ") + source.errorString();
+            return false;
+        }
+        if (got == 0)
+            return true;
+        total += got;
+        if (total > kLargestDatabaseFile) {
+            failure = QObject::tr("%1 больше 1 ГиБ").arg(QDir::toNativeSeparators(from));
+            return false;
+        }
+        if (target.write(buffer.constData(), got) != got) {
+            failure = target.errorString();
+            return false;
+        }
+    }
 }
 
 // Reads the browser database at `path` without changing it or creating anything beside it. False
-// when there is no such file.
-bool readBrowserDatabase(const QString &givenPath, const DatabaseReader &reader, QStringList &found)
+// when there is no such file; read.failure says why a database that is there was not read in full.
+bool readBrowserDatabase(const QString &givenPath, const DatabaseReader &reader, DatabaseRead &read)
 {
     // ".." is taken away by name, as Windows does, whether or not the folder before it exists.
     const QString path = QDir::cleanPath(givenPath);
     const QFileInfo original(path);
-    if (!original.isFile())
+    if (!original.exists() && !original.isSymLink())
         return false;
-
-    // Read-only, with a short busy timeout: a browser that still holds its lock costs a moment. A
-    // database in write-ahead mode is not opened in place at all, since even a read-only connection
-    // writes the shared-memory index beside it.
-    const QString wal = path + QStringLiteral("-wal");
-    if (!QFileInfo::exists(wal) && readWith(path, SQLITE_OPEN_READONLY, reader, found))
+    QFile probe(path);
+    QString reason;
+    if (!platform::openRegularFile(probe, reason)) {
+        read.failure = reason;
         return true;
+    }
+    if (probe.size() > kLargestDatabaseFile) {
+        read.failure = QObject::tr("больше 1 ГиБ");
+        return true;
+    }
+    probe.close();
 
-    // Locked, or left with a journal to finish: read a private copy of the file and its companions.
+    // A database with a write-ahead log or a journal beside it is read from a private copy of them
+    // all: opened in place, even read-only, SQLite would write its shared-memory index or finish the
+    // journal there. A database alone is read in place as immutable, which takes no locks and writes
+    // nothing, also when its header says write-ahead (a clean exit leaves no log).
+    const QStringList companions{QStringLiteral("-wal"), QStringLiteral("-journal")};
+    bool alone = true;
+    for (const QString &suffix : companions) {
+        const QFileInfo companion(path + suffix);
+        alone = alone && !companion.exists() && !companion.isSymLink();
+    }
+    if (alone) {
+        readWith(sqliteUri(path, QStringLiteral("immutable=1")), SQLITE_OPEN_READONLY, reader, read);
+        return true;
+    }
+
     const QString temporary = platform::temporaryFolder();
-    if (temporary.isEmpty())
-        return true;
     QTemporaryDir snapshot(temporary + QStringLiteral("/vigilor-snapshot-XXXXXX"));
-    if (!snapshot.isValid())
+    if (temporary.isEmpty() || !snapshot.isValid()) {
+        read.failure = QObject::tr("нет временной папки для копии");
         return true;
+    }
     const QString copy = snapshot.filePath(original.fileName());
-    for (const QString &suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-journal")}) {
-        if (!QFileInfo::exists(path + suffix))
+    for (const QString &suffix : QStringList{QString()} + companions) {
+        const QFileInfo companion(path + suffix);
+        if (!companion.exists() && !companion.isSymLink())
             continue;
-        if (!QFile::copy(path + suffix, copy + suffix))
+        if (!copyEvidence(path + suffix, copy + suffix, read.failure))
             return true;
-        // A read-only original gives a read-only copy, which SQLite could not roll forward or back.
-        QFile::setPermissions(copy + suffix, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     }
     // The copy is ours, so it is opened for writing: SQLite may replay or roll back the journal in it.
-    readWith(copy, SQLITE_OPEN_READWRITE, reader, found);
+    readWith(sqliteUri(copy, QString()), SQLITE_OPEN_READWRITE, reader, read);
     return true;
 }
 
-// Appends the first column of every row of `statement`, skipping NULLs; false when it failed.
-bool readColumn(sqlite3 *database, const char *statement, QStringList &found)
+// Whether `name` is a real table of the database: a view or a virtual table may run any query the
+// player wrote, for ever.
+bool isPlainTable(sqlite3 *database, const char *name, DatabaseRead &read)
 {
     sqlite3_stmt *query = nullptr;
-    if (sqlite3_prepare_v2(database, statement, -1, &query, nullptr) != SQLITE_OK)
+    int status =
+        sqlite3_prepare_v2(database, "select type, sql from sqlite_master where name = ?1", -1, &query, nullptr);
+    bool plain = false;
+    if (status == SQLITE_OK) {
+        sqlite3_bind_text(query, 1, name, -1, SQLITE_STATIC);
+        status = sqlite3_step(query);
+        if (status == SQLITE_ROW) {
+            const auto *type = reinterpret_cast<const char *>(sqlite3_column_text(query, 0));
+            const QByteArray sql =
+                QByteArray(reinterpret_cast<const char *>(sqlite3_column_text(query, 1))).simplified().toUpper();
+            plain = type && qstrcmp(type, "table") == 0 && !sql.startsWith("CREATE VIRTUAL");
+            if (!plain)
+                read.failure = QObject::tr("%1 — не таблица").arg(QLatin1String(name));
+        } else if (status == SQLITE_DONE) {
+            read.failure = QObject::tr("нет таблицы %1").arg(QLatin1String(name));
+        }
+    }
+    if (status != SQLITE_ROW && status != SQLITE_DONE)
+        read.failure = sqliteFailure(database, status, read);
+    sqlite3_finalize(query);
+    return plain;
+}
+
+// Appends the first column of every row of `statement` over the real table `table`, skipping NULLs,
+// up to the row limit; false when it stopped short.
+bool readColumn(sqlite3 *database, const char *table, const char *statement, DatabaseRead &read)
+{
+    if (!isPlainTable(database, table, read))
         return false;
-    const int before = found.size();
-    int status;
-    while ((status = sqlite3_step(query)) == SQLITE_ROW) {
-        if (sqlite3_column_type(query, 0) == SQLITE_NULL)
-            continue;
-        const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(query, 0));
-        found.append(QString::fromUtf8(text, sqlite3_column_bytes(query, 0)));
+    sqlite3_stmt *query = nullptr;
+    int status = sqlite3_prepare_v2(database, statement, -1, &query, nullptr);
+    int taken = 0;
+    if (status == SQLITE_OK) {
+        while ((status = sqlite3_step(query)) == SQLITE_ROW) {
+            if (++taken > kLargestRowCount)
+                break;
+            if (sqlite3_column_type(query, 0) == SQLITE_NULL)
+                continue;
+            const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(query, 0));
+            read.rows.append(QString::fromUtf8(text, sqlite3_column_bytes(query, 0)));
+        }
     }
     sqlite3_finalize(query);
+    if (taken > kLargestRowCount) {
+        read.failure = QObject::tr("больше %1 строк").arg(kLargestRowCount);
+        return false;
+    }
     if (status == SQLITE_DONE)
         return true;
-    found.erase(found.begin() + before, found.end()); // nothing of a read that failed half-way
+    read.failure = sqliteFailure(database, status, read);
     return false;
 }
 
-bool readKeywordSearchTerms(sqlite3 *database, QStringList &found)
+bool readKeywordSearchTerms(sqlite3 *database, DatabaseRead &read)
 {
-    return readColumn(database, "select term from keyword_search_terms order by url_id desc", found);
+    return readColumn(database, "keyword_search_terms", "select term from keyword_search_terms order by url_id desc",
+                      read);
 }
 
-bool readFirefoxSearchBar(sqlite3 *database, QStringList &found)
+bool readFirefoxSearchBar(sqlite3 *database, DatabaseRead &read)
 {
-    return readColumn(database,
+    return readColumn(database, "moz_formhistory",
                       "select value from moz_formhistory where fieldname = 'searchbar-history' order by lastUsed desc",
-                      found);
+                      read);
 }
 
-bool readFirefoxResultPages(sqlite3 *database, QStringList &found)
+bool readFirefoxResultPages(sqlite3 *database, DatabaseRead &read)
 {
-    QStringList urls;
+    DatabaseRead urls;
+    urls.deadline = read.deadline;
     // Only addresses with a query that could hold the search text are looked at closely.
-    if (!readColumn(database,
-                    "select url from moz_places where url like '%q=%' or url like '%text=%' "
-                    "order by last_visit_date desc",
-                    urls))
-        return false;
-    for (const QString &url : qAsConst(urls)) {
+    const bool whole = readColumn(database, "moz_places",
+                                  "select url from moz_places where url like '%q=%' or url like '%text=%' "
+                                  "order by last_visit_date desc",
+                                  urls);
+    for (const QString &url : qAsConst(urls.rows)) {
         const QString term = searchTermOfResultPage(QUrl(url));
         if (!term.isEmpty())
-            found.append(term);
+            read.rows.append(term);
     }
-    return true;
+    read.failure = urls.failure;
+    return whole;
 }
 
 // Reads one source's terms into `terms` with its browser and profile; false when the database is
-// not there.
-bool readSource(const HistorySource &source, const QString &browser, QVector<SearchTerm> &terms)
+// not there. `failure` says why one that is there was not read in full.
+bool readSource(const HistorySource &source, const QString &browser, QVector<SearchTerm> &terms, QString &failure)
 {
     static const DatabaseReader readers[] = {readKeywordSearchTerms, readFirefoxSearchBar, readFirefoxResultPages};
-    QStringList rows;
-    if (!readBrowserDatabase(source.path, readers[source.kind], rows))
+    DatabaseRead read;
+    if (!readBrowserDatabase(source.path, readers[source.kind], read))
         return false;
+    failure = read.failure;
+    const QStringList &rows = read.rows;
     // Copies of this thread's own: every term shares them, and a count shared with another thread's
     // terms would bounce between the cores at each one.
     const QString ownBrowser(browser.constData(), browser.size());
     const QString ownProfile(source.profile.constData(), source.profile.size());
     terms.reserve(rows.size());
-    for (const QString &row : qAsConst(rows))
+    for (const QString &row : rows)
         terms.append(SearchTerm{row, ownBrowser, ownProfile, source.sourceShown});
     return true;
 }
@@ -267,12 +417,13 @@ bool IBrowserHistoryParser::parse(QStringList &terms)
     return present;
 }
 
-bool IBrowserHistoryParser::collect(QVector<SearchTerm> &terms)
+bool IBrowserHistoryParser::collect(QVector<SearchTerm> &terms, QVector<UnreadHistory> *unread)
 {
-    return collectBrowserTerms({this}, terms).first();
+    return collectBrowserTerms({this}, terms, unread).first();
 }
 
-QVector<bool> collectBrowserTerms(const QList<IBrowserHistoryParser *> &parsers, QVector<SearchTerm> &terms)
+QVector<bool> collectBrowserTerms(const QList<IBrowserHistoryParser *> &parsers, QVector<SearchTerm> &terms,
+                                  QVector<UnreadHistory> *unread)
 {
     struct Read
     {
@@ -281,12 +432,13 @@ QVector<bool> collectBrowserTerms(const QList<IBrowserHistoryParser *> &parsers,
         HistorySource source;
         QVector<SearchTerm> terms;
         bool present = false;
+        QString failure;
     };
     QVector<Read> reads;
     for (IBrowserHistoryParser *parser : parsers) {
         const QString browser = parser->browserName();
         for (const HistorySource &source : parser->sources())
-            reads.append({parser, browser, source, {}, false});
+            reads.append({parser, browser, source, {}, false, {}});
     }
     // Each database is a file of its own with a connection of its own: they are read side by side,
     // the largest files first so that the cores finish together.
@@ -296,8 +448,14 @@ QVector<bool> collectBrowserTerms(const QList<IBrowserHistoryParser *> &parsers,
     std::sort(order.begin(), order.end());
     runOnAllCores(order.size(), [&](int n) {
         Read &read = reads[order.at(n).second];
-        read.present = readSource(read.source, read.browser, read.terms);
+        read.present = readSource(read.source, read.browser, read.terms, read.failure);
     });
+    if (unread) {
+        for (const Read &read : qAsConst(reads)) {
+            if (!read.failure.isEmpty())
+                unread->append({QDir::toNativeSeparators(QDir::cleanPath(read.source.path)), read.failure});
+        }
+    }
 
     QVector<bool> found(parsers.size(), false);
     for (int p = 0; p < parsers.size(); ++p) {

@@ -32,6 +32,13 @@ struct SearchTerm
 // Moved in memory as a whole, so that a long list of terms grows without copying each one.
 Q_DECLARE_TYPEINFO(SearchTerm, Q_MOVABLE_TYPE);
 
+// A history database that is there but could not be read in full, and why (in the examiner's words).
+struct UnreadHistory
+{
+    QString path;
+    QString reason;
+};
+
 // One history database of a browser, and how its terms are read.
 struct HistorySource
 {
@@ -53,8 +60,10 @@ public:
     using QObject::QObject;
 
     // Appends the browser's terms to `terms` and returns true when any of its databases is there.
-    // Announces the number of terms through elementsFound first.
-    bool collect(QVector<SearchTerm> &terms);
+    // Announces the number of terms through elementsFound first. Databases that are there but were
+    // not read in full (a view where a table should be, out of time or rows, a special file) are
+    // appended to `unread`; what of them could be read is handed over all the same.
+    bool collect(QVector<SearchTerm> &terms, QVector<UnreadHistory> *unread = nullptr);
 
     // The same, terms only.
     bool parse(QStringList &terms);
@@ -72,7 +81,9 @@ signals:
 
 // Collects the terms of every browser in `parsers`, in their order, as each one's collect would; the
 // databases of all of them are read side by side on the machine's cores. Which browsers had any.
-QVector<bool> collectBrowserTerms(const QList<IBrowserHistoryParser *> &parsers, QVector<SearchTerm> &terms);
+// Each database is read for at most 5 s, 1,000,000 rows and 1 GiB.
+QVector<bool> collectBrowserTerms(const QList<IBrowserHistoryParser *> &parsers, QVector<SearchTerm> &terms,
+                                  QVector<UnreadHistory> *unread = nullptr);
 
 // The texts that tell one browser of the Chromium family from another: a row of kChromiumBrowsers.
 struct ChromiumBrowser

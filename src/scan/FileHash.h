@@ -2,10 +2,11 @@
 
 #include <QString>
 
-// Files larger than this are not hashed: a cheat's loader is small, and a check must not spend
-// minutes reading a game's archives.
-constexpr qint64 kLargestHashedFile = 64 * 1024 * 1024;
+// Files larger than this are neither hashed nor scanned, and each is named: past it, a check would
+// spend minutes on one planted file.
+constexpr qint64 kLargestHashedFile = qint64(1) << 30;
 
-// The SHA-256 of the file at `path` as 64 lower-case hex digits; empty when it is not a file, cannot
-// be read or is larger than kLargestHashedFile. The file is opened for reading only.
-QString fileSha256(const QString &path);
+// The SHA-256 of the file at `path` as 64 lower-case hex digits; empty, with the reason in `error`
+// when one is given, when it is not a regular file, cannot be read or is larger than
+// kLargestHashedFile. The file is opened for reading only, and a FIFO or device is never waited on.
+QString fileSha256(const QString &path, QString *error = nullptr);

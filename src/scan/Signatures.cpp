@@ -1,7 +1,10 @@
 #include "scan/Signatures.h"
 
 #include "app/Parallel.h"
+#include "platform/FileSystem.h"
+#include "platform/ProcessMemory.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -10,6 +13,7 @@
 
 #include <yara.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 
@@ -47,6 +51,7 @@ struct Outcome
 {
     QVector<SignatureMatch> matches;
     enum { Scanned, Skipped, NotOpened, TimedOut } status = Scanned;
+    QVector<SignatureProblem> problems;
 };
 
 struct CallbackData
@@ -79,37 +84,175 @@ int onScanMessage(YR_SCAN_CONTEXT *, int message, void *messageData, void *userD
     return CALLBACK_CONTINUE;
 }
 
+QString yaraError(int code)
+{
+    return QStringLiteral("YARA: error %1").arg(code);
+}
+
+// Hands a process's memory to YARA block by block, in the order of `regions`, until the budget or the
+// reading time is spent.
+class MemoryBlocks
+{
+public:
+    static constexpr quint64 kBlock = 16 * 1024 * 1024;
+
+    MemoryBlocks(const platform::ProcessMemory &memory, QVector<platform::MemoryRegion> regions)
+        : memory(memory), regions(std::move(regions)), deadline(kMemoryReadSeconds * 1000)
+    {
+        for (const platform::MemoryRegion &region : qAsConst(this->regions))
+            total += region.size;
+        iterator.context = this;
+        iterator.first = [](YR_MEMORY_BLOCK_ITERATOR *it) { return static_cast<MemoryBlocks *>(it->context)->next(); };
+        iterator.next = iterator.first;
+        iterator.file_size = nullptr;
+        iterator.last_error = ERROR_SUCCESS;
+        block.context = this;
+        block.fetch_data = [](YR_MEMORY_BLOCK *b) { return static_cast<MemoryBlocks *>(b->context)->fetch(); };
+    }
+
+    YR_MEMORY_BLOCK_ITERATOR iterator = {};
+    quint64 total = 0;
+    quint64 handed = 0;
+    bool cut = false;
+
+private:
+    YR_MEMORY_BLOCK *next()
+    {
+        while (region < regions.size() && offset >= regions.at(region).size) {
+            ++region;
+            offset = 0;
+        }
+        if (region >= regions.size())
+            return nullptr;
+        if (handed >= kMemoryBudgetBytes || deadline.hasExpired()) {
+            cut = true;
+            return nullptr;
+        }
+        const platform::MemoryRegion &current = regions.at(region);
+        block.base = current.base + offset;
+        block.size = static_cast<size_t>(std::min({kBlock, current.size - offset, kMemoryBudgetBytes - handed}));
+        offset += block.size;
+        handed += block.size;
+        return &block;
+    }
+
+    const uint8_t *fetch()
+    {
+        buffer.resize(static_cast<int>(block.size));
+        // A page freed since the regions were listed makes the block unreadable; YARA passes over it.
+        if (!memory.read(block.base, buffer.data(), block.size))
+            return nullptr;
+        return reinterpret_cast<const uint8_t *>(buffer.constData());
+    }
+
+    const platform::ProcessMemory &memory;
+    const QVector<platform::MemoryRegion> regions;
+    QDeadlineTimer deadline;
+    int region = 0;
+    quint64 offset = 0;
+    YR_MEMORY_BLOCK block = {};
+    QByteArray buffer;
+};
+
+// The program's images and executable regions (where injected code runs) first, in address order;
+// then the rest smallest first, so that one huge block waits for the stacks and heaps.
+QVector<platform::MemoryRegion> scanOrder(QVector<platform::MemoryRegion> regions)
+{
+    std::stable_sort(regions.begin(), regions.end(),
+                     [](const platform::MemoryRegion &a, const platform::MemoryRegion &b) {
+                         const bool aFirst = a.image || a.executable;
+                         const bool bFirst = b.image || b.executable;
+                         if (aFirst != bFirst)
+                             return aFirst;
+                         return !aFirst && a.size < b.size;
+                     });
+    return regions;
+}
+
+QString mebibytes(quint64 bytes)
+{
+    return QString::number((bytes + (1 << 20) - 1) >> 20);
+}
+
+void scanMemory(YR_RULES *rules, const Target &target, Outcome &outcome)
+{
+    const auto problem = [&](SignatureProblem::Kind kind, const QString &reason) {
+        outcome.problems.append({kind, target.image, target.pid, reason});
+    };
+    const platform::ProcessMemory memory(target.pid);
+    if (!memory.isOpen()) {
+        outcome.status = Outcome::NotOpened;
+        problem(SignatureProblem::MemoryNotRead, memory.errorString());
+        return;
+    }
+    MemoryBlocks blocks(memory, scanOrder(memory.regions()));
+    YR_SCANNER *scanner = nullptr;
+    if (yr_scanner_create(rules, &scanner) != ERROR_SUCCESS) {
+        problem(SignatureProblem::MemoryNotRead, QStringLiteral("YARA: out of memory"));
+        return;
+    }
+    CallbackData data{&target, &outcome.matches};
+    yr_scanner_set_callback(scanner, onScanMessage, &data);
+    yr_scanner_set_timeout(scanner, kSignatureTimeoutSeconds);
+    yr_scanner_set_flags(scanner, SCAN_FLAGS_PROCESS_MEMORY);
+    const int result = yr_scanner_scan_mem_blocks(scanner, &blocks.iterator);
+    yr_scanner_destroy(scanner);
+    if (result == ERROR_SCAN_TIMEOUT) {
+        outcome.status = Outcome::TimedOut;
+        problem(SignatureProblem::TimedOut, QString());
+    } else if (result != ERROR_SUCCESS) {
+        problem(SignatureProblem::MemoryNotRead, yaraError(result));
+    } else if (blocks.cut) {
+        problem(SignatureProblem::MemoryNotRead,
+                QObject::tr("проверено %1 МиБ из %2 МиБ").arg(mebibytes(blocks.handed), mebibytes(blocks.total)));
+    }
+}
+
+void scanFile(YR_RULES *rules, const Target &target, Outcome &outcome)
+{
+    const auto problem = [&](SignatureProblem::Kind kind, const QString &reason) {
+        outcome.problems.append({kind, target.path, -1, reason});
+    };
+    // Mapped read-only, so that a file of up to 1 GiB costs address space, not memory, and nothing is
+    // copied.
+    QFile file(target.path);
+    QString reason;
+    if (!platform::openRegularFile(file, reason)) {
+        outcome.status = Outcome::NotOpened;
+        problem(SignatureProblem::NotRead, reason);
+        return;
+    }
+    const qint64 size = file.size();
+    if (size > kLargestScannedFile) {
+        outcome.status = Outcome::Skipped;
+        problem(SignatureProblem::TooLarge, QString());
+        return;
+    }
+    const uchar *bytes = size > 0 ? file.map(0, size) : nullptr;
+    if (size > 0 && !bytes) {
+        outcome.status = Outcome::NotOpened;
+        problem(SignatureProblem::NotRead, file.errorString());
+        return;
+    }
+    CallbackData data{&target, &outcome.matches};
+    const int result =
+        yr_rules_scan_mem(rules, bytes, static_cast<size_t>(size), 0, onScanMessage, &data, kSignatureTimeoutSeconds);
+    if (result == ERROR_SCAN_TIMEOUT) {
+        outcome.status = Outcome::TimedOut;
+        problem(SignatureProblem::TimedOut, QString());
+    } else if (result != ERROR_SUCCESS) {
+        outcome.status = Outcome::NotOpened;
+        problem(SignatureProblem::NotRead, yaraError(result));
+    }
+}
+
 Outcome scanTarget(YR_RULES *rules, const Target &target)
 {
     Outcome outcome;
-    CallbackData data{&target, &outcome.matches};
-    int result = ERROR_SUCCESS;
-    if (target.path.isEmpty()) {
-        result = yr_rules_scan_proc(rules, static_cast<int>(target.pid), SCAN_FLAGS_PROCESS_MEMORY, onScanMessage,
-                                    &data, kSignatureTimeoutSeconds);
-        if (result == ERROR_COULD_NOT_ATTACH_TO_PROCESS || result == ERROR_COULD_NOT_MAP_FILE)
-            outcome.status = Outcome::NotOpened;
-    } else {
-        // Mapped read-only through Qt, so that any path the system can open is read, and nothing copied.
-        QFile file(target.path);
-        if (!file.open(QIODevice::ReadOnly) || file.size() > kLargestScannedFile) {
-            outcome.status = file.isOpen() ? Outcome::Skipped : Outcome::NotOpened;
-            return outcome;
-        }
-        const qint64 size = file.size();
-        const uchar *bytes = size > 0 ? file.map(0, size) : nullptr;
-        if (size > 0 && !bytes) {
-            const QByteArray content = file.readAll(); // a file that cannot be mapped is read
-            result = yr_rules_scan_mem(rules, reinterpret_cast<const uint8_t *>(content.constData()),
-                                       static_cast<size_t>(content.size()), 0, onScanMessage, &data,
-                                       kSignatureTimeoutSeconds);
-        } else {
-            result = yr_rules_scan_mem(rules, bytes, static_cast<size_t>(size), 0, onScanMessage, &data,
-                                       kSignatureTimeoutSeconds);
-        }
-    }
-    if (result == ERROR_SCAN_TIMEOUT)
-        outcome.status = Outcome::TimedOut;
+    if (target.path.isEmpty())
+        scanMemory(rules, target, outcome);
+    else
+        scanFile(rules, target, outcome);
     return outcome;
 }
 
@@ -120,11 +263,31 @@ QString pathKey(const QString &canonical)
 }
 } // namespace
 
+namespace {
+QString targetText(const QString &target, qint64 pid)
+{
+    return pid < 0 ? target : QObject::tr("процесс %1 (PID %2)").arg(target).arg(pid);
+}
+} // namespace
+
 QString signatureHitText(const SignatureMatch &match)
 {
-    const QString target =
-        match.pid < 0 ? match.target : QObject::tr("процесс %1 (PID %2)").arg(match.target).arg(match.pid);
-    return target + QStringLiteral(" [") + match.rule + QLatin1Char(']');
+    return targetText(match.target, match.pid) + QStringLiteral(" [") + match.rule + QLatin1Char(']');
+}
+
+QString signatureProblemText(const SignatureProblem &problem)
+{
+    const QString target = targetText(problem.target, problem.pid);
+    switch (problem.kind) {
+    case SignatureProblem::TooLarge:
+        return QObject::tr("Не проверено (больше 1 ГиБ): %1").arg(target);
+    case SignatureProblem::TimedOut:
+        return QObject::tr("Не проверено за %1 с: %2").arg(kSignatureTimeoutSeconds).arg(target);
+    case SignatureProblem::NotRead:
+    case SignatureProblem::MemoryNotRead:
+        break;
+    }
+    return QObject::tr("Не прочитано: %1 (%2)").arg(target, problem.reason);
 }
 
 SignatureRules::~SignatureRules()
@@ -224,6 +387,7 @@ SignatureScan scanSignatures(const SignatureRules &rules, const QStringList &fil
             break;
         }
         scan.matches += outcome.matches;
+        scan.problems += outcome.problems;
     }
     return scan;
 }

@@ -52,25 +52,56 @@ struct SignatureMatch
 // "процесс <image> (PID <n>)", then " [<rule>]". Plain text.
 QString signatureHitText(const SignatureMatch &match);
 
+// A target that was not scanned in full, by name: the examiner must tell "nothing found" from "could
+// not look".
+struct SignatureProblem
+{
+    enum Kind {
+        TooLarge,      // a file over the limit, not scanned (orange)
+        NotRead,       // a file that could not be opened, mapped or scanned (orange)
+        TimedOut,      // a file or a memory whose scan ran out of time (red)
+        MemoryNotRead, // a memory the rules select that could not be read in full (red)
+    };
+    Kind kind = NotRead;
+    QString target;  // the file's path, or the process's image name
+    qint64 pid = -1; // the process, for a memory
+    QString reason;  // why, where the kind does not say it all
+
+    // Whether this hides what the rules look for as surely as a hit shows it.
+    bool red() const { return kind == TimedOut || kind == MemoryNotRead; }
+};
+
+// The problem's line and report entry, plain text: "Не проверено (больше 1 ГиБ): <path>",
+// "Не прочитано: <path> (<reason>)", "Не проверено за 10 с: <path>", or with "процесс <image> (PID <n>)"
+// for a memory.
+QString signatureProblemText(const SignatureProblem &problem);
+
 // What one signature step did.
 struct SignatureScan
 {
-    QVector<SignatureMatch> matches; // in the order of the targets
-    int files = 0;                   // scanned
-    int processes = 0;               // memories scanned
-    int skippedForSize = 0;          // files over the limit
-    int notOpened = 0;               // processes that could not be opened
-    int unreadable = 0;              // files that could not be opened
-    int timedOut = 0;                // targets whose scan ran out of time
+    QVector<SignatureMatch> matches;    // in the order of the targets
+    QVector<SignatureProblem> problems; // in the order of the targets
+    int files = 0;                      // scanned
+    int processes = 0;                  // memories scanned
+    int skippedForSize = 0;             // files over the limit
+    int notOpened = 0;                  // processes that could not be opened
+    int unreadable = 0;                 // files that could not be opened or read
+    int timedOut = 0;                   // targets whose scan ran out of time
 };
 
-// Files larger than this are not scanned, as they are not hashed.
+// Files larger than this are not scanned, as they are not hashed; they are mapped, never copied.
 constexpr qint64 kLargestScannedFile = kLargestHashedFile;
 // YARA's own time-out for one target, in seconds.
 constexpr int kSignatureTimeoutSeconds = 10;
+// A process's memory is read up to this many bytes, and for this many seconds, so that its rules are
+// evaluated within the time-out; what is left is named.
+constexpr quint64 kMemoryBudgetBytes = quint64(4) << 30;
+constexpr int kMemoryReadSeconds = 8;
 
 // Scans each of `files` once (by canonical path) and the memory of each of `processes` that the rules
-// select, on as many threads as there are cores. Reading changes nothing in a file or a process.
+// select, on as many threads as there are cores. Reading changes nothing in a file or a process. A
+// memory is read in an order a planted reservation cannot exploit: the program's images and
+// executable regions first, then the rest smallest first, only what holds pages.
 // `progress` hears (done, total) from the scanning threads.
 SignatureScan scanSignatures(const SignatureRules &rules, const QStringList &files,
                              const QVector<platform::RunningProcess> &processes,

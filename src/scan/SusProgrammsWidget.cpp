@@ -42,10 +42,10 @@ SusProgrammsWidget::SusProgrammsWidget(QWidget *parent) : QWidget(parent), ui(ne
 
 SusProgrammsWidget::~SusProgrammsWidget()
 {
-    // Signature scans only read, and each has its own time-out: it is let finish.
-    if (signatureWorker) {
-        signatureWorker->wait();
-        delete signatureWorker;
+    // The steps only read, and each read has its own time limit: the step under way is let finish.
+    if (worker) {
+        worker->wait();
+        delete worker;
     }
     qDeleteAll(parsers);
     delete ui;
@@ -75,7 +75,7 @@ void SusProgrammsWidget::advanceProgress()
 
 void SusProgrammsWidget::scan()
 {
-    if (signatureWorker)
+    if (worker)
         return;
     FileScanner scanner;
     const QList<DetectionRule> rules = ContentLoader::instance()->rules();
@@ -123,9 +123,41 @@ void SusProgrammsWidget::scan()
         advanceProgress();
     }
 
-    QVector<SearchTerm> terms;
-    collectBrowserTerms(parsers, terms);
-    for (const SearchTerm &found : qAsConst(terms)) {
+    startBrowserStep(rules);
+}
+
+void SusProgrammsWidget::runInBackground(const std::function<void()> &work, const std::function<void()> &done)
+{
+    ui->scanButton->setEnabled(false);
+    worker = QThread::create(work);
+    connect(worker, &QThread::finished, this, [this, done] {
+        worker->deleteLater();
+        worker = nullptr;
+        done();
+    });
+    worker->start(QThread::LowPriority);
+}
+
+void SusProgrammsWidget::startBrowserStep(const QList<DetectionRule> &rules)
+{
+    // The databases are the player's: each read is bounded, and the window paints meanwhile. The
+    // browsers' counts reach the bar as queued signals, before the step's end.
+    auto terms = std::make_shared<QVector<SearchTerm>>();
+    auto unread = std::make_shared<QVector<UnreadHistory>>();
+    const QList<IBrowserHistoryParser *> browsers = parsers;
+    runInBackground([browsers, terms, unread] { collectBrowserTerms(browsers, *terms, unread.get()); },
+                    [this, rules, terms, unread] {
+                        reportBrowserTerms(*terms, *unread);
+                        if (ContentLoader::instance()->signatures())
+                            startSignatureStep(rules);
+                        else
+                            endScan();
+                    });
+}
+
+void SusProgrammsWidget::reportBrowserTerms(const QVector<SearchTerm> &terms, const QVector<UnreadHistory> &unread)
+{
+    for (const SearchTerm &found : terms) {
         if (isSuspiciousTerm(found.term)) {
             QString line = tr("Подозрительный запрос: ") + found.term.left(kShownTermLength).toHtmlEscaped();
             // Profile folder names are the player's too.
@@ -137,10 +169,12 @@ void SusProgrammsWidget::scan()
         }
         advanceProgress();
     }
-    if (ContentLoader::instance()->signatures())
-        startSignatureStep(rules);
-    else
-        endScan();
+    // Not a detection, so not counted: the examiner learns where the scan could not look.
+    for (const UnreadHistory &database : unread) {
+        appendLogLine(ui->log, QStringLiteral("orange"),
+                      tr("История браузера не прочитана: %1 (%2)").arg(database.path, database.reason).toHtmlEscaped());
+        emit notRead(database.path, database.reason);
+    }
 }
 
 void SusProgrammsWidget::endScan()
@@ -152,7 +186,6 @@ void SusProgrammsWidget::endScan()
 
 void SusProgrammsWidget::startSignatureStep(const QList<DetectionRule> &rules)
 {
-    ui->scanButton->setEnabled(false);
     // The folders the rule scan listed; their files are listed again on the worker.
     QStringList folders;
     for (const DetectionRule &rule : rules) {
@@ -165,10 +198,11 @@ void SusProgrammsWidget::startSignatureStep(const QList<DetectionRule> &rules)
     const TraceMachine machine = TraceMachine::current();
     auto result = std::make_shared<SignatureScan>();
     const auto progress = backgroundProgress(ui->progressBar, ui->progressBar->maximum());
-    signatureWorker = QThread::create([signatures, folders, machine, result, progress] {
+    const auto work = [signatures, folders, machine, result, progress] {
         QStringList files;
         for (const QString &folder : folders) {
-            const QFileInfoList entries = QDir(folder).entryInfoList(QDir::Files);
+            // What the player hid is scanned too.
+            const QFileInfoList entries = QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System);
             for (const QFileInfo &entry : entries)
                 files.append(entry.absoluteFilePath());
         }
@@ -184,14 +218,11 @@ void SusProgrammsWidget::startSignatureStep(const QList<DetectionRule> &rules)
                 files.append(process.path);
         }
         *result = scanSignatures(*signatures, files, processes, progress);
-    });
-    connect(signatureWorker, &QThread::finished, this, [this, result] {
-        signatureWorker->deleteLater();
-        signatureWorker = nullptr;
+    };
+    runInBackground(work, [this, result] {
         reportSignatures(*result);
         endScan();
     });
-    signatureWorker->start(QThread::LowPriority);
 }
 
 void SusProgrammsWidget::reportSignatures(const SignatureScan &result)
@@ -203,7 +234,20 @@ void SusProgrammsWidget::reportSignatures(const SignatureScan &result)
         emit signatureMatched(match.level, QTextDocumentFragment::fromHtml(match.description).toPlainText(), match.rule,
                               match.target, match.pid);
     }
-    QString summary = tr("Сигнатуры: проверено файлов %1, процессов %2; пропущено файлов больше 64 МиБ: %3; "
+    for (const SignatureProblem &problem : result.problems) {
+        const QString line = signatureProblemText(problem).toHtmlEscaped();
+        if (problem.red()) {
+            report(QStringLiteral("red"), line);
+            emit signatureFailed(problem.target, problem.pid,
+                                 problem.kind == SignatureProblem::TimedOut ? QStringLiteral("timeout")
+                                                                            : problem.reason);
+        } else {
+            appendLogLine(ui->log, QStringLiteral("orange"), line);
+            emit notRead(problem.target,
+                         problem.kind == SignatureProblem::TooLarge ? tr("больше 1 ГиБ") : problem.reason);
+        }
+    }
+    QString summary = tr("Сигнатуры: проверено файлов %1, процессов %2; пропущено файлов больше 1 ГиБ: %3; "
                          "не удалось открыть процессов: %4")
                           .arg(result.files)
                           .arg(result.processes)

@@ -3,10 +3,14 @@
 #include <QList>
 #include <QWidget>
 
+#include <functional>
+
 class IBrowserHistoryParser;
 class QThread;
 struct DetectionRule;
+struct SearchTerm;
 struct SignatureScan;
+struct UnreadHistory;
 
 namespace Ui {
 class SusProgrammsWidget;
@@ -32,6 +36,11 @@ signals:
     // A YARA rule matched a file (pid -1) or a process's memory (target: the process's image name).
     void signatureMatched(int level, const QString &description, const QString &rule, const QString &target,
                           qint64 pid);
+    // A file or memory that could not be scanned in full, in red: it hides as much as a hit shows.
+    // `error` is "timeout" for one that ran out of time, else the reason.
+    void signatureFailed(const QString &target, qint64 pid, const QString &error);
+    // Something that is there but could not be looked at in full, and why.
+    void notRead(const QString &target, const QString &reason);
     void scanFinished();
 
 protected slots:
@@ -42,6 +51,11 @@ private:
     void updateCountLabel();
     void report(const QString &colour, const QString &html);
     void advanceProgress();
+    // Runs `work` on a worker thread, then `done` on this one.
+    void runInBackground(const std::function<void()> &work, const std::function<void()> &done);
+    // Reads the browsers' terms on a worker thread, then goes on with the signature step.
+    void startBrowserStep(const QList<DetectionRule> &rules);
+    void reportBrowserTerms(const QVector<SearchTerm> &terms, const QVector<UnreadHistory> &unread);
     // Matches the league's signatures on a worker thread; the scan ends when it does.
     void startSignatureStep(const QList<DetectionRule> &rules);
     void reportSignatures(const SignatureScan &result);
@@ -49,6 +63,6 @@ private:
 
     qint32 detectionCount = 0;
     QList<IBrowserHistoryParser *> parsers;
-    QThread *signatureWorker = nullptr;
+    QThread *worker = nullptr;
     Ui::SusProgrammsWidget *ui = nullptr;
 };

@@ -7,6 +7,7 @@
 #include "traces/TraceDecoders.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -18,6 +19,12 @@
 namespace {
 using platform::RegistryKeyContents;
 using platform::RegistryValue;
+
+// What one collection reads of the player's files at most: a trace file, a folder's entries, and the
+// bytes hashed in all.
+constexpr qint64 kLargestTraceFile = 64 * 1024 * 1024;
+constexpr int kLargestFolderListing = 100000;
+constexpr qint64 kHashingBudget = qint64(8) << 30;
 
 // How a registry source keeps its programs.
 enum class Layout {
@@ -210,8 +217,20 @@ void Collector::readFolder(const FolderSource &source)
             QStringLiteral("%1 (%2)").arg(QLatin1String(source.name), QDir::toNativeSeparators(folder)));
     if (access != platform::FolderAccess::Readable)
         return;
-    const QFileInfoList files = QDir(folder).entryInfoList({QLatin1String(source.filter)},
-                                                           QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    QDirIterator entries(folder, {QLatin1String(source.filter)}, QDir::Files | QDir::Hidden | QDir::System);
+    QFileInfoList files;
+    while (entries.hasNext()) {
+        if (files.size() == kLargestFolderListing) {
+            result.notRead.append(QObject::tr("%1 (%2): больше %3 файлов, прочитаны первые")
+                                      .arg(QLatin1String(source.name), QDir::toNativeSeparators(folder))
+                                      .arg(kLargestFolderListing));
+            break;
+        }
+        entries.next();
+        files.append(entries.fileInfo());
+    }
+    std::sort(files.begin(), files.end(),
+              [](const QFileInfo &a, const QFileInfo &b) { return a.fileName() < b.fileName(); });
     for (const QFileInfo &file : files) {
         const QDateTime changed = file.lastModified().toUTC();
         addRow(QLatin1String(source.name), source.program(file.fileName()), changed);
@@ -229,15 +248,26 @@ void Collector::readPca()
         return;
     const QString path =
         QDir::cleanPath(QDir::fromNativeSeparators(machine.windowsFolder) + "/appcompat/pca/PcaAppLaunchDic.txt");
-    QFile file(path);
-    if (!file.exists())
+    const QFileInfo entry(path);
+    if (!entry.exists() && !entry.isSymLink())
         return;
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (file.error() == QFileDevice::PermissionsError)
-            result.unreadable.append(QStringLiteral("PCA (%1)").arg(QDir::toNativeSeparators(path)));
+    const QString shown = QStringLiteral("PCA (%1)").arg(QDir::toNativeSeparators(path));
+    QFile file(path);
+    QString reason;
+    if (!platform::openRegularFile(file, reason)) {
+        if (entry.isFile() && !entry.isReadable())
+            result.unreadable.append(shown);
+        else
+            result.notRead.append(shown + QStringLiteral(": ") + reason);
         return;
     }
-    const auto launches = traces::pcaLaunches(file.readAll(), platform::ansiCodec());
+    QByteArray content = file.read(kLargestTraceFile);
+    if (file.size() > kLargestTraceFile || !file.atEnd()) {
+        // A record this large is made, not grown: the lines read are kept, the last cut one is not.
+        result.signs.append(QObject::tr("Файл следов больше 64 МиБ, прочитано начало: %1").arg(shown));
+        content.truncate(content.lastIndexOf('\n') + 1);
+    }
+    const auto launches = traces::pcaLaunches(content, platform::ansiCodec());
     for (const auto &launch : launches)
         addRow(QStringLiteral("PCA"), launch.first, launch.second);
 }
@@ -289,29 +319,55 @@ void Collector::addSigns()
         signs.append(QObject::tr("Ключ BAM доступен для чтения, но не содержит ни одной программы"));
 }
 
+// The key under which a file is looked at once: what all its names share when it is there, else its
+// path with "." and ".." taken away, in one letter case where the system ignores case.
+QString fileKey(const QString &path)
+{
+    const QString identity = platform::fileIdentity(path);
+    if (!identity.isEmpty())
+        return identity;
+    // Windows paths ("C:\…", "\\server\…") ignore case wherever they are read.
+    const bool windowsPath = QDir::separator() == QLatin1Char('\\') || !path.startsWith(QLatin1Char('/'));
+    const QString cleaned = QDir::cleanPath(QString(path).replace(QLatin1Char('\\'), QLatin1Char('/')));
+    return QStringLiteral("path:") + (windowsPath ? cleaned.toLower() : cleaned);
+}
+
 void Collector::settleStates(const std::function<void(int, int)> &progress, int stepsBefore, bool hash)
 {
-    // Each file is looked at and hashed once, however many traces name it.
+    // Each file is looked at and hashed once, however many traces name it and however they spell it.
     QHash<QString, int> firstRow;
+    QVector<int> rowKey(result.rows.size(), -1);
     QVector<int> toHash;
+    qint64 budget = kHashingBudget;
+    int overBudget = 0;
     for (int i = 0; i < result.rows.size(); ++i) {
         TraceRow &row = result.rows[i];
         if (!traces::isAbsoluteProgramPath(row.path)) {
             row.state = TraceState::NameOnly;
             continue;
         }
-        const QString key = row.path.toLower();
+        const QString key = fileKey(row.path);
         const auto known = firstRow.constFind(key);
         if (known != firstRow.cend()) {
+            rowKey[i] = *known;
             row.state = result.rows.at(*known).state;
             continue;
         }
         firstRow.insert(key, i);
+        rowKey[i] = i;
         const QFileInfo file(row.path);
         row.state = file.exists() ? TraceState::Present : TraceState::Deleted;
-        if (hash && row.state == TraceState::Present && file.isFile() && file.size() <= kLargestHashedFile)
-            toHash.append(i);
+        if (!hash || row.state != TraceState::Present || !file.isFile() || file.size() > kLargestHashedFile)
+            continue;
+        if (file.size() > budget) {
+            ++overBudget;
+            continue;
+        }
+        budget -= file.size();
+        toHash.append(i);
     }
+    if (overBudget > 0)
+        result.notRead.append(QObject::tr("SHA-256: не посчитан для %1 файлов, исчерпан объём 8 ГиБ").arg(overBudget));
     const int total = stepsBefore + toHash.size();
     for (int n = 0; n < toHash.size(); ++n) {
         TraceRow &row = result.rows[toHash.at(n)];
@@ -319,12 +375,9 @@ void Collector::settleStates(const std::function<void(int, int)> &progress, int 
         if (progress)
             progress(stepsBefore + n + 1, total);
     }
-    for (TraceRow &row : result.rows) {
-        if (row.state == TraceState::Present && row.sha256.isEmpty()) {
-            const auto first = firstRow.constFind(row.path.toLower());
-            if (first != firstRow.cend())
-                row.sha256 = result.rows.at(*first).sha256;
-        }
+    for (int i = 0; i < result.rows.size(); ++i) {
+        if (rowKey.at(i) >= 0 && rowKey.at(i) != i)
+            result.rows[i].sha256 = result.rows.at(rowKey.at(i)).sha256;
     }
 }
 } // namespace

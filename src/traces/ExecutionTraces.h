@@ -28,14 +28,15 @@ struct TraceRow
     int ruleLevel = 0;
 };
 
-// One collection: the rows, the red signs of wiped or disabled traces, and the sources that could not
-// be read for lack of rights.
+// One collection: the rows, the red signs of wiped or disabled traces, the sources that could not
+// be read for lack of rights, and what could not be read in full for any other reason.
 struct TraceCollection
 {
     QDateTime collected;
     QVector<TraceRow> rows;
     QStringList signs;
     QStringList unreadable;
+    QStringList notRead; // "<source> (<path>): <reason>"
 
     int matchCount() const;
 };
@@ -54,7 +55,8 @@ struct TraceMachine
 
 // Reads every trace source and the signs, marks each row's state, hashes the files that are there
 // (unless `hashFiles` is false) and matches the rows against the rules. Reads only: nothing of the
-// machine is written. `progress` (optional) hears (done, total) from the calling thread as the work
+// machine is written. Each file is looked at and hashed once however it is spelled, files of up to
+// 1 GiB and 8 GiB in all; trace files are read up to 64 MiB, folders up to 100,000 entries. `progress` (optional) hears (done, total) from the calling thread as the work
 // goes on.
 TraceCollection collectTraces(const TraceMachine &machine, const QList<DetectionRule> &rules,
                               const std::function<void(int, int)> &progress = {}, bool hashFiles = true);

@@ -74,6 +74,8 @@ void TracesWidget::display(const TraceCollection &collection)
     }
     for (const QString &source : collection.unreadable)
         new QListWidgetItem(tr("Нет прав на чтение: ") + source, ui->signsList);
+    for (const QString &source : collection.notRead)
+        new QListWidgetItem(tr("Не прочитано: ") + source, ui->signsList);
     model.setRows(collection.rows);
     ui->progressBar->setMaximum(1);
     ui->progressBar->setValue(1);

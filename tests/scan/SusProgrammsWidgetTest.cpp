@@ -156,7 +156,9 @@ void SusProgrammsWidgetTest::initTestCase()
 
 void SusProgrammsWidgetTest::scan()
 {
+    QSignalSpy finished(page.get(), &SusProgrammsWidget::scanFinished);
     QTest::mouseClick(page->findChild<QPushButton *>(QStringLiteral("scanButton")), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 30000);
 }
 
 void SusProgrammsWidgetTest::formAsDesigned()
