@@ -1,6 +1,7 @@
 #include "platform/RegistryFile.h"
 
 #include <QFile>
+#include <QHash>
 #include <QSet>
 #include <QTextStream>
 #include <QtEndian>
@@ -125,6 +126,10 @@ RegistryFile RegistryFile::parse(const QString &text)
 {
     RegistryFile registry;
     Key *current = nullptr;
+    // Where each key's values stand by their names (any case): a key of tens of thousands of values
+    // is read in one pass, not compared name by name.
+    QHash<QString, QHash<QString, int>> positions;
+    QHash<QString, int> *position = nullptr;
     for (const QString &line : logicalLines(text)) {
         if (line.startsWith(QLatin1Char('['))) {
             current = nullptr;
@@ -132,6 +137,7 @@ RegistryFile RegistryFile::parse(const QString &text)
                 continue; // malformed, or a deletion entry
             const QString path = line.mid(1, line.size() - 2);
             current = &registry.keys[normalized(path)];
+            position = &positions[normalized(path)];
             if (current->path.isEmpty())
                 current->path = path;
             continue;
@@ -148,10 +154,13 @@ RegistryFile RegistryFile::parse(const QString &text)
         if (line.midRef(afterName, 1) != QLatin1String("=") || !readData(line.mid(afterName + 1), value))
             continue;
         // A later line for the same name replaces the earlier, as regedit's import does.
-        if (const RegistryValue *same = platform::findRegistryValue(current->values, value.name))
-            current->values[static_cast<int>(same - current->values.constData())] = value;
-        else
+        const auto same = position->constFind(value.name.toCaseFolded());
+        if (same != position->cend()) {
+            current->values[*same] = value;
+        } else {
+            position->insert(value.name.toCaseFolded(), current->values.size());
             current->values.append(value);
+        }
     }
     return registry;
 }
