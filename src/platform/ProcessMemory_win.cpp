@@ -1,7 +1,10 @@
 #include "platform/ProcessMemory.h"
 
-#include <psapi.h>
 #include <qt_windows.h>
+// After the system's own header, which it needs; version 2 takes the working set from kernel32
+// rather than from psapi.dll.
+#define PSAPI_VERSION 2
+#include <psapi.h>
 
 #include <algorithm>
 #include <vector>

@@ -28,7 +28,7 @@ QString row(const QString &caption, const QJsonValue &value)
 }
 
 // Matched trace rows a summary shows at most; the saved and sent report has them all.
-constexpr int kSummaryRows = 200;
+constexpr int kSummaryRows = 100;
 
 QString findingHtml(const QJsonObject &finding)
 {
@@ -78,33 +78,40 @@ QString findingHtml(const QJsonObject &finding)
 // record keeps the matches first), or in a summary the first matched ones.
 QString tracesHtml(const QJsonObject &event, ReportDetail detail)
 {
+    const bool summary = detail == ReportDetail::Summary;
     const QJsonArray rows = event.value(QStringLiteral("rows")).toArray();
     int matches = 0;
-    int shown = 0;
     QString table;
+    QString shown; // a summary's matches, as a list: a table in a table costs the screen a millisecond a row
     for (const QJsonValue &value : rows) {
         const QJsonObject row = value.toObject();
         const bool matched = row.contains(QStringLiteral("rule"));
-        if (detail == ReportDetail::Summary && !matched)
+        if (summary && !matched)
             break;
         matches += matched ? 1 : 0;
-        if (detail == ReportDetail::Summary && ++shown > kSummaryRows)
-            continue;
         const QString rowClass =
             !matched ? QString()
                      : (row.value(QStringLiteral("level")).toInt() != 0 ? QStringLiteral(" class=\"bad\"")
                                                                         : QStringLiteral(" class=\"warn\""));
-        table += QStringLiteral("<tr%1><td class=\"time\">%2</td><td>%3</td><td>%4</td><td>%5</td><td>%6</td>"
-                                "<td class=\"hash\">%7</td></tr>\n")
-                     .arg(rowClass, escaped(row.value(QStringLiteral("time"))),
-                          escaped(row.value(QStringLiteral("path"))), escaped(row.value(QStringLiteral("source"))),
-                          traceStateText(traceStateFromName(row.value(QStringLiteral("state")).toString())),
-                          escaped(row.value(QStringLiteral("rule"))), escaped(row.value(QStringLiteral("sha256"))));
+        const QString state = traceStateText(traceStateFromName(row.value(QStringLiteral("state")).toString()));
+        if (summary && matches <= kSummaryRows)
+            shown += QStringLiteral("<li%1>%2 %3 (%4, %5): %6</li>")
+                         .arg(rowClass, escaped(row.value(QStringLiteral("time"))),
+                              escaped(row.value(QStringLiteral("path"))), escaped(row.value(QStringLiteral("source"))),
+                              state, escaped(row.value(QStringLiteral("rule"))));
+        else if (!summary)
+            table += QStringLiteral("<tr%1><td class=\"time\">%2</td><td>%3</td><td>%4</td><td>%5</td><td>%6</td>"
+                                    "<td class=\"hash\">%7</td></tr>\n")
+                         .arg(rowClass, escaped(row.value(QStringLiteral("time"))),
+                              escaped(row.value(QStringLiteral("path"))), escaped(row.value(QStringLiteral("source"))),
+                              state, escaped(row.value(QStringLiteral("rule"))),
+                              escaped(row.value(QStringLiteral("sha256"))));
     }
     QString text = QObject::tr("Следы запуска: %1, совпадений: %2").arg(rows.size()).arg(matches);
-    if (detail == ReportDetail::Summary && rows.size() > std::min(matches, kSummaryRows))
+    if (summary && rows.size() > std::min(matches, kSummaryRows))
         text += QStringLiteral(" (%1)").arg(
-            QObject::tr("на экране только совпадения; все строки — в сохранённом и отправленном отчёте"));
+            QObject::tr("на экране не больше %1 совпадений; все строки — в сохранённом и отправленном отчёте")
+                .arg(kSummaryRows));
     QString list;
     for (const QJsonValue &sign : event.value(QStringLiteral("signs")).toArray())
         list += QStringLiteral("<li class=\"bad\">%1</li>").arg(escaped(sign));
@@ -114,7 +121,9 @@ QString tracesHtml(const QJsonObject &event, ReportDetail detail)
         list += QStringLiteral("<li>%1%2</li>").arg(QObject::tr("Не прочитано: "), escaped(source));
     if (!list.isEmpty())
         text += QStringLiteral("<ul>%1</ul>").arg(list);
-    if (!rows.isEmpty())
+    if (!shown.isEmpty())
+        text += QStringLiteral("<ul>%1</ul>").arg(shown);
+    if (!table.isEmpty())
         text += QStringLiteral("<table class=\"traces\"><tr><th>%1</th><th>%2</th><th>%3</th><th>%4</th><th>%5</th>"
                                "<th>SHA-256</th></tr>\n%6</table>")
                     .arg(QObject::tr("Время (UTC)"), QObject::tr("Программа"), QObject::tr("Источник"),

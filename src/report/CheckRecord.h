@@ -58,8 +58,8 @@ private:
 };
 
 // The report as a self-contained HTML page: every text escaped, no scripts, nothing fetched. A
-// summary leaves out the traces' unmatched rows (counted instead) and shows at most a few hundred
-// matched ones, so that it stays quick to show with tens of thousands of rows recorded.
+// summary leaves out the traces' unmatched rows (counted instead) and lists at most 100 matched ones,
+// so that it stays quick to show with tens of thousands of rows recorded.
 enum class ReportDetail { Full, Summary };
 QString renderReportHtml(const QJsonObject &report, ReportDetail detail = ReportDetail::Full);
 

@@ -5,6 +5,7 @@
 #include "TestPki.h"
 #include "TestServer.h"
 #include "report/CheckRecord.h"
+#include "traces/ExecutionTraces.h"
 
 #include <QDir>
 #include <QJsonDocument>
@@ -28,6 +29,7 @@ private slots:
     void failedSaveLeavesNoHalfFile();
     void sendFailuresKeepTheReportForARetry_data();
     void sendFailuresKeepTheReportForARetry();
+    void manyTraceRowsOnScreenOnlyAsMatches();
 
 private:
     TestPki pki;
@@ -123,6 +125,29 @@ void ReportWidgetTest::sendFailuresKeepTheReportForARetry()
     QCOMPARE(label->text(), QStringLiteral("Отчёт отправлен, код: AB12-CD34-EF56"));
     QVERIFY(send->isEnabled());
     QVERIFY(label->textInteractionFlags() & Qt::TextSelectableByMouse);
+}
+
+// 40,000 trace rows: the page shows the matches and counts the rest; the saved report has them all.
+void ReportWidgetTest::manyTraceRowsOnScreenOnlyAsMatches()
+{
+    TraceCollection collection;
+    collection.collected = QDateTime::currentDateTimeUtc();
+    for (int i = 0; i < 40000; ++i) {
+        TraceRow row;
+        row.path = QStringLiteral("C:\\Programs\\tool-%1.exe").arg(i);
+        row.source = QStringLiteral("AppCompat Layers");
+        row.matched = i % 20000 == 7;
+        row.ruleDescription = row.matched ? QStringLiteral("Loader") : QString();
+        collection.rows.append(row);
+    }
+    record.tracesCollected(collection);
+    const QString summary = page.findChild<QTextBrowser *>(QStringLiteral("summary"))->toPlainText();
+    QVERIFY(summary.contains(QStringLiteral("Следы запуска: 40000, совпадений: 2")));
+    QVERIFY(summary.contains(QStringLiteral("tool-20007.exe")));
+    QVERIFY(!summary.contains(QStringLiteral("tool-8.exe")));
+    QString error;
+    QVERIFY2(page.saveTo(temp.filePath(QStringLiteral("traces.html")), error), qPrintable(error));
+    QVERIFY(readFile(temp.filePath(QStringLiteral("traces.html"))).contains("tool-39999.exe"));
 }
 
 VIGILOR_TEST_MAIN(ReportWidgetTest)

@@ -12,6 +12,10 @@
 #include <QTest>
 #include <QUrl>
 
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#endif
+
 namespace {
 // The browser check of the scan that shows its findings under `browser`.
 std::unique_ptr<IBrowserHistoryParser> makeParser(const QString &browser)
@@ -74,6 +78,9 @@ private slots:
     void resultPageSearchTerm();
     void missingBrowserLeavesNoTrace_data();
     void missingBrowserLeavesNoTrace();
+    void hostileDatabaseIsNamedNotRead_data();
+    void hostileDatabaseIsNamedNotRead();
+    void cleanlyClosedWriteAheadDatabaseGetsNoCompanions();
 
 private:
     QString roaming() const { return temp->filePath(QStringLiteral("AppData/Roaming")); }
@@ -370,6 +377,80 @@ void BrowserHistoryParserTest::missingBrowserLeavesNoTrace()
     QVERIFY(found.isEmpty());
     QVERIFY(terms.isEmpty());
     QCOMPARE(treeOf(temp->filePath(QStringLiteral("AppData"))), before);
+}
+
+void BrowserHistoryParserTest::hostileDatabaseIsNamedNotRead_data()
+{
+    QTest::addColumn<QString>("plant");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("endless recursive view") << "view"
+                                            << "keyword_search_terms — не таблица";
+    QTest::newRow("2 GiB sparse, empty log beside") << "sparse"
+                                                    << "больше 1 ГиБ";
+#ifndef Q_OS_WIN
+    QTest::newRow("FIFO as the log") << "fifo"
+                                     << "History-wal: not a regular file";
+#endif
+}
+
+// The player shapes the database; the scan ends at once, names it, and leaves nothing behind.
+void BrowserHistoryParserTest::hostileDatabaseIsNamedNotRead()
+{
+    QFETCH(QString, plant);
+    QFETCH(QString, reason);
+    const QString path =
+        QDir::cleanPath(roaming() + QStringLiteral("/../Local/Google/Chrome/User Data/Default/History"));
+    if (plant == QLatin1String("view")) {
+        QVERIFY(writeDatabase(path, {"CREATE VIEW keyword_search_terms AS WITH RECURSIVE r(url_id, term) AS "
+                                     "(SELECT 1, 'cheat' UNION ALL SELECT url_id + 1, term FROM r) SELECT * FROM r"}));
+    } else {
+        QVERIFY(writeHistoryDatabase(path, {{1, QStringLiteral("cheat")}}));
+        if (plant == QLatin1String("sparse")) {
+            QFile file(path);
+            QVERIFY(file.resize(qint64(2) << 30));
+            QVERIFY(writeFile(path + QStringLiteral("-wal"), QByteArray()));
+        } else {
+#ifndef Q_OS_WIN
+            QCOMPARE(mkfifo(QFile::encodeName(path + QStringLiteral("-wal")).constData(), 0600), 0);
+#endif
+        }
+    }
+    const QString tmp = temp->filePath(QStringLiteral("tmp"));
+    QVERIFY(QDir().mkpath(tmp));
+    setTemporaryFolder(*environment, tmp);
+    const QStringList profileBefore = treeOf(QFileInfo(path).path());
+
+    ChromeBrowserHistoryParser parser;
+    QVector<SearchTerm> terms;
+    QVector<UnreadHistory> unread;
+    QVERIFY(parser.collect(terms, &unread));
+    QVERIFY(terms.isEmpty());
+    QCOMPARE(unread.size(), 1);
+    QCOMPARE(unread.first().path, QDir::toNativeSeparators(path));
+    QVERIFY2(unread.first().reason.endsWith(reason), qPrintable(unread.first().reason));
+    QCOMPARE(treeOf(QFileInfo(path).path()), profileBefore);
+    QCOMPARE(treeOf(tmp), QStringList());
+}
+
+// Firefox after a clean exit: write-ahead mode, no log. Read as it is, nothing made beside it.
+void BrowserHistoryParserTest::cleanlyClosedWriteAheadDatabaseGetsNoCompanions()
+{
+    const QString firefox = roaming() + QStringLiteral("/Mozilla/Firefox");
+    QVERIFY(
+        writeFile(firefox + QStringLiteral("/profiles.ini"), "[Profile0]\nIsRelative=1\nPath=Profiles/x.default\n"));
+    const QString profile = firefox + QStringLiteral("/Profiles/x.default");
+    QVERIFY(writeDatabase(profile + QStringLiteral("/formhistory.sqlite"),
+                          {QStringLiteral("PRAGMA journal_mode=WAL"), kFirefoxFormHistorySchema,
+                           "INSERT INTO moz_formhistory VALUES (1, 'searchbar-history', 'aim', 1, 1, 1, 'a')"}));
+    QCOMPARE(readFile(profile + QStringLiteral("/formhistory.sqlite")).mid(18, 2), QByteArray("\x02\x02"));
+    const QStringList before = treeOf(profile);
+    QCOMPARE(before, QStringList{"formhistory.sqlite"});
+
+    FirefoxBrowserHistoryParser parser;
+    QVector<SearchTerm> terms;
+    QVERIFY(parser.collect(terms));
+    QCOMPARE(textsOf(terms), QStringList{"aim"});
+    QCOMPARE(treeOf(profile), before);
 }
 
 VIGILOR_GUILESS_TEST_MAIN(BrowserHistoryParserTest)

@@ -1,10 +1,10 @@
-#include "scan/SusProgrammsWidget.h"
 #include "ServerContent.h"
 #include "TestEnvironment.h"
 #include "TestMain.h"
 #include "TestPki.h"
 #include "TestServer.h"
 #include "content/ContentLoader.h"
+#include "scan/SusProgrammsWidget.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -16,6 +16,10 @@
 #include <QTest>
 #include <QTextBrowser>
 #include <QTimer>
+
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#endif
 
 // The prohibited-programs scan with the league's signatures: the step after the browsers, on a worker
 // thread, over the rules' folders and the programs the traces name.
@@ -51,6 +55,13 @@ void SignatureStepTest::initTestCase()
     const QString folder = temp.filePath(QStringLiteral("rule-folder"));
     QVERIFY(writeFile(folder + QStringLiteral("/a&amp;b.exe"), "xx " + marker()));
     QVERIFY(writeFile(folder + QStringLiteral("/clean.exe"), "nothing"));
+    // What the player hid: a dot file, on Windows also hidden and system by its attributes.
+    const QString hidden = folder + QStringLiteral("/.hidden.exe");
+    QVERIFY(writeFile(hidden, marker()));
+#ifdef Q_OS_WIN
+    QVERIFY(SetFileAttributesW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(hidden).utf16()),
+                               FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+#endif
     const QString loader = temp.filePath(QStringLiteral("elsewhere/renamed.bin"));
     QVERIFY(writeFile(loader, marker() + " yy"));
     environment.set("SystemRoot", temp.filePath(QStringLiteral("Windows")));
@@ -61,9 +72,10 @@ void SignatureStepTest::initTestCase()
                                         "strings: $m = \"%1\" condition: $m }")
                              .arg(QString::fromLatin1(marker()));
     QVERIFY(serveCompleteContent(*server));
-    server->setReply(QStringLiteral("detection_data"),
-                     okEnvelope("data", QJsonDocument(QJsonObject{{"files", rules}, {"yara", yara}})
-                                            .toJson(QJsonDocument::Compact)));
+    server->setReply(
+        QStringLiteral("detection_data"),
+        okEnvelope("data",
+                   QJsonDocument(QJsonObject{{"files", rules}, {"yara", yara}}).toJson(QJsonDocument::Compact)));
     // The traces name the loader outside every rule's folder.
     const QByteArray registry =
         "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\bam\\State\\UserSettings\\S-1-5-21-9]\r\n\"" +
@@ -90,15 +102,17 @@ void SignatureStepTest::signatureStepFindsFilesByContent()
     QVERIFY(button->isEnabled());
     QVERIFY(ticks > 0); // the window's event loop ran while the step did
 
+    const QString hiddenHit = QFileInfo(temp.filePath(QStringLiteral("rule-folder/.hidden.exe"))).canonicalFilePath();
     const QString folderHit = QFileInfo(temp.filePath(QStringLiteral("rule-folder/a&amp;b.exe"))).canonicalFilePath();
     const QString traceHit = QFileInfo(temp.filePath(QStringLiteral("elsewhere/renamed.bin"))).canonicalFilePath();
     const QStringList lines = page.findChild<QTextBrowser *>(QStringLiteral("log"))->toPlainText().split('\n');
-    QCOMPARE(lines.mid(0, 2), (QStringList{"Loader signature: " + folderHit + " [step_marker]",
+    QCOMPARE(lines.mid(0, 3), (QStringList{"Loader signature: " + hiddenHit + " [step_marker]",
+                                           "Loader signature: " + folderHit + " [step_marker]",
                                            "Loader signature: " + traceHit + " [step_marker]"}));
-    QVERIFY2(lines.value(2).startsWith(QStringLiteral("Сигнатуры: проверено файлов ")), qPrintable(lines.value(2)));
-    QCOMPARE(page.findChild<QLabel *>(QStringLiteral("label"))->text(), QStringLiteral("Всего обнаружений: 2"));
-    QCOMPARE(matched.count(), 2);
-    QCOMPARE(matched.first(), (QVariantList{0, "Loader signature", "step_marker", folderHit, qint64(-1)}));
+    QVERIFY2(lines.value(3).startsWith(QStringLiteral("Сигнатуры: проверено файлов ")), qPrintable(lines.value(3)));
+    QCOMPARE(page.findChild<QLabel *>(QStringLiteral("label"))->text(), QStringLiteral("Всего обнаружений: 3"));
+    QCOMPARE(matched.count(), 3);
+    QCOMPARE(matched.at(1), (QVariantList{0, "Loader signature", "step_marker", folderHit, qint64(-1)}));
 }
 
 VIGILOR_TEST_MAIN(SignatureStepTest)

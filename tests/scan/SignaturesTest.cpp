@@ -8,6 +8,10 @@
 #include <QTest>
 #include <QtEndian>
 
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#endif
+
 // The league's YARA rules compiled and matched against files we write and the memory of a process
 // of ours.
 class SignaturesTest : public QObject
@@ -19,6 +23,7 @@ private slots:
     void compileFailureNamesTheLine();
     void filesByContent();
     void timeOutOnOneFileDoesNotStopTheScan();
+    void fileLockedWithoutSharingIsNamed();
     void processMemory_data();
     void processMemory();
 
@@ -52,6 +57,13 @@ QByteArray portableExecutable()
     qToLittleEndian<quint16>(0x20B, file + 0x58);  // PE32+
     return QByteArray(file, sizeof file);
 }
+QStringList problemsOf(const SignatureScan &scan)
+{
+    QStringList texts;
+    for (const SignatureProblem &problem : scan.problems)
+        texts.append(signatureProblemText(problem));
+    return texts;
+}
 } // namespace
 
 void SignaturesTest::initTestCase()
@@ -82,11 +94,16 @@ void SignaturesTest::filesByContent()
     QFile large(path(QStringLiteral("large.bin")));
     QVERIFY(large.open(QIODevice::WriteOnly) && large.resize(kLargestScannedFile + 1));
     large.close();
+    // A loader padded past 64 MiB is still scanned, its marker at the very end.
+    QFile padded(path(QStringLiteral("padded.bin")));
+    QVERIFY(padded.open(QIODevice::WriteOnly) && padded.seek(65 * 1024 * 1024) && padded.write("VIGILOR-ASCII-MARK"));
+    padded.close();
     // One file named three times, once through "..", is scanned once.
     const QStringList files = {path(QStringLiteral("renamed.txt")),
                                path(QStringLiteral("wide.dat")),
                                path(QStringLiteral("tiny.exe")),
                                path(QStringLiteral("clean.bin")),
+                               path(QStringLiteral("padded.bin")),
                                path(QStringLiteral("large.bin")),
                                path(QStringLiteral("renamed.txt")),
                                temp.path() + QStringLiteral("/../") + QDir(temp.path()).dirName() +
@@ -99,9 +116,11 @@ void SignaturesTest::filesByContent()
                          .arg(match.level)
                          .arg(QFileInfo(match.target).fileName()));
     QCOMPARE(found, (QStringList{"ascii_marker Loader (ASCII) 1 renamed.txt", "wide_marker Loader (wide) 0 wide.dat",
-                                 "amd64_pe amd64_pe 1 tiny.exe"}));
-    QCOMPARE(scan.files, 4);
+                                 "amd64_pe amd64_pe 1 tiny.exe", "ascii_marker Loader (ASCII) 1 padded.bin"}));
+    QCOMPARE(scan.files, 5);
     QCOMPARE(scan.skippedForSize, 1);
+    QCOMPARE(problemsOf(scan), QStringList{"Не проверено (больше 1 ГиБ): " +
+                                           QFileInfo(path(QStringLiteral("large.bin"))).canonicalFilePath()});
 }
 
 void SignaturesTest::timeOutOnOneFileDoesNotStopTheScan()
@@ -119,27 +138,62 @@ void SignaturesTest::timeOutOnOneFileDoesNotStopTheScan()
         scanSignatures(*slow, {path(QStringLiteral("slow.bin")), path(QStringLiteral("after.txt"))}, {});
     QCOMPARE(scan.timedOut, 1);
     QCOMPARE(scan.files, 2);
+    QCOMPARE(problemsOf(scan),
+             QStringList{"Не проверено за 10 с: " + QFileInfo(path(QStringLiteral("slow.bin"))).canonicalFilePath()});
+    QVERIFY(scan.problems.first().red());
     QCOMPARE(scan.matches.size(), 1);
     QCOMPARE(scan.matches.first().rule, QStringLiteral("marker"));
+}
+
+// A player's program holds its loader open without read sharing; the scan names it.
+void SignaturesTest::fileLockedWithoutSharingIsNamed()
+{
+#ifdef Q_OS_WIN
+    const QString locked = path(QStringLiteral("locked.exe"));
+    QVERIFY(writeFile(locked, "VIGILOR-ASCII-MARK"));
+    const HANDLE holder = CreateFileW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(locked).utf16()),
+                                      GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    QVERIFY(holder != INVALID_HANDLE_VALUE);
+    const SignatureScan scan = scanSignatures(*rules, {locked}, {});
+    CloseHandle(holder);
+    QCOMPARE(scan.unreadable, 1);
+    QCOMPARE(scan.problems.size(), 1);
+    QVERIFY2(signatureProblemText(scan.problems.first())
+                 .startsWith("Не прочитано: " + QFileInfo(locked).canonicalFilePath() + " ("),
+             qPrintable(signatureProblemText(scan.problems.first())));
+    QVERIFY(!scan.problems.first().red());
+#else
+    QSKIP("a lock without read sharing is Windows' own");
+#endif
 }
 
 void SignaturesTest::processMemory_data()
 {
     QTest::addColumn<QString>("image");
+    QTest::addColumn<QString>("behaviour");
+    QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("scanned");
-    QTest::newRow("image name listed") << "marker-holder" << true;
-    QTest::newRow("image name not listed") << "other-holder" << false;
+    QTest::newRow("image name listed") << "marker-holder"
+                                       << "hang"
+                                       << "VIGILOR-WIDE-MARK" << true;
+    QTest::newRow("image name not listed") << "other-holder"
+                                           << "hang"
+                                           << "VIGILOR-WIDE-MARK" << false;
+    QTest::newRow("marker beside 64 GiB never touched") << "marker-holder"
+                                                        << "reserve"
+                                                        << "KRAM-EDIW-ROLIGIV" << true;
 }
 
 void SignaturesTest::processMemory()
 {
     QFETCH(QString, image);
+    QFETCH(QString, behaviour);
+    QFETCH(QString, name);
     QFETCH(bool, scanned);
     const QString suffix = QDir::separator() == QLatin1Char('\\') ? QStringLiteral(".exe") : QString();
     const QString program = path(image + suffix);
     // The marker exists only in the running process's memory: it is read from the settings file.
-    QVERIFY(installRecorder(program, {{QStringLiteral("behaviour"), QStringLiteral("hang")},
-                                      {QStringLiteral("name"), QStringLiteral("VIGILOR-WIDE-MARK")}}));
+    QVERIFY(installRecorder(program, {{QStringLiteral("behaviour"), behaviour}, {QStringLiteral("name"), name}}));
     QProcess holder;
     holder.start(program, QStringList());
     QVERIFY(holder.waitForStarted());

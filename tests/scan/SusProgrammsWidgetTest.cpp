@@ -62,6 +62,7 @@ private slots:
     void scanReportsEveryFindingInOrder();
     void secondScanCountsAfresh();
     void scanLeavesBrowserDataUntouched();
+    void unreadDatabaseIsNamedNotCounted();
     void withoutBrowsersTheBarFollowsTheRules();
 
 private:
@@ -212,6 +213,23 @@ void SusProgrammsWidgetTest::scanLeavesBrowserDataUntouched()
     QCOMPARE(readFile(chromeHistory), before);
     QCOMPARE(QFileInfo(chromeHistory).dir().entryList(QDir::AllEntries | QDir::Hidden), profileBefore);
     QVERIFY(!QFile::exists(folder(QStringLiteral("AppData/Roaming/Opera Software/Opera Stable/History"))));
+}
+
+// A view where the terms' table should be: named in orange after the terms, not a detection.
+void SusProgrammsWidgetTest::unreadDatabaseIsNamedNotCounted()
+{
+    const QString opera = folder(QStringLiteral("AppData/Roaming/Opera Software/Opera Stable/History"));
+    QVERIFY(writeDatabase(opera, {"CREATE VIEW keyword_search_terms AS SELECT 1 AS url_id, 'cheat' AS term"}));
+    QSignalSpy notRead(page.get(), &SusProgrammsWidget::notRead);
+    scan();
+    QFile::remove(opera);
+    const QString reason = QStringLiteral("keyword_search_terms — не таблица");
+    const Line unread{"orange",
+                      "История браузера не прочитана: " + QDir::toNativeSeparators(opera) + " (" + reason + ")"};
+    QCOMPARE(linesOf(page->findChild<QTextBrowser *>(QStringLiteral("log"))), expected + QList<Line>{unread});
+    QCOMPARE(page->findChild<QLabel *>(QStringLiteral("label"))->text(), QStringLiteral("Всего обнаружений: 12"));
+    QCOMPARE(notRead.size(), 1);
+    QCOMPARE(notRead.first(), (QVariantList{QDir::toNativeSeparators(opera), reason}));
 }
 
 void SusProgrammsWidgetTest::withoutBrowsersTheBarFollowsTheRules()

@@ -3,8 +3,9 @@
 // lines of key=value:
 //   log=FILE       append one line per start to FILE: "NAME [arg]..." with name=NAME, else the
 //                  arguments joined by spaces
-//   behaviour=hang | crash | ask   sleep two minutes; crash; or read standard input and exit 0 at its
-//                  end, 3 when an answer arrives
+//   behaviour=hang | crash | ask | reserve   sleep two minutes; crash; read standard input and exit 0
+//                  at its end, 3 when an answer arrives; or hold NAME reversed, as UTF-16, in a block of
+//                  its own beside 64 GiB of memory it never touches, and sleep two minutes
 // Without the file it does nothing and exits 0.
 
 #include <QCoreApplication>
@@ -14,6 +15,38 @@
 #include <QThread>
 
 #include <cstdio>
+
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#else
+#include <sys/mman.h>
+#endif
+
+namespace {
+// A planted reservation: a scan in address order meets the untouched block before the marker.
+void holdBesideReservation(const QString &reversed)
+{
+    const std::size_t markSize = 1 << 20;
+#ifdef Q_OS_WIN
+    // Windows gives addresses bottom-up: the reservation first, so that it lies below. As much of
+    // 64 GiB as the system will commit.
+    for (quint64 size = quint64(64) << 30; size >= (quint64(1) << 30); size /= 2) {
+        if (VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE))
+            break;
+    }
+    auto *mark = static_cast<char16_t *>(VirtualAlloc(nullptr, markSize, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+#else
+    // Linux gives addresses top-down: the marker first, so that the reservation lies below it.
+    auto *mark =
+        static_cast<char16_t *>(mmap(nullptr, markSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    mmap(nullptr, std::size_t(64) << 30, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+#endif
+    // Written letter by letter: no copy of the marker is left on the heap.
+    const int size = reversed.size();
+    for (int i = 0; i < size; ++i)
+        mark[i] = reversed.at(size - 1 - i).unicode();
+}
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -51,6 +84,9 @@ int main(int argc, char **argv)
     }
 
     if (behaviour == QLatin1String("hang")) {
+        QThread::sleep(120);
+    } else if (behaviour == QLatin1String("reserve")) {
+        holdBesideReservation(name);
         QThread::sleep(120);
     } else if (behaviour == QLatin1String("crash")) {
         volatile int *nowhere = nullptr;

@@ -32,6 +32,7 @@ private slots:
     void nothingIsWritten();
     void signs_data();
     void signs();
+    void oversizedPcaAndManySpellingsOfOneFile();
 
 private:
     TraceMachine machine(const QString &root) const;
@@ -381,6 +382,49 @@ void ExecutionTracesTest::signs()
         QCOMPARE(signs.size(), 1);
         QVERIFY2(signs.first().contains(sign), qPrintable(signs.first()));
     }
+}
+
+// A PCA file padded past 64 MiB is read up to there and named; forty spellings of one file are
+// looked at and hashed once.
+void ExecutionTracesTest::oversizedPcaAndManySpellingsOfOneFile()
+{
+    const QString root = dir.filePath(QStringLiteral("hostile"));
+    const QString pca = root + QStringLiteral("/Windows/appcompat/pca/PcaAppLaunchDic.txt");
+    const QString folder = QFileInfo(present).path();
+    const auto hashedFiles = [&](int spellings, qint64 padding, TraceCollection &result) {
+        QByteArray lines;
+        for (int i = 0; i < spellings; ++i)
+            lines += QDir::toNativeSeparators(folder + QStringLiteral("/.").repeated(i) + QStringLiteral("/") +
+                                              QFileInfo(present).fileName())
+                         .toUtf8() +
+                     "|2026-12-01 09:31:00.250\r\n";
+        if (!writeFile(pca, lines))
+            return -1;
+        QFile file(pca);
+        if (padding > 0 && !file.resize(padding))
+            return -1;
+        int total = 0;
+        result = collectTraces(machine(root), {}, [&total](int, int all) { total = all; });
+        return total;
+    };
+    TraceCollection once;
+    TraceCollection many;
+    const int hashedOnce = hashedFiles(1, 0, once);
+    QVERIFY(hashedOnce > 0);
+    QCOMPARE(hashedFiles(40, 65 * 1024 * 1024, many), hashedOnce);
+    QVERIFY(once.signs.filter(QStringLiteral("64 МиБ")).isEmpty());
+    QCOMPARE(many.signs.filter(QStringLiteral("64 МиБ")),
+             QStringList{"Файл следов больше 64 МиБ, прочитано начало: PCA (" + QDir::toNativeSeparators(pca) + ")"});
+    int rows = 0;
+    for (const TraceRow &row : qAsConst(many.rows)) {
+        if (row.source != QLatin1String("PCA"))
+            continue;
+        ++rows;
+        QCOMPARE(row.state, TraceState::Present);
+        QCOMPARE(row.sha256,
+                 QString::fromLatin1(QCryptographicHash::hash(kCheatBytes, QCryptographicHash::Sha256).toHex()));
+    }
+    QCOMPARE(rows, 40);
 }
 
 VIGILOR_GUILESS_TEST_MAIN(ExecutionTracesTest)
