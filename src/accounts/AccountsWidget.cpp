@@ -6,14 +6,15 @@
 #include "app/ScanProgress.h"
 #include "content/ContentLoader.h"
 #include "content/NetworkHelper.h"
+#include "platform/FileSystem.h"
 #include "ui_AccountsWidget.h"
 
+#include <QFile>
 #include <QJsonObject>
 #include <QMessageBox>
 #include <QUrl>
 
-#include <filesystem>
-#include <fstream>
+#include <stdexcept>
 
 namespace {
 // Keeps the scan button disabled while a scan runs, however the scan ends: the lookups process
@@ -110,13 +111,18 @@ void AccountsWidget::lookUpAccounts()
     const QString path = ContentLoader::instance()->steamDir() + QStringLiteral("/config/loginusers.vdf");
     vdf::object root;
     try {
-        std::ifstream file(std::filesystem::u8path(path.toUtf8().toStdString()));
-        if (!file.is_open())
+        // The player's file: only a regular one is opened (a FIFO would never answer), and only so much
+        // is read.
+        QFile file(path);
+        QString ignored;
+        if (!platform::openRegularFile(file, ignored))
             throw std::runtime_error(tr("файл не найден или не открывается").toStdString());
-        const std::string text = vdf::read_all(file);
+        if (file.size() > qint64(vdf::max_text_size))
+            throw std::runtime_error("the text is larger than 64 MiB");
+        const QByteArray text = file.read(qint64(vdf::max_text_size));
         vdf::read_options options;
         options.unescape = true;
-        root = vdf::parse(text.data(), text.data() + text.size(), options);
+        root = vdf::parse(text.constData(), text.constData() + text.size(), options);
     } catch (const std::exception &error) {
         // A damaged or missing account list is reported, not fatal.
         showCriticalPlainText(this, tr("Ошибка"),

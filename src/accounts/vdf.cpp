@@ -181,6 +181,9 @@ void reader::include(const std::string &path)
         throw std::runtime_error("more than " + std::to_string(kMaxIncludedFiles) +
                                  " included files in one read at \"" + path + "\"");
     ++files_opened;
+    // A FIFO or a device under an included name would be waited on for ever.
+    if (!std::filesystem::is_regular_file(file_path, error))
+        throw std::runtime_error("cannot open included file \"" + path + "\"");
     std::ifstream file(file_path);
     if (!file.is_open())
         throw std::runtime_error("cannot open included file \"" + path + "\"");
@@ -269,6 +272,8 @@ std::string read_all(std::istream &input)
     // A folder opened as a file reports a size no file has.
     if (static_cast<unsigned long long>(size) >= std::string().max_size() / 2)
         throw std::runtime_error("cannot read the stream: it reports no usable size");
+    if (static_cast<unsigned long long>(size) > max_text_size)
+        throw std::runtime_error("the text is larger than 64 MiB");
     std::string content(static_cast<std::size_t>(size), '\0');
     if (size == 0)
         return content;

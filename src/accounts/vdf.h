@@ -76,7 +76,10 @@ struct read_options
     bool skip_includes = false;     // drop "#include" and "#base" pairs without reading files
 };
 
-// The whole content of a stream. Fails when the stream is not open.
+// No text read is larger: a key-values file is a few kilobytes, and a larger one is made, not grown.
+constexpr std::size_t max_text_size = 64 * 1024 * 1024;
+
+// The whole content of a stream. Fails when the stream is not open or holds more than max_text_size.
 std::string read_all(std::istream &input);
 
 // The tree of the text [first, last): an empty object when it holds none, the object itself when it

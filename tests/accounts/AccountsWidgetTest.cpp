@@ -17,6 +17,10 @@
 #include <QTextBlock>
 #include <QTextBrowser>
 
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#endif
+
 #include <mutex>
 
 namespace {
@@ -237,36 +241,43 @@ void AccountsWidgetTest::playerTextIsEscapedAndEncoded()
 void AccountsWidgetTest::unreadableAccountList_data()
 {
     QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<bool>("directory");
+    QTest::addColumn<QString>("place"); // what stands at the file's name instead of a file
     QTest::addColumn<QString>("reason");
 
-    QTest::newRow("missing") << QByteArray() << false << "файл не найден или не открывается";
-#ifdef Q_OS_WIN
-    // Windows does not open a folder as a file at all.
-    QTest::newRow("a folder in its place") << QByteArray() << true << "файл не найден или не открывается";
-#else
-    QTest::newRow("a folder in its place") << QByteArray() << true << "cannot read the stream";
+    QTest::newRow("missing") << QByteArray() << ""
+                             << "файл не найден или не открывается";
+    QTest::newRow("a folder in its place") << QByteArray() << "folder"
+                                           << "файл не найден или не открывается";
+#ifndef Q_OS_WIN
+    // Opened as a file, a FIFO would wait for a writer for ever.
+    QTest::newRow("a FIFO in its place") << QByteArray() << "fifo"
+                                         << "файл не найден или не открывается";
 #endif
-    QTest::newRow("unclosed quote") << QByteArray("\"users\" { \"1\" { \"PersonaName\" \"Ann }") << false
+    QTest::newRow("unclosed quote") << QByteArray("\"users\" { \"1\" { \"PersonaName\" \"Ann }") << ""
                                     << "quote was opened but not closed.";
-    QTest::newRow("markup in an include path")
-        << QByteArray("users { #include \"<b>x</b>.vdf\" }") << false << "cannot open included file \"<b>x</b>.vdf\"";
-    QTest::newRow("key without value") << QByteArray("users { 1 { PersonaName /* x */ } }") << false
+    QTest::newRow("markup in an include path") << QByteArray("users { #include \"<b>x</b>.vdf\" }") << ""
+                                               << "cannot open included file \"<b>x</b>.vdf\"";
+    QTest::newRow("key without value") << QByteArray("users { 1 { PersonaName /* x */ } }") << ""
                                        << "key declared, but no value";
 }
 
 void AccountsWidgetTest::unreadableAccountList()
 {
     QFETCH(QByteArray, content);
-    QFETCH(bool, directory);
+    QFETCH(QString, place);
     QFETCH(QString, reason);
 
     QFile::remove(accountList());
     QDir(accountList()).removeRecursively();
-    if (directory)
+    if (place == QLatin1String("folder")) {
         QVERIFY(QDir().mkpath(accountList()));
-    else if (!content.isEmpty())
+    } else if (place == QLatin1String("fifo")) {
+#ifndef Q_OS_WIN
+        QCOMPARE(mkfifo(QFile::encodeName(accountList()).constData(), 0600), 0);
+#endif
+    } else if (!content.isEmpty()) {
         QVERIFY(writeFile(accountList(), content));
+    }
 
     ModalCloser closer;
     scan();
@@ -280,6 +291,7 @@ void AccountsWidgetTest::unreadableAccountList()
     QCOMPARE(countText(), QStringLiteral("Всего найдено: 0"));
     QVERIFY(page->findChild<QPushButton *>(QStringLiteral("scanButton"))->isEnabled());
     QDir(accountList()).removeRecursively();
+    QFile::remove(accountList());
 }
 
 void AccountsWidgetTest::noSteamFolder()
