@@ -87,12 +87,20 @@ void SusProgrammsWidget::scan()
     startScanProgress(ui->progressBar, rules.size());
     emit scanStarted();
 
-    // Each file is hashed once a scan, however many digest rules list it.
+    // Each file is hashed once a scan, however many digest rules list it; one that cannot be is named.
     QHash<QString, QString> digests;
-    const auto digestOf = [&digests](const QString &path) {
+    const auto digestOf = [this, &digests](const QString &path) {
         auto known = digests.find(path);
-        if (known == digests.end())
-            known = digests.insert(path, fileSha256(path));
+        if (known == digests.end()) {
+            QString error;
+            known = digests.insert(path, fileSha256(path, &error));
+            // A folder the listing names (itself among them) has no digest to miss.
+            if (known->isEmpty() && !QFileInfo(path).isDir()) {
+                appendLogLine(ui->log, QStringLiteral("orange"),
+                              tr("Не прочитано: %1 (%2)").arg(path, error).toHtmlEscaped());
+                emit notRead(path, error);
+            }
+        }
         return *known;
     };
     for (const DetectionRule &rule : rules) {

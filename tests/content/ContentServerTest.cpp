@@ -109,7 +109,9 @@ const QByteArray kReport = R"({"format":"vigilor-report/1","machine":"<b>PC</b>"
                            R"({"type":"account","steam_id":"7656","persona_name":"<script>x</script>",)"
                            R"("looked_up":true,"vac":true},)"
                            R"({"type":"traces","signs":["<i>sign</i>"],"rows":[{"path":"C:\\<b>x</b>.exe",)"
-                           R"("source":"BAM","state":"deleted","rule":"Loader","level":1},{"path":"y.exe"}]}]})";
+                           R"("source":"BAM","state":"deleted","rule":"Loader","level":1},{"path":"y.exe"}]},)"
+                           R"({"type":"scan","findings":[{"kind":"unreadable","target":"<u>H</u>","reason":"view"},)"
+                           R"({"kind":"signature","level":1,"error":"timeout","target":"cs<b>go.exe","pid":7}]}]})";
 
 } // namespace
 
@@ -399,8 +401,11 @@ void ContentServerTest::reports()
     QCOMPARE(stored.body, body);
     const Answer page = fetch(url(QStringLiteral("admin/reports/") + data.value(QStringLiteral("id")).toString()),
                               QByteArray(), "Basic " + QByteArray("admin:s3cret").toBase64());
-    for (const char *shown : {"Следы запуска: 2, совпадений: 1", "<li class=\"bad\">&lt;i&gt;sign&lt;/i&gt;</li>",
-                              "<tr class=\"bad\"><td class=\"time\"></td><td>C:\\&lt;b&gt;x&lt;/b&gt;.exe</td>"})
+    for (const char *shown :
+         {"Следы запуска: 2, совпадений: 1", "<li class=\"bad\">&lt;i&gt;sign&lt;/i&gt;</li>",
+          "<tr class=\"bad\"><td class=\"time\"></td><td>C:\\&lt;b&gt;x&lt;/b&gt;.exe</td>",
+          "Сканирование, обнаружений: 1", "<li class=\"warn\">Не прочитано: &lt;u&gt;H&lt;/u&gt; (view)</li>",
+          "<li class=\"bad\">Не проверено за 10 с: процесс cs&lt;b&gt;go.exe (PID 7)</li>"})
         QVERIFY2(page.body.contains(shown), page.body.constData());
 }
 

@@ -62,7 +62,7 @@ private slots:
     void scanReportsEveryFindingInOrder();
     void secondScanCountsAfresh();
     void scanLeavesBrowserDataUntouched();
-    void unreadDatabaseIsNamedNotCounted();
+    void unreadIsNamedNotCounted();
     void withoutBrowsersTheBarFollowsTheRules();
 
 private:
@@ -215,21 +215,31 @@ void SusProgrammsWidgetTest::scanLeavesBrowserDataUntouched()
     QVERIFY(!QFile::exists(folder(QStringLiteral("AppData/Roaming/Opera Software/Opera Stable/History"))));
 }
 
-// A view where the terms' table should be: named in orange after the terms, not a detection.
-void SusProgrammsWidgetTest::unreadDatabaseIsNamedNotCounted()
+// What cannot be read is named in orange and recorded, but not counted: a view where the terms'
+// table should be, and a file past 1 GiB that a digest rule would have to hash.
+void SusProgrammsWidgetTest::unreadIsNamedNotCounted()
 {
     const QString opera = folder(QStringLiteral("AppData/Roaming/Opera Software/Opera Stable/History"));
     QVERIFY(writeDatabase(opera, {"CREATE VIEW keyword_search_terms AS SELECT 1 AS url_id, 'cheat' AS term"}));
+    const QString padded = folder(QStringLiteral("two/padded.bin"));
+    QFile file(padded);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.resize((qint64(1) << 30) + 1));
+    file.close();
     QSignalSpy notRead(page.get(), &SusProgrammsWidget::notRead);
     scan();
     QFile::remove(opera);
+    QFile::remove(padded);
     const QString reason = QStringLiteral("keyword_search_terms — не таблица");
-    const Line unread{"orange",
-                      "История браузера не прочитана: " + QDir::toNativeSeparators(opera) + " (" + reason + ")"};
-    QCOMPARE(linesOf(page->findChild<QTextBrowser *>(QStringLiteral("log"))), expected + QList<Line>{unread});
+    const Line unreadFile{"orange", "Не прочитано: " + padded + " (больше 1 ГиБ)"};
+    const Line unreadHistory{"orange",
+                             "История браузера не прочитана: " + QDir::toNativeSeparators(opera) + " (" + reason + ")"};
+    QList<Line> lines = linesOf(page->findChild<QTextBrowser *>(QStringLiteral("log")));
+    QCOMPARE(lines.takeLast(), unreadHistory);
+    QCOMPARE(lines.removeAll(unreadFile), 1);
+    QCOMPARE(lines, expected);
     QCOMPARE(page->findChild<QLabel *>(QStringLiteral("label"))->text(), QStringLiteral("Всего обнаружений: 12"));
-    QCOMPARE(notRead.size(), 1);
-    QCOMPARE(notRead.first(), (QVariantList{QDir::toNativeSeparators(opera), reason}));
+    QCOMPARE(notRead.size(), 2);
+    QCOMPARE(notRead.last(), (QVariantList{QDir::toNativeSeparators(opera), reason}));
 }
 
 void SusProgrammsWidgetTest::withoutBrowsersTheBarFollowsTheRules()
