@@ -19,6 +19,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <iterator>
 #include <mutex>
@@ -52,6 +53,7 @@ struct DatabaseRead
     QStringList rows;
     QString failure; // empty when the database was read in full
     QDeadlineTimer deadline{kDatabaseSeconds * 1000};
+    const std::atomic<bool> *stop = nullptr; // set when the scan is abandoned
 };
 
 // Reads rows of an open database into `read`; false, with read.failure set, when it stopped short.
@@ -64,9 +66,10 @@ QString sqliteFailure(sqlite3 *database, int status, const DatabaseRead &read)
     return QStringLiteral("SQLite: ") + QString::fromUtf8(database ? sqlite3_errmsg(database) : sqlite3_errstr(status));
 }
 
-int onProgress(void *deadline)
+int onProgress(void *data)
 {
-    return static_cast<QDeadlineTimer *>(deadline)->hasExpired() ? 1 : 0;
+    const auto *read = static_cast<const DatabaseRead *>(data);
+    return read->deadline.hasExpired() || (read->stop && *read->stop) ? 1 : 0;
 }
 
 // Opens the database at `uri` with the settings a hostile file calls for and reads it. Nothing is
@@ -87,7 +90,7 @@ bool readWith(const QString &uri, int flags, const DatabaseReader &reader, Datab
         sqlite3_db_config(database, SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, nullptr);
         sqlite3_db_config(database, SQLITE_DBCONFIG_ENABLE_VIEW, 0, nullptr);
         sqlite3_limit(database, SQLITE_LIMIT_LENGTH, kLargestValue);
-        sqlite3_progress_handler(database, 1000, onProgress, &read.deadline);
+        sqlite3_progress_handler(database, 1000, onProgress, &read);
         // A browser that still holds its lock costs a moment, not the scan.
         sqlite3_busy_timeout(database, 200);
         status = sqlite3_exec(database, "PRAGMA temp_store = MEMORY", nullptr, nullptr, nullptr);
@@ -275,6 +278,7 @@ bool readFirefoxResultPages(sqlite3 *database, DatabaseRead &read)
 {
     DatabaseRead urls;
     urls.deadline = read.deadline;
+    urls.stop = read.stop;
     // Only addresses with a query that could hold the search text are looked at closely.
     const bool whole = readColumn(database, "moz_places",
                                   "select url from moz_places where url like '%q=%' or url like '%text=%' "
@@ -291,10 +295,12 @@ bool readFirefoxResultPages(sqlite3 *database, DatabaseRead &read)
 
 // Reads one source's terms into `terms` with its browser and profile; false when the database is
 // not there. `failure` says why one that is there was not read in full.
-bool readSource(const HistorySource &source, const QString &browser, QVector<SearchTerm> &terms, QString &failure)
+bool readSource(const HistorySource &source, const QString &browser, QVector<SearchTerm> &terms, QString &failure,
+                const std::atomic<bool> *stop)
 {
     static const DatabaseReader readers[] = {readKeywordSearchTerms, readFirefoxSearchBar, readFirefoxResultPages};
     DatabaseRead read;
+    read.stop = stop;
     if (!readBrowserDatabase(source.path, readers[source.kind], read))
         return false;
     failure = read.failure;
@@ -423,7 +429,7 @@ bool IBrowserHistoryParser::collect(QVector<SearchTerm> &terms, QVector<UnreadHi
 }
 
 QVector<bool> collectBrowserTerms(const QList<IBrowserHistoryParser *> &parsers, QVector<SearchTerm> &terms,
-                                  QVector<UnreadHistory> *unread)
+                                  QVector<UnreadHistory> *unread, const std::atomic<bool> *stop)
 {
     struct Read
     {
@@ -448,7 +454,8 @@ QVector<bool> collectBrowserTerms(const QList<IBrowserHistoryParser *> &parsers,
     std::sort(order.begin(), order.end());
     runOnAllCores(order.size(), [&](int n) {
         Read &read = reads[order.at(n).second];
-        read.present = readSource(read.source, read.browser, read.terms, read.failure);
+        if (!stop || !*stop)
+            read.present = readSource(read.source, read.browser, read.terms, read.failure, stop);
     });
     if (unread) {
         for (const Read &read : qAsConst(reads)) {

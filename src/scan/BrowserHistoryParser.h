@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <QVector>
 
+#include <atomic>
+
 class QUrl;
 
 // Whether a browser search term holds one of the suspicious words (case-sensitive, anywhere).
@@ -81,9 +83,9 @@ signals:
 
 // Collects the terms of every browser in `parsers`, in their order, as each one's collect would; the
 // databases of all of them are read side by side on the machine's cores. Which browsers had any.
-// Each database is read for at most 5 s, 1,000,000 rows and 1 GiB.
+// Each database is read for at most 5 s, 1,000,000 rows and 1 GiB; all stop soon after `stop` is set.
 QVector<bool> collectBrowserTerms(const QList<IBrowserHistoryParser *> &parsers, QVector<SearchTerm> &terms,
-                                  QVector<UnreadHistory> *unread = nullptr);
+                                  QVector<UnreadHistory> *unread = nullptr, const std::atomic<bool> *stop = nullptr);
 
 // The texts that tell one browser of the Chromium family from another: a row of kChromiumBrowsers.
 struct ChromiumBrowser

@@ -96,8 +96,9 @@ class MemoryBlocks
 public:
     static constexpr quint64 kBlock = 16 * 1024 * 1024;
 
-    MemoryBlocks(const platform::ProcessMemory &memory, QVector<platform::MemoryRegion> regions)
-        : memory(memory), regions(std::move(regions)), deadline(kMemoryReadSeconds * 1000)
+    MemoryBlocks(const platform::ProcessMemory &memory, QVector<platform::MemoryRegion> regions,
+                 const std::atomic<bool> *stop)
+        : memory(memory), regions(std::move(regions)), deadline(kMemoryReadSeconds * 1000), stop(stop)
     {
         for (const platform::MemoryRegion &region : qAsConst(this->regions))
             total += region.size;
@@ -124,7 +125,7 @@ private:
         }
         if (region >= regions.size())
             return nullptr;
-        if (handed >= kMemoryBudgetBytes || deadline.hasExpired()) {
+        if (handed >= kMemoryBudgetBytes || deadline.hasExpired() || (stop && *stop)) {
             cut = true;
             return nullptr;
         }
@@ -148,6 +149,7 @@ private:
     const platform::ProcessMemory &memory;
     const QVector<platform::MemoryRegion> regions;
     QDeadlineTimer deadline;
+    const std::atomic<bool> *stop;
     int region = 0;
     quint64 offset = 0;
     YR_MEMORY_BLOCK block = {};
@@ -174,7 +176,7 @@ QString mebibytes(quint64 bytes)
     return QString::number((bytes + (1 << 20) - 1) >> 20);
 }
 
-void scanMemory(YR_RULES *rules, const Target &target, Outcome &outcome)
+void scanMemory(YR_RULES *rules, const Target &target, Outcome &outcome, const std::atomic<bool> *stop)
 {
     const auto problem = [&](SignatureProblem::Kind kind, const QString &reason) {
         outcome.problems.append({kind, target.image, target.pid, reason});
@@ -185,7 +187,7 @@ void scanMemory(YR_RULES *rules, const Target &target, Outcome &outcome)
         problem(SignatureProblem::MemoryNotRead, memory.errorString());
         return;
     }
-    MemoryBlocks blocks(memory, scanOrder(memory.regions()));
+    MemoryBlocks blocks(memory, scanOrder(memory.regions()), stop);
     YR_SCANNER *scanner = nullptr;
     if (yr_scanner_create(rules, &scanner) != ERROR_SUCCESS) {
         problem(SignatureProblem::MemoryNotRead, QStringLiteral("YARA: out of memory"));
@@ -246,11 +248,11 @@ void scanFile(YR_RULES *rules, const Target &target, Outcome &outcome)
     }
 }
 
-Outcome scanTarget(YR_RULES *rules, const Target &target)
+Outcome scanTarget(YR_RULES *rules, const Target &target, const std::atomic<bool> *stop)
 {
     Outcome outcome;
     if (target.path.isEmpty())
-        scanMemory(rules, target, outcome);
+        scanMemory(rules, target, outcome, stop);
     else
         scanFile(rules, target, outcome);
     return outcome;
@@ -341,7 +343,7 @@ bool SignatureRules::scansMemoryOf(const QString &image) const
 
 SignatureScan scanSignatures(const SignatureRules &rules, const QStringList &files,
                              const QVector<platform::RunningProcess> &processes,
-                             const std::function<void(int, int)> &progress)
+                             const std::function<void(int, int)> &progress, const std::atomic<bool> *stop)
 {
     QVector<Target> targets;
     QSet<QString> seen;
@@ -362,7 +364,9 @@ SignatureScan scanSignatures(const SignatureRules &rules, const QStringList &fil
     std::atomic<int> done{0};
     const int total = targets.size();
     runOnAllCores(total, [&](int i) {
-        outcomes[i] = scanTarget(rules.handle(), targets.at(i));
+        if (stop && *stop)
+            return;
+        outcomes[i] = scanTarget(rules.handle(), targets.at(i), stop);
         const int finished = ++done;
         if (progress)
             progress(finished, total);

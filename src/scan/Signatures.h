@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QVector>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -103,6 +104,8 @@ constexpr int kMemoryReadSeconds = 8;
 // memory is read in an order a planted reservation cannot exploit: the program's images and
 // executable regions first, then the rest smallest first, only what holds pages.
 // `progress` hears (done, total) from the scanning threads.
+// Once `stop` is set, no further target is begun and a memory's reading ends.
 SignatureScan scanSignatures(const SignatureRules &rules, const QStringList &files,
                              const QVector<platform::RunningProcess> &processes,
-                             const std::function<void(int, int)> &progress = {});
+                             const std::function<void(int, int)> &progress = {},
+                             const std::atomic<bool> *stop = nullptr);

@@ -42,8 +42,9 @@ SusProgrammsWidget::SusProgrammsWidget(QWidget *parent) : QWidget(parent), ui(ne
 
 SusProgrammsWidget::~SusProgrammsWidget()
 {
-    // The steps only read, and each read has its own time limit: the step under way is let finish.
+    // The steps only read: the one under way is asked to stop, then waited for.
     if (worker) {
+        stopping = true;
         worker->wait();
         delete worker;
     }
@@ -153,7 +154,8 @@ void SusProgrammsWidget::startBrowserStep(const QList<DetectionRule> &rules)
     auto terms = std::make_shared<QVector<SearchTerm>>();
     auto unread = std::make_shared<QVector<UnreadHistory>>();
     const QList<IBrowserHistoryParser *> browsers = parsers;
-    runInBackground([browsers, terms, unread] { collectBrowserTerms(browsers, *terms, unread.get()); },
+    const std::atomic<bool> *stop = &stopping;
+    runInBackground([browsers, terms, unread, stop] { collectBrowserTerms(browsers, *terms, unread.get(), stop); },
                     [this, rules, terms, unread] {
                         reportBrowserTerms(*terms, *unread);
                         if (ContentLoader::instance()->signatures())
@@ -206,7 +208,8 @@ void SusProgrammsWidget::startSignatureStep(const QList<DetectionRule> &rules)
     const TraceMachine machine = TraceMachine::current();
     auto result = std::make_shared<SignatureScan>();
     const auto progress = backgroundProgress(ui->progressBar, ui->progressBar->maximum());
-    const auto work = [signatures, folders, machine, result, progress] {
+    const std::atomic<bool> *stop = &stopping;
+    const auto work = [signatures, folders, machine, result, progress, stop] {
         QStringList files;
         for (const QString &folder : folders) {
             // What the player hid is scanned too.
@@ -215,7 +218,7 @@ void SusProgrammsWidget::startSignatureStep(const QList<DetectionRule> &rules)
                 files.append(entry.absoluteFilePath());
         }
         // The programs the traces name that are still there, collected afresh.
-        const TraceCollection traces = collectTraces(machine, {}, {}, false);
+        const TraceCollection traces = collectTraces(machine, {}, {}, false, stop);
         for (const TraceRow &row : traces.rows) {
             if (row.state == TraceState::Present)
                 files.append(row.path);
@@ -225,7 +228,7 @@ void SusProgrammsWidget::startSignatureStep(const QList<DetectionRule> &rules)
             if (!process.path.isEmpty())
                 files.append(process.path);
         }
-        *result = scanSignatures(*signatures, files, processes, progress);
+        *result = scanSignatures(*signatures, files, processes, progress, stop);
     };
     runInBackground(work, [this, result] {
         reportSignatures(*result);

@@ -3,6 +3,7 @@
 #include <QList>
 #include <QWidget>
 
+#include <atomic>
 #include <functional>
 
 class IBrowserHistoryParser;
@@ -64,5 +65,6 @@ private:
     qint32 detectionCount = 0;
     QList<IBrowserHistoryParser *> parsers;
     QThread *worker = nullptr;
+    std::atomic<bool> stopping{false}; // set when the page goes while a step runs
     Ui::SusProgrammsWidget *ui = nullptr;
 };

@@ -108,7 +108,8 @@ public:
     void readFolder(const FolderSource &source);
     void readPca();
     void addSigns();
-    void settleStates(const std::function<void(int, int)> &progress, int stepsBefore, bool hash);
+    void settleStates(const std::function<void(int, int)> &progress, int stepsBefore, bool hash,
+                      const std::atomic<bool> *stop);
 
     TraceCollection result;
 
@@ -332,7 +333,8 @@ QString fileKey(const QString &path)
     return QStringLiteral("path:") + (windowsPath ? cleaned.toLower() : cleaned);
 }
 
-void Collector::settleStates(const std::function<void(int, int)> &progress, int stepsBefore, bool hash)
+void Collector::settleStates(const std::function<void(int, int)> &progress, int stepsBefore, bool hash,
+                             const std::atomic<bool> *stop)
 {
     // Each file is looked at and hashed once, however many traces name it and however they spell it.
     QHash<QString, int> firstRow;
@@ -369,7 +371,7 @@ void Collector::settleStates(const std::function<void(int, int)> &progress, int 
     if (overBudget > 0)
         result.notRead.append(QObject::tr("SHA-256: не посчитан для %1 файлов, исчерпан объём 8 ГиБ").arg(overBudget));
     const int total = stepsBefore + toHash.size();
-    for (int n = 0; n < toHash.size(); ++n) {
+    for (int n = 0; n < toHash.size() && !(stop && *stop); ++n) {
         TraceRow &row = result.rows[toHash.at(n)];
         row.sha256 = fileSha256(row.path);
         if (progress)
@@ -398,7 +400,8 @@ TraceMachine TraceMachine::current()
 }
 
 TraceCollection collectTraces(const TraceMachine &machine, const QList<DetectionRule> &rules,
-                              const std::function<void(int, int)> &progress, bool hashFiles)
+                              const std::function<void(int, int)> &progress, bool hashFiles,
+                              const std::atomic<bool> *stop)
 {
     Collector collector(machine);
     collector.result.collected = machine.now;
@@ -420,7 +423,7 @@ TraceCollection collectTraces(const TraceMachine &machine, const QList<Detection
     step();
     collector.addSigns();
     step();
-    collector.settleStates(progress, sources, hashFiles);
+    collector.settleStates(progress, sources, hashFiles, stop);
     matchTraces(collector.result.rows, rules);
     return collector.result;
 }

@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QVector>
 
+#include <atomic>
 #include <functional>
 
 // What the traces say of a program's file now.
@@ -56,10 +57,11 @@ struct TraceMachine
 // Reads every trace source and the signs, marks each row's state, hashes the files that are there
 // (unless `hashFiles` is false) and matches the rows against the rules. Reads only: nothing of the
 // machine is written. Each file is looked at and hashed once however it is spelled, files of up to
-// 1 GiB and 8 GiB in all; trace files are read up to 64 MiB, folders up to 100,000 entries. `progress` (optional) hears (done, total) from the calling thread as the work
-// goes on.
+// 1 GiB and 8 GiB in all; trace files are read up to 64 MiB, folders up to 100,000 entries. `progress` (optional) hears
+// (done, total) from the calling thread as the work goes on. Once `stop` is set, no further file is hashed.
 TraceCollection collectTraces(const TraceMachine &machine, const QList<DetectionRule> &rules,
-                              const std::function<void(int, int)> &progress = {}, bool hashFiles = true);
+                              const std::function<void(int, int)> &progress = {}, bool hashFiles = true,
+                              const std::atomic<bool> *stop = nullptr);
 
 // Marks the rows that a rule matches: a "traces" rule by its pattern against the file name, any file
 // rule by a listed SHA-256. The first matching rule in list order names the row.

@@ -32,8 +32,9 @@ TracesWidget::TracesWidget(QWidget *parent) : QWidget(parent), ui(new Ui::Traces
 
 TracesWidget::~TracesWidget()
 {
-    // The collection reads only; it is let finish rather than cut off mid-file.
+    // The collection reads only: asked to stop after the file it is hashing, then waited for.
     if (worker) {
+        stopping = true;
         worker->wait();
         delete worker;
     }
@@ -54,7 +55,10 @@ void TracesWidget::collect()
     const TraceMachine machine = TraceMachine::current();
     auto result = std::make_shared<TraceCollection>();
     const auto progress = backgroundProgress(ui->progressBar);
-    worker = QThread::create([machine, rules, result, progress] { *result = collectTraces(machine, rules, progress); });
+    stopping = false;
+    const std::atomic<bool> *stop = &stopping;
+    worker = QThread::create(
+        [machine, rules, result, progress, stop] { *result = collectTraces(machine, rules, progress, true, stop); });
     connect(worker, &QThread::finished, this, [this, result] {
         worker->deleteLater();
         worker = nullptr;

@@ -5,6 +5,8 @@
 
 #include <QWidget>
 
+#include <atomic>
+
 class QThread;
 
 namespace Ui {
@@ -36,5 +38,6 @@ private:
     TraceTableModel model;
     TraceFilterModel filter;
     QThread *worker = nullptr;
+    std::atomic<bool> stopping{false}; // set when the page goes while a collection runs
     Ui::TracesWidget *ui = nullptr;
 };
