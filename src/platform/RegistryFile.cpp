@@ -1,5 +1,7 @@
 #include "platform/RegistryFile.h"
 
+#include "platform/FileSystem.h"
+
 #include <QFile>
 #include <QHash>
 #include <QSet>
@@ -9,6 +11,9 @@
 using platform::RegistryValue;
 
 namespace {
+// An export of a whole hive is some hundred megabytes; past this, the rest is not read.
+constexpr qint64 kLargestRegistryFile = 256 * 1024 * 1024;
+
 // Reads a quoted text starting at `from` (the opening quote); `end` gets the position after the
 // closing quote. False when no closing quote follows.
 bool readQuoted(const QString &line, int from, QString &text, int &end)
@@ -113,10 +118,13 @@ QStringList logicalLines(const QString &text)
 
 RegistryFile RegistryFile::load(const QString &path)
 {
+    // The machine's registry, as the player may have shaped it: a regular file only, and only so much.
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QString ignored;
+    if (!platform::openRegularFile(file, ignored))
         return {};
-    QTextStream stream(&file);
+    const QByteArray content = file.read(kLargestRegistryFile);
+    QTextStream stream(content);
     stream.setCodec("UTF-8");
     stream.setAutoDetectUnicode(true);
     return parse(stream.readAll());

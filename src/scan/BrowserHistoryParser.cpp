@@ -320,7 +320,8 @@ QList<QPair<QString, QHash<QString, QString>>> iniSections(const QString &path)
 {
     QList<QPair<QString, QHash<QString, QString>>> sections;
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QString ignored;
+    if (!platform::openRegularFile(file, ignored))
         return sections;
     // Bounded: the file is the player's, and a profile list is a few hundred bytes.
     const QString text = QString::fromUtf8(file.read(1024 * 1024));

@@ -13,6 +13,7 @@
 #include "ui_SusProgrammsWidget.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QHash>
 #include <QTextDocumentFragment>
 #include <QThread>
@@ -22,6 +23,8 @@
 namespace {
 // A search term is shown cut to this many UTF-16 units; the suspicion test sees all of it.
 constexpr int kShownTermLength = 100;
+// Files of one rule folder the signature step scans at most.
+constexpr int kLargestFolderListing = 100000;
 
 // The colour of a rule's or a signature's hits: orange for level 0, red for any other.
 QString levelColour(int level)
@@ -211,11 +214,19 @@ void SusProgrammsWidget::startSignatureStep(const QList<DetectionRule> &rules)
     const std::atomic<bool> *stop = &stopping;
     const auto work = [signatures, folders, machine, result, progress, stop] {
         QStringList files;
+        QVector<SignatureProblem> crowded;
         for (const QString &folder : folders) {
-            // What the player hid is scanned too.
-            const QFileInfoList entries = QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System);
-            for (const QFileInfo &entry : entries)
-                files.append(entry.absoluteFilePath());
+            // What the player hid is scanned too; a folder filled to bury a loader is cut and named.
+            QDirIterator entries(folder, QDir::Files | QDir::Hidden | QDir::System);
+            int listed = 0;
+            while (entries.hasNext()) {
+                if (++listed > kLargestFolderListing) {
+                    crowded.append({SignatureProblem::NotRead, QDir::toNativeSeparators(QDir::cleanPath(folder)), -1,
+                                    tr("больше %1 файлов, проверены первые").arg(kLargestFolderListing)});
+                    break;
+                }
+                files.append(entries.next());
+            }
         }
         // The programs the traces name that are still there, collected afresh.
         const TraceCollection traces = collectTraces(machine, {}, {}, false, stop);
@@ -229,6 +240,7 @@ void SusProgrammsWidget::startSignatureStep(const QList<DetectionRule> &rules)
                 files.append(process.path);
         }
         *result = scanSignatures(*signatures, files, processes, progress, stop);
+        result->problems += crowded;
     };
     runInBackground(work, [this, result] {
         reportSignatures(*result);
