@@ -33,6 +33,7 @@ while read -r sql target; do
 done <<'DATABASES'
 chrome-history.sql AppData/Local/Google/Chrome/User Data/Default/History
 edge-history.sql AppData/Local/Microsoft/Edge/User Data/Default/History
+opera-history.sql AppData/Roaming/Opera Software/Opera Stable/History
 firefox-formhistory.sql AppData/Roaming/Mozilla/Firefox/Profiles/k2x9demo.default-release/formhistory.sqlite
 firefox-places.sql AppData/Roaming/Mozilla/Firefox/Profiles/k2x9demo.default-release/places.sqlite
 DATABASES
