@@ -5,6 +5,7 @@
 #include <openssl/sha.h>
 
 #include <set>
+#include <strings.h>
 
 namespace {
 const char *const kStyle = R"(<meta name="viewport" content="width=device-width, initial-scale=1">
@@ -244,9 +245,13 @@ bool adminCredentialsMatch(const std::string &authorization, const std::string &
     // Digests of equal length, so that neither the length nor the content leaks through the time taken.
     unsigned char expected[SHA256_DIGEST_LENGTH];
     unsigned char given[SHA256_DIGEST_LENGTH];
+    // The scheme's name is matched without regard to case, as HTTP has it; the credentials exactly.
+    std::string presented = authorization;
+    if (presented.size() > 6 && presented[5] == ' ' && strncasecmp(presented.c_str(), "basic", 5) == 0)
+        presented.replace(0, 5, "Basic");
     const std::string wanted = "Basic " + encoded;
     SHA256(reinterpret_cast<const unsigned char *>(wanted.data()), wanted.size(), expected);
-    SHA256(reinterpret_cast<const unsigned char *>(authorization.data()), authorization.size(), given);
+    SHA256(reinterpret_cast<const unsigned char *>(presented.data()), presented.size(), given);
     return CRYPTO_memcmp(expected, given, SHA256_DIGEST_LENGTH) == 0;
 }
 

@@ -2,6 +2,7 @@
 
 #include "BanStore.h"
 #include "Files.h"
+#include "Intake.h"
 #include "ReportPages.h"
 #include "SteamBans.h"
 #include "Stores.h"
@@ -133,15 +134,19 @@ void addRoutes(httplib::SSLServer &server, const Services &services)
 
     server.set_payload_max_length(kMaxReportBytes);
     server.Post("/report", [services](const httplib::Request &request, httplib::Response &response) {
+        // What is refused costs the sender nothing of the limit, which counts reports that may be stored.
+        const std::string fault = reportTextFault(request.body);
+        if (!fault.empty())
+            return fail(response, 400, "not a report: " + fault);
+        const nlohmann::json body = nlohmann::json::parse(request.body, nullptr, false);
+        if (body.is_discarded() || !body.is_object() || !body.contains("format") ||
+            body["format"] != "vigilor-report/1")
+            return fail(response, 400, "not a report: format must be vigilor-report/1");
         const RateLimit::Verdict verdict = services.reportLimit->allow(services.clientAddress(request));
         if (verdict == RateLimit::Verdict::Unavailable)
             return fail(response, 503, kStoreUnavailable);
         if (verdict == RateLimit::Verdict::Refused)
             return fail(response, 429, "too many reports a minute from this address");
-        const nlohmann::json body = nlohmann::json::parse(request.body, nullptr, false);
-        if (body.is_discarded() || !body.is_object() || !body.contains("format") ||
-            body["format"] != "vigilor-report/1")
-            return fail(response, 400, "not a report: format must be vigilor-report/1");
         Report stored = summarizeReport(body);
         stored.body = request.body;
         std::string error;
@@ -162,22 +167,28 @@ void addRoutes(httplib::SSLServer &server, const Services &services)
         return;
     // Every admin page: credentials first, then no script, frame or outside resource whatever a
     // report holds.
-    const auto admin =
-        [token = services.adminToken](const std::function<void(const httplib::Request &, httplib::Response &)> &page) {
-            return [token, page](const httplib::Request &request, httplib::Response &response) {
-                if (!adminCredentialsMatch(request.get_header_value("Authorization"), token)) {
-                    response.status = 401;
-                    response.set_header("WWW-Authenticate", "Basic realm=\"Vigilor reports\", charset=\"UTF-8\"");
-                    response.set_content("authentication required", "text/plain");
-                    return;
-                }
-                response.set_header("Content-Security-Policy",
-                                    "default-src 'none'; style-src 'unsafe-inline'; frame-ancestors 'none'");
-                response.set_header("X-Content-Type-Options", "nosniff");
-                response.set_header("Cache-Control", "no-store");
-                page(request, response);
-            };
+    // Guessing is slowed per address: ten failures in a minute and the address waits a minute.
+    auto throttle = std::make_shared<LoginThrottle>();
+    const auto admin = [token = services.adminToken, throttle, address = services.clientAddress](
+                           const std::function<void(const httplib::Request &, httplib::Response &)> &page) {
+        return [token, throttle, address, page](const httplib::Request &request, httplib::Response &response) {
+            const std::string client = address(request);
+            if (throttle->refused(client))
+                return fail(response, 429, "too many failed logins from this address; wait a minute");
+            if (!adminCredentialsMatch(request.get_header_value("Authorization"), token)) {
+                throttle->failed(client);
+                response.status = 401;
+                response.set_header("WWW-Authenticate", "Basic realm=\"Vigilor reports\", charset=\"UTF-8\"");
+                response.set_content("authentication required", "text/plain");
+                return;
+            }
+            response.set_header("Content-Security-Policy",
+                                "default-src 'none'; style-src 'unsafe-inline'; frame-ancestors 'none'");
+            response.set_header("X-Content-Type-Options", "nosniff");
+            response.set_header("Cache-Control", "no-store");
+            page(request, response);
         };
+    };
     server.Get("/admin/reports",
                admin([reports = services.reports](const httplib::Request &, httplib::Response &response) {
                    const std::optional<std::vector<Report>> newest = reports->newest(kListedReports);

@@ -115,6 +115,21 @@ int main(int argc, char **argv)
     if (!options.copyReportsTo.empty())
         return copyReports(options.content, options.copyReportsTo);
 
+    // The admins' password is checked before anything is opened or created.
+    std::string adminToken;
+    if (!options.adminTokenFile.empty() && !options.verifyReports) {
+        adminToken = readTrimmed(options.adminTokenFile);
+        if (adminToken.empty()) {
+            std::cerr << "no admin token in " << options.adminTokenFile << "\n";
+            return 1;
+        }
+        // A short password is guessed, throttle or not.
+        if (adminToken.size() < 16) {
+            std::cerr << "the admin token in " << options.adminTokenFile << " is shorter than 16 characters\n";
+            return 2;
+        }
+    }
+
     // Where reports, Steam's answers and the report counts live.
     std::unique_ptr<PostgresDatabase> database;
     std::unique_ptr<ReportStore> reports;
@@ -193,13 +208,7 @@ int main(int argc, char **argv)
     if (!steam || std::filesystem::exists(options.content + "/bans.sqlite"))
         services.bans = &bans;
 
-    if (!options.adminTokenFile.empty()) {
-        services.adminToken = readTrimmed(options.adminTokenFile);
-        if (services.adminToken.empty()) {
-            std::cerr << "no admin token in " << options.adminTokenFile << "\n";
-            return 1;
-        }
-    }
+    services.adminToken = adminToken;
     // Small answers on kept-alive connections would otherwise wait out the client's delayed ACK.
     server.set_tcp_nodelay(true);
 

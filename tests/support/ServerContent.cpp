@@ -165,13 +165,18 @@ bool waitUntilListening(int port)
 
 QByteArray getVersionFrom(const QString &source, int port)
 {
+    return getFrom(source, port, "/version");
+}
+
+QByteArray getFrom(const QString &source, int port, const QByteArray &path, const QByteArray &headers)
+{
     QSslSocket socket;
     if (!socket.bind(QHostAddress(source)))
         return QByteArray();
     socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), static_cast<quint16>(port));
     if (!socket.waitForEncrypted(5000))
         return socket.errorString().toUtf8();
-    socket.write("GET /version HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    socket.write("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers + "Connection: close\r\n\r\n");
     QByteArray answer;
     while (socket.waitForReadyRead(5000))
         answer += socket.readAll();

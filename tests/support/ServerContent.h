@@ -43,6 +43,9 @@ bool waitUntilListening(int port);
 // `source` to `port`, trusting what the process trusts.
 QByteArray getVersionFrom(const QString &source, int port);
 
+// The same for `path`, with the header lines `headers` ("Name: value\r\n" each).
+QByteArray getFrom(const QString &source, int port, const QByteArray &path, const QByteArray &headers = {});
+
 // The answer of Steam's GetPlayerBans, as documented, to the query string `query`: the ids ending
 // in 1 VAC-banned 42 days ago, the others clean.
 QByteArray steamPlayerBans(const std::string &query);
