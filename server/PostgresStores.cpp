@@ -33,6 +33,9 @@ constexpr const char *kSchema =
 
 constexpr const char *kColumns =
     "SELECT seq, id, received, sha256, chain, body, machine, \"user\", findings, banned FROM reports";
+// The same without the body, for lists.
+constexpr const char *kListColumns =
+    "SELECT seq, id, received, sha256, chain, ''::bytea, machine, \"user\", findings, banned FROM reports";
 
 std::string messageOf(PGconn *connection)
 {
@@ -364,7 +367,7 @@ std::optional<std::vector<Report>> PostgresReportStore::after(long long seq, int
 std::optional<std::vector<Report>> PostgresReportStore::last(int count)
 {
     return query(
-        ("SELECT * FROM (" + std::string(kColumns) + " ORDER BY seq DESC LIMIT $1) newest ORDER BY seq").c_str(),
+        ("SELECT * FROM (" + std::string(kListColumns) + " ORDER BY seq DESC LIMIT $1) newest ORDER BY seq").c_str(),
         {static_cast<long long>(count)});
 }
 

@@ -37,6 +37,9 @@ std::optional<std::vector<Report>> readRows(Statement &query)
 
 constexpr const char *kColumns =
     "SELECT seq, id, received, sha256, chain, body, machine, user, findings, banned FROM reports";
+// The same without the body, for lists.
+constexpr const char *kListColumns =
+    "SELECT seq, id, received, sha256, chain, '', machine, user, findings, banned FROM reports";
 } // namespace
 
 SqliteReportStore::SqliteReportStore(const std::string &path)
@@ -131,8 +134,8 @@ std::optional<std::vector<Report>> SqliteReportStore::after(long long seq, int l
 std::optional<std::vector<Report>> SqliteReportStore::last(int count)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    Statement query(db, std::string(kColumns) + " WHERE seq >= COALESCE((SELECT seq FROM reports ORDER BY seq "
-                                                "DESC LIMIT 1 OFFSET ?1), 0) ORDER BY seq");
+    Statement query(db, std::string(kListColumns) + " WHERE seq >= COALESCE((SELECT seq FROM reports ORDER BY "
+                                                    "seq DESC LIMIT 1 OFFSET ?1), 0) ORDER BY seq");
     query.bind(1, static_cast<long long>(count - 1));
     return readRows(query);
 }

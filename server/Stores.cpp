@@ -85,7 +85,8 @@ std::optional<std::vector<Report>> ReportStore::newest(int limit)
     }
     std::vector<Report> shown;
     for (std::size_t i = first; i < reports->size(); ++i) {
-        (*reports)[i].linkHolds = linkProblem((*reports)[i], previous).empty();
+        const Report &report = (*reports)[i];
+        (*reports)[i].linkHolds = chainValue(previous, report.sha256, report.received) == report.chain;
         previous = (*reports)[i].chain;
         shown.push_back(std::move((*reports)[i]));
     }

@@ -54,10 +54,13 @@ public:
     virtual bool find(const std::string &id, std::optional<Report> &report) = 0;
     // Up to `limit` reports numbered after `seq`, in order; empty when the store cannot be read.
     virtual std::optional<std::vector<Report>> after(long long seq, int limit) = 0;
-    // The newest `count` reports in order, oldest first; empty when the store cannot be read.
+    // The newest `count` reports in order, oldest first, without their bodies (a list of hundreds of
+    // reports of up to 16 MiB each would otherwise be read whole); empty when the store cannot be read.
     virtual std::optional<std::vector<Report>> last(int count) = 0;
 
-    // The newest `limit` reports, newest first, each link checked; empty when the store cannot be read.
+    // The newest `limit` reports, newest first, without bodies, each chain link checked from the stored
+    // digests (a changed body shows in its own check, --verify-reports); empty when the store cannot
+    // be read.
     std::optional<std::vector<Report>> newest(int limit);
     // The first report where the chain breaks, with why; empty when it holds. `checked` counts the
     // reports read and `head` is the last chain value. False when the store could not be read to the end.
