@@ -13,6 +13,11 @@ constexpr long long kSchemaLock = 0x5669676C6F72LL; // "Vigilor"
 constexpr int kRateLock = 0x56524C;
 // How long a failed connect stands for the database being away before the next is tried.
 constexpr auto kRetryAfter = std::chrono::seconds(1);
+// No request waits longer than this for a pooled connection, nor a statement for a lock or its end:
+// a session that holds the chain's head (an operator's, a stuck one) costs answers of 503, not every
+// worker.
+constexpr auto kConnectionWait = std::chrono::seconds(5);
+constexpr const char *kSessionLimits = "SET lock_timeout = '5s'; SET statement_timeout = '10s'";
 
 // Version 1. Column for column the SQLite tables, plus the chain's head: the row every new report
 // locks, so that no two reports ever take the same predecessor, whichever server takes them.
@@ -110,6 +115,14 @@ PGconn *PostgresDatabase::connect(std::string &error)
     // "Already exists, skipping" and the like are no news to anybody reading the log.
     PQsetNoticeProcessor(
         connection, [](void *, const char *) {}, nullptr);
+    PGresult *limits = PQexec(connection, kSessionLimits);
+    const bool limited = PQresultStatus(limits) == PGRES_COMMAND_OK;
+    PQclear(limits);
+    if (!limited) {
+        error = "database unreachable: " + messageOf(connection);
+        PQfinish(connection);
+        return nullptr;
+    }
     bool ready;
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -165,7 +178,10 @@ bool PostgresDatabase::prepareSchema(PGconn *connection, std::string &error)
 std::unique_ptr<PostgresSession> PostgresDatabase::session(std::string &error)
 {
     std::unique_lock<std::mutex> lock(mutex);
-    returned.wait(lock, [this] { return !idle.empty() || made < connections; });
+    if (!returned.wait_for(lock, kConnectionWait, [this] { return !idle.empty() || made < connections; })) {
+        error = "every database connection is busy";
+        return nullptr;
+    }
     if (!idle.empty()) {
         PGconn *connection = idle.back();
         idle.pop_back();
@@ -214,6 +230,12 @@ bool PostgresResult::ok() const
 {
     const ExecStatusType status = PQresultStatus(result);
     return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
+}
+
+bool PostgresResult::outOfTime() const
+{
+    const char *state = PQresultErrorField(result, PG_DIAG_SQLSTATE);
+    return state && (std::strcmp(state, "55P03") == 0 || std::strcmp(state, "57014") == 0);
 }
 
 int PostgresResult::rows() const
@@ -310,15 +332,15 @@ ReportStore::Outcome PostgresReportStore::add(Report &report, std::string &error
     std::unique_ptr<PostgresSession> session = database.session(error);
     if (!session)
         return Outcome::Unavailable;
-    const auto failed = [&] {
+    const auto failed = [&](bool outOfTime = false) {
         error = session->error();
-        return session->broken() ? Outcome::Unavailable : Outcome::Failed;
+        return session->broken() || outOfTime ? Outcome::Unavailable : Outcome::Failed;
     };
     if (!session->run("BEGIN").ok())
         return failed();
     const PostgresResult head = session->run("SELECT seq, chain FROM report_chain_head FOR UPDATE");
     if (!head.ok() || head.rows() != 1)
-        return failed();
+        return failed(head.outOfTime());
     // Taken under the head's lock, so that receipt times follow the chain's order on one clock.
     report.received = utcNow();
     report.seq = head.number(0, 0) + 1;

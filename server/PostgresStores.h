@@ -94,6 +94,8 @@ public:
     }
 
     bool ok() const; // a command or a query that succeeded
+    // Whether it failed for the session's limits: a lock not had in time, or a statement cut off.
+    bool outOfTime() const;
     int rows() const;
     std::string bytes(int row, int column) const;
     long long number(int row, int column) const; // integer or bigint

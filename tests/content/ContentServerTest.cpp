@@ -49,6 +49,7 @@ private slots:
     void adminPages_data();
     void adminPages();
     void failedLoginsSlowTheAddressDown();
+    void heldChainHeadCostsA503NotAWait();
     void shortAdminTokenIsRefusedAtStart();
     void chainShowsAnEditedReport();
     void tricklingClientsKeepNobodyWaiting();
@@ -474,6 +475,27 @@ void ContentServerTest::failedLoginsSlowTheAddressDown()
         QVERIFY(getFrom(QStringLiteral("127.0.0.4"), port, "/admin/reports", wrong).startsWith("HTTP/1.1 401"));
     QVERIFY(getFrom(QStringLiteral("127.0.0.4"), port, "/admin/reports", right).startsWith("HTTP/1.1 429"));
     QVERIFY(getFrom(QStringLiteral("127.0.0.5"), port, "/admin/reports", right).startsWith("HTTP/1.1 200"));
+}
+
+// An operator's session holds the chain's head: a report is answered 503 within the session's lock
+// limit, not after the holder lets go.
+void ContentServerTest::heldChainHeadCostsA503NotAWait()
+{
+    if (!postgres)
+        QSKIP("the chain's head is a row of PostgreSQL's");
+    QProcess holder;
+    holder.setProcessEnvironment(postgres->environment());
+    holder.start(QStringLiteral("psql"), {QStringLiteral("-X"), QStringLiteral("-q"), QStringLiteral("-d"),
+                                          postgres->uri(QStringLiteral("reports")), QStringLiteral("-c"),
+                                          QStringLiteral("BEGIN; SELECT 1 FROM report_chain_head FOR UPDATE; "
+                                                         "SELECT pg_sleep(15); COMMIT;")});
+    QVERIFY(holder.waitForStarted());
+    QTest::qWait(1000);
+    const QByteArray answer =
+        requestFrom(QStringLiteral("127.0.0.6"), port, "POST /report", "Content-Type: application/json\r\n", kReport);
+    holder.kill();
+    holder.waitForFinished();
+    QVERIFY2(answer.startsWith("HTTP/1.1 503"), answer.constData());
 }
 
 void ContentServerTest::shortAdminTokenIsRefusedAtStart()

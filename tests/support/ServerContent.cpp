@@ -170,15 +170,24 @@ QByteArray getVersionFrom(const QString &source, int port)
 
 QByteArray getFrom(const QString &source, int port, const QByteArray &path, const QByteArray &headers)
 {
+    return requestFrom(source, port, "GET " + path, headers, QByteArray());
+}
+
+QByteArray requestFrom(const QString &source, int port, const QByteArray &requestLine, const QByteArray &headers,
+                       const QByteArray &body)
+{
     QSslSocket socket;
     if (!socket.bind(QHostAddress(source)))
         return QByteArray();
     socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), static_cast<quint16>(port));
     if (!socket.waitForEncrypted(5000))
         return socket.errorString().toUtf8();
-    socket.write("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers + "Connection: close\r\n\r\n");
+    const QByteArray length =
+        body.isNull() ? QByteArray() : "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
+    socket.write(requestLine + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers + length + "Connection: close\r\n\r\n" +
+                 body);
     QByteArray answer;
-    while (socket.waitForReadyRead(5000))
+    while (socket.waitForReadyRead(20000))
         answer += socket.readAll();
     return answer + socket.readAll();
 }

@@ -45,6 +45,9 @@ QByteArray getVersionFrom(const QString &source, int port);
 
 // The same for `path`, with the header lines `headers` ("Name: value\r\n" each).
 QByteArray getFrom(const QString &source, int port, const QByteArray &path, const QByteArray &headers = {});
+// Any request ("POST /report"), with `body` when it is not null.
+QByteArray requestFrom(const QString &source, int port, const QByteArray &requestLine, const QByteArray &headers,
+                       const QByteArray &body);
 
 // The answer of Steam's GetPlayerBans, as documented, to the query string `query`: the ids ending
 // in 1 VAC-banned 42 days ago, the others clean.
