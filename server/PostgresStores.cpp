@@ -20,21 +20,24 @@ constexpr auto kConnectionWait = std::chrono::seconds(5);
 constexpr const char *kSessionLimits = "SET lock_timeout = '5s'; SET statement_timeout = '10s'";
 
 // Version 1. Column for column the SQLite tables, plus the chain's head: the row every new report
-// locks, so that no two reports ever take the same predecessor, whichever server takes them.
+// locks, so that no two reports ever take the same predecessor, whichever server takes them. Each
+// part is made when it is missing, so that a table an operator dropped comes back at the next
+// contact; a head made again continues from the newest report, never from the start.
 constexpr const char *kSchema =
-    "CREATE TABLE reports(seq bigint PRIMARY KEY, id text NOT NULL UNIQUE, received text NOT NULL, "
+    "CREATE TABLE IF NOT EXISTS reports(seq bigint PRIMARY KEY, id text NOT NULL UNIQUE, received text NOT NULL, "
     "sha256 text NOT NULL, chain text NOT NULL, body bytea NOT NULL, machine text, \"user\" text, "
     "findings integer, banned integer);"
-    "CREATE TABLE report_chain_head(only_row boolean PRIMARY KEY DEFAULT true CHECK (only_row), "
+    "CREATE TABLE IF NOT EXISTS report_chain_head(only_row boolean PRIMARY KEY DEFAULT true CHECK (only_row), "
     "seq bigint NOT NULL, chain text NOT NULL);"
-    "INSERT INTO report_chain_head(seq, chain) VALUES (0, repeat('0', 64));"
-    "CREATE TABLE ban_cache(account text PRIMARY KEY, vac integer NOT NULL, community integer NOT NULL, "
+    "INSERT INTO report_chain_head(seq, chain) SELECT COALESCE(max(seq), 0), COALESCE((SELECT chain FROM reports "
+    "ORDER BY seq DESC LIMIT 1), repeat('0', 64)) FROM reports ON CONFLICT DO NOTHING;"
+    "CREATE TABLE IF NOT EXISTS ban_cache(account text PRIMARY KEY, vac integer NOT NULL, community integer NOT NULL, "
     "vac_bans integer NOT NULL, game_bans integer NOT NULL, days_since_last_ban integer NOT NULL, "
     "economy text NOT NULL, fetched bigint NOT NULL);"
-    "CREATE TABLE report_arrivals(address text NOT NULL, at timestamptz NOT NULL);"
-    "CREATE INDEX report_arrivals_by_address ON report_arrivals(address, at);"
-    "CREATE INDEX report_arrivals_by_time ON report_arrivals(at);"
-    "INSERT INTO vigilor_schema(version) VALUES (1)";
+    "CREATE TABLE IF NOT EXISTS report_arrivals(address text NOT NULL, at timestamptz NOT NULL);"
+    "CREATE INDEX IF NOT EXISTS report_arrivals_by_address ON report_arrivals(address, at);"
+    "CREATE INDEX IF NOT EXISTS report_arrivals_by_time ON report_arrivals(at);"
+    "INSERT INTO vigilor_schema(version) SELECT 1 WHERE NOT EXISTS (SELECT 1 FROM vigilor_schema)";
 
 constexpr const char *kColumns =
     "SELECT seq, id, received, sha256, chain, body, machine, \"user\", findings, banned FROM reports";
@@ -154,13 +157,13 @@ bool PostgresDatabase::prepareSchema(PGconn *connection, std::string &error)
     const PostgresResult version = exec("SELECT max(version) FROM vigilor_schema");
     if (!version.ok())
         return failed("cannot read the schema's version");
-    if (version.isNull(0, 0)) {
+    if (version.isNull(0, 0) || version.number(0, 0) <= kSchemaVersion) {
         PGresult *created = PQexec(connection, kSchema);
         const bool ok = PQresultStatus(created) == PGRES_COMMAND_OK;
         PQclear(created);
         if (!ok)
             return failed("cannot create the schema");
-    } else if (version.number(0, 0) > kSchemaVersion) {
+    } else {
         error = "the database's schema is version " + std::to_string(version.number(0, 0)) +
                 ", newer than this server's " + std::to_string(kSchemaVersion);
         PQclear(PQexec(connection, "ROLLBACK"));
@@ -205,6 +208,21 @@ std::unique_ptr<PostgresSession> PostgresDatabase::session(std::string &error)
         return nullptr;
     }
     return std::make_unique<PostgresSession>(*this, connection, false);
+}
+
+void PostgresDatabase::schemaLost()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        schemaReady = false;
+        // The other idle connections were made before the loss; they go too, and each new one checks.
+        for (PGconn *connection : idle) {
+            PQfinish(connection);
+            --made;
+        }
+        idle.clear();
+    }
+    returned.notify_all();
 }
 
 void PostgresDatabase::release(PGconn *connection, bool broken)
@@ -279,7 +297,7 @@ PostgresSession::PostgresSession(PostgresDatabase &database, PGconn *connection,
 PostgresSession::~PostgresSession()
 {
     // A connection left inside a transaction by a failure is not fit to be lent again.
-    database.release(connection, broken() || PQtransactionStatus(connection) != PQTRANS_IDLE);
+    database.release(connection, lost || broken() || PQtransactionStatus(connection) != PQTRANS_IDLE);
 }
 
 bool PostgresSession::broken() const
@@ -317,6 +335,13 @@ PostgresResult PostgresSession::run(const char *sql, const std::vector<PostgresP
         }
     }
     used = true;
+    // A table gone from under the server (an operator's DROP): this connection is let go, and the next
+    // one makes what is missing before any work.
+    const char *state = PQresultErrorField(result.handle(), PG_DIAG_SQLSTATE);
+    if (state && std::strcmp(state, "42P01") == 0) {
+        lost = true;
+        database.schemaLost();
+    }
     return result;
 }
 

@@ -44,6 +44,8 @@ private:
     PGconn *connect(std::string &error);
     bool prepareSchema(PGconn *connection, std::string &error);
     void release(PGconn *connection, bool broken);
+    // A table is missing: the schema is checked again at the next connection.
+    void schemaLost();
 
     const std::string uri;
     const int connections;
@@ -100,6 +102,7 @@ public:
     std::string bytes(int row, int column) const;
     long long number(int row, int column) const; // integer or bigint
     bool isNull(int row, int column) const;
+    PGresult *handle() const { return result; }
 
 private:
     PGresult *result;
@@ -124,6 +127,7 @@ private:
     PGconn *connection;
     bool reused;
     bool used = false;
+    bool lost = false; // a table was missing: the connection is not lent again
 };
 
 class PostgresReportStore : public ReportStore

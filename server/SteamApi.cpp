@@ -5,9 +5,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 namespace {
 constexpr int kTimeoutSeconds = 10;
+// GetPlayerBans for 100 accounts is some 20 KiB; far more is no answer of Steam's.
+constexpr std::size_t kLargestAnswer = 1024 * 1024;
 
 // A JSON integer that fits an int; false for anything else.
 bool readInt(const nlohmann::json &value, int &out)
@@ -87,18 +92,60 @@ std::optional<std::map<std::string, PlayerBans>> SteamApi::getPlayerBans(const s
     client.set_write_timeout(kTimeoutSeconds, 0);
     client.set_follow_location(false);
 
+    // One deadline for the whole call, however the upstream spaces its bytes: the client's own
+    // time-outs are per read. At the deadline the connection is shut, which ends the request.
+    std::mutex mutex;
+    std::condition_variable answered;
+    bool finished = false;
+    bool cutOff = false;
+    std::thread watchdog([&] {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (!answered.wait_for(lock, std::chrono::seconds(kTimeoutSeconds), [&] { return finished; })) {
+            cutOff = true;
+            client.stop();
+        }
+    });
+    int status = 0;
+    std::string body;
+    bool tooLarge = false;
     const httplib::Result result = client.Get(
         (path + "ISteamUser/GetPlayerBans/v1/?key=" + httplib::detail::encode_query_param(key) + "&steamids=" + ids)
-            .c_str());
+            .c_str(),
+        [&status](const httplib::Response &response) {
+            status = response.status;
+            return true;
+        },
+        [&body, &tooLarge](const char *data, std::size_t length) {
+            if (body.size() + length > kLargestAnswer) {
+                tooLarge = true;
+                return false;
+            }
+            body.append(data, length);
+            return true;
+        });
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        finished = true;
+    }
+    answered.notify_one();
+    watchdog.join();
+    if (cutOff) {
+        error = "no answer within " + std::to_string(kTimeoutSeconds) + " s";
+        return std::nullopt;
+    }
+    if (tooLarge) {
+        error = "an answer larger than 1 MiB";
+        return std::nullopt;
+    }
     if (!result) {
         error = "no answer (" + httplib::to_string(result.error()) + ")";
         return std::nullopt;
     }
-    if (result->status != 200) {
-        error = "HTTP status " + std::to_string(result->status);
+    if (status != 200) {
+        error = "HTTP status " + std::to_string(status);
         return std::nullopt;
     }
-    std::optional<std::map<std::string, PlayerBans>> found = parsePlayerBans(result->body);
+    std::optional<std::map<std::string, PlayerBans>> found = parsePlayerBans(body);
     if (!found)
         error = "an answer not in the documented shape";
     return found;

@@ -17,6 +17,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <mutex>
@@ -114,6 +115,21 @@ int main(int argc, char **argv)
     }
     if (!options.copyReportsTo.empty())
         return copyReports(options.content, options.copyReportsTo);
+
+    // Every file an option names is there to be read, or the server does not start: a typo in
+    // --steam-api-ca would otherwise surface as every lookup failing at the final.
+    const std::pair<const char *, const std::string *> namedFiles[] = {{"--cert", &options.cert},
+                                                                       {"--key", &options.key},
+                                                                       {"--steam-api-key-file", &options.steamKeyFile},
+                                                                       {"--steam-api-ca", &options.steamCa},
+                                                                       {"--admin-token-file", &options.adminTokenFile}};
+    for (const auto &[option, path] : namedFiles) {
+        std::error_code error;
+        if (!path->empty() && (!std::filesystem::is_regular_file(*path, error) || !std::ifstream(*path))) {
+            std::cerr << "cannot read " << *path << " (" << option << ")\n";
+            return 2;
+        }
+    }
 
     // The admins' password is checked before anything is opened or created.
     std::string adminToken;

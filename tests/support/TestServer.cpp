@@ -33,6 +33,20 @@ TestServer::TestServer(const TestPki &pki)
         const Reply reply = handler ? handler(request.target, query) : Reply{404, "not found", 0};
         std::this_thread::sleep_for(std::chrono::milliseconds(reply.delayMs + delayMs));
         response.status = reply.status;
+        if (reply.trickleMs > 0) {
+            auto body = std::make_shared<std::string>(reply.body.toStdString());
+            response.set_chunked_content_provider("application/octet-stream",
+                                                  [body, pause = std::chrono::milliseconds(reply.trickleMs)](
+                                                      std::size_t offset, httplib::DataSink &sink) {
+                                                      if (offset >= body->size()) {
+                                                          sink.done();
+                                                          return true;
+                                                      }
+                                                      std::this_thread::sleep_for(pause);
+                                                      return sink.write(body->data() + offset, 1);
+                                                  });
+            return;
+        }
         response.set_content(reply.body.toStdString(), "application/octet-stream");
     };
     server->Get(".*", answer);

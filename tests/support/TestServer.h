@@ -28,6 +28,7 @@ public:
         int status = 200;
         QByteArray body;
         int delayMs = 0;
+        int trickleMs = 0; // above 0: the body goes one byte at a time, this far apart
     };
     using Handler = std::function<Reply(const std::string &target, const std::string &query)>;
 
