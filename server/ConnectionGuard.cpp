@@ -1,5 +1,7 @@
 #include "ConnectionGuard.h"
 
+#include "ProxyProtocol.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -36,26 +38,9 @@ std::pair<std::string, int> peerOf(int sock)
     if (peer.ss_family == AF_INET6) {
         const auto *v6 = reinterpret_cast<const sockaddr_in6 *>(&peer);
         inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof text);
-        return {text, ntohs(v6->sin6_port)};
+        return {normalAddress(text), ntohs(v6->sin6_port)};
     }
     return {};
-}
-
-// The source address of a PROXY protocol version 1 line ("PROXY TCP4 <source> <destination> <ports>"),
-// normalised; empty for "PROXY UNKNOWN" and for anything that is not such a line.
-std::optional<std::string> proxySource(const std::string &line)
-{
-    char family[8] = {}, source[64] = {};
-    if (line == "PROXY UNKNOWN" || line.rfind("PROXY UNKNOWN ", 0) == 0)
-        return std::string();
-    if (std::sscanf(line.c_str(), "PROXY %7s %63s", family, source) != 2)
-        return std::nullopt;
-    const int type = std::string(family) == "TCP4" ? AF_INET : std::string(family) == "TCP6" ? AF_INET6 : 0;
-    unsigned char bytes[sizeof(in6_addr)];
-    char text[INET6_ADDRSTRLEN] = {};
-    if (!type || inet_pton(type, source, bytes) != 1 || !inet_ntop(type, bytes, text, sizeof text))
-        return std::nullopt;
-    return std::string(text);
 }
 
 // Reads the PROXY line a balancer sends before anything else, a byte at a time so that nothing of the
@@ -80,9 +65,10 @@ std::optional<std::string> readProxyLine(int sock, std::chrono::steady_clock::ti
     return std::nullopt;
 }
 
+// One key whichever form of an address the caller has.
 std::string keyOf(const std::string &address, int port)
 {
-    return address + ":" + std::to_string(port);
+    return normalAddress(address) + ":" + std::to_string(port);
 }
 } // namespace
 
@@ -106,9 +92,11 @@ private:
 };
 
 ConnectionGuard::ConnectionGuard(httplib::SSLServer &server, int perAddress, std::chrono::seconds headTime,
-                                 std::set<std::string> balancers)
-    : perAddress(perAddress), headTime(headTime), balancers(std::move(balancers))
+                                 const std::set<std::string> &balancers)
+    : perAddress(perAddress), headTime(headTime)
 {
+    for (const std::string &balancer : balancers)
+        this->balancers.insert(normalAddress(balancer));
     server.new_task_queue = [this] { return new Workers(*this); };
     SSL_CTX_set_ex_data(server.ssl_context(), guardIndex(), this);
     SSL_CTX_set_info_callback(server.ssl_context(), onHandshake);
@@ -150,8 +138,7 @@ void ConnectionGuard::connectionStarted(int sock)
             shutdown(sock, SHUT_RDWR); // not the balancer speaking, or too slow: the handshake fails
             return;
         }
-        if (!source->empty())
-            address = *source;
+        address = *source;
     }
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -193,8 +180,9 @@ void ConnectionGuard::headArrived(const std::string &address, int port)
         found->second.armed = false;
 }
 
-std::string ConnectionGuard::clientAddress(const std::string &address, int port)
+std::string ConnectionGuard::clientAddress(const std::string &givenAddress, int port)
 {
+    const std::string address = normalAddress(givenAddress);
     std::lock_guard<std::mutex> lock(mutex);
     const auto found = watched.find(keyOf(address, port));
     return found == watched.end() ? address : found->second.address;

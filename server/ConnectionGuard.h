@@ -26,7 +26,7 @@ class ConnectionGuard
 {
 public:
     ConnectionGuard(httplib::SSLServer &server, int perAddress, std::chrono::seconds headTime,
-                    std::set<std::string> balancers);
+                    const std::set<std::string> &balancers);
     ~ConnectionGuard();
     ConnectionGuard(const ConnectionGuard &) = delete;
     ConnectionGuard &operator=(const ConnectionGuard &) = delete;
@@ -55,7 +55,7 @@ private:
 
     const int perAddress;
     const std::chrono::seconds headTime;
-    const std::set<std::string> balancers;
+    std::set<std::string> balancers; // as normalAddress gives them
     std::mutex mutex;
     std::condition_variable wake;
     std::map<std::string, int> open;                // connections by address

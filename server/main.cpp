@@ -242,6 +242,14 @@ int main(int argc, char **argv)
         return httplib::Server::HandlerResponse::Unhandled;
     });
 
+    // What went wrong inside stays in the server's log: a client learns only that it did.
+    server.set_exception_handler([](const httplib::Request &request, httplib::Response &response, std::exception_ptr) {
+        std::cerr << "request failed: " << request.method << " " << request.path << std::endl;
+        response.status = 500;
+        response.headers.clear();
+        response.set_content("{\"ok\":false,\"message\":\"internal error\"}", "application/json");
+    });
+
     std::mutex logMutex;
     server.set_logger([&guard, &logMutex](const httplib::Request &request, const httplib::Response &response) {
         guard.answered(request.remote_addr, request.remote_port);
