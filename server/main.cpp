@@ -24,6 +24,8 @@
 #include <string>
 #include <thread>
 
+#include <strings.h>
+
 namespace {
 
 // Connections each server keeps to a shared database: the workers take turns on them.
@@ -235,8 +237,23 @@ int main(int argc, char **argv)
     };
     addRoutes(server, services);
     const int delayMs = options.delayMs;
-    server.set_pre_routing_handler([&guard, delayMs](const httplib::Request &request, httplib::Response &) {
+    server.set_pre_routing_handler([&guard, delayMs](const httplib::Request &request, httplib::Response &response) {
         guard.headArrived(request.remote_addr, request.remote_port);
+        // Seen before any body is read. The body limit counts what Content-Length announces, so a body
+        // without one is not taken; nor one to be inflated, whose size the limit cannot see.
+        const std::string encoding = request.get_header_value("Content-Encoding");
+        if (!encoding.empty() && strcasecmp(encoding.c_str(), "identity") != 0) {
+            response.status = 415;
+            response.set_content("{\"ok\":false,\"message\":\"request bodies are taken without Content-Encoding\"}",
+                                 "application/json");
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        if (request.has_header("Transfer-Encoding")) {
+            response.status = 411;
+            response.set_content("{\"ok\":false,\"message\":\"a request body needs a Content-Length\"}",
+                                 "application/json");
+            return httplib::Server::HandlerResponse::Handled;
+        }
         if (delayMs > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
         return httplib::Server::HandlerResponse::Unhandled;

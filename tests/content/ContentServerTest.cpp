@@ -46,6 +46,8 @@ private slots:
     void reports_data();
     void reports();
     void reportsFromOneAddressAreLimited();
+    void bodiesTheLimitCannotSeeAreRefused_data();
+    void bodiesTheLimitCannotSeeAreRefused();
     void adminPages_data();
     void adminPages();
     void failedLoginsSlowTheAddressDown();
@@ -440,6 +442,30 @@ void ContentServerTest::reportsFromOneAddressAreLimited()
     // reports rows counts.
     QCOMPARE(statuses.count(200), postgres ? 29 : 30);
     QCOMPARE(statuses.last(), 429);
+}
+
+void ContentServerTest::bodiesTheLimitCannotSeeAreRefused_data()
+{
+    QTest::addColumn<QByteArray>("headers");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QByteArray>("status");
+    // Any size in chunks passed the 16 MiB limit, which only Content-Length was held to; a short
+    // report says as much without the server having to drop megabytes it will not read.
+    QTest::newRow("chunked") << QByteArray("Transfer-Encoding: chunked\r\n")
+                             << QByteArray("1d\r\n{\"format\":\"vigilor-report/1\"}\r\n0\r\n\r\n")
+                             << QByteArray("HTTP/1.1 411");
+    QTest::newRow("gzip") << QByteArray("Content-Encoding: gzip\r\n") << QByteArray("\x1f\x8b", 2)
+                          << QByteArray("HTTP/1.1 415");
+}
+
+void ContentServerTest::bodiesTheLimitCannotSeeAreRefused()
+{
+    QFETCH(QByteArray, headers);
+    QFETCH(QByteArray, body);
+    QFETCH(QByteArray, status);
+    const QByteArray answer = requestFrom(QStringLiteral("127.0.0.8"), port, "POST /report",
+                                          "Content-Type: application/json\r\n" + headers, body);
+    QVERIFY2(answer.startsWith(status), answer.left(200).constData());
 }
 
 void ContentServerTest::adminPages_data()

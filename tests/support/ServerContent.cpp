@@ -182,8 +182,10 @@ QByteArray requestFrom(const QString &source, int port, const QByteArray &reques
     socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), static_cast<quint16>(port));
     if (!socket.waitForEncrypted(5000))
         return socket.errorString().toUtf8();
-    const QByteArray length =
-        body.isNull() ? QByteArray() : "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
+    // A chunked body carries its own lengths.
+    const QByteArray length = body.isNull() || headers.contains("Transfer-Encoding")
+                                  ? QByteArray()
+                                  : "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
     socket.write(requestLine + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers + length + "Connection: close\r\n\r\n" +
                  body);
     QByteArray answer;
