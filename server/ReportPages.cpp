@@ -1,5 +1,7 @@
 #include "ReportPages.h"
 
+#include "Intake.h"
+
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/sha.h>
@@ -276,6 +278,14 @@ std::string reportListPage(const std::vector<Report> &reports, int limit)
 
 std::string reportPage(const Report &report)
 {
+    // Stored before the intake refused such reports, or changed in the store: shown as far as it is
+    // safe, never walked.
+    const std::string fault = reportTextFault(report.body);
+    if (!fault.empty())
+        return page("Отчёт " + report.id,
+                    "<p><a href=\"/admin/reports\">Все отчёты</a> · <a href=\"/admin/reports/" + htmlEscape(report.id) +
+                        ".json\">JSON</a></p>\n<h1>Отчёт " + htmlEscape(report.id) +
+                        "</h1>\n<p class=\"bad\">Отчёт не показан: " + htmlEscape(fault) + "</p>\n");
     const nlohmann::json body = nlohmann::json::parse(report.body, nullptr, false);
     std::string header;
     const std::pair<const char *, const char *> fields[] = {{"Компьютер", "machine"},

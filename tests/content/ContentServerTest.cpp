@@ -56,6 +56,7 @@ private slots:
     void namedFileProblemsStopTheStart_data();
     void namedFileProblemsStopTheStart();
     void chainShowsAnEditedReport();
+    void deepStoredReportIsNotWalked(); // after the chain's checks: it adds a report out of the chain
     void tricklingClientsKeepNobodyWaiting();
     void steamKeyStaysOutOfTheLog(); // ends the server with Steam lookups
 
@@ -617,6 +618,34 @@ void ContentServerTest::chainShowsAnEditedReport()
     QVERIFY2(output.contains("chain broken at report " + edited + " (number 5"), output.constData());
     // Whichever store holds them, the reports are in one place only.
     QCOMPARE(QFile::exists(content.filePath(QStringLiteral("reports.sqlite"))), !postgres);
+}
+
+// A report whose findings nest 50,000 deep, stored before the intake refused such: its page names the fault, and
+// the server lives on.
+void ContentServerTest::deepStoredReportIsNotWalked()
+{
+    const QString insert = QStringLiteral(
+        "INSERT INTO reports(seq, id, received, sha256, chain, body, machine, \"user\", findings, banned) VALUES "
+        "(100000, 'DEEP-DEEP-DEEP', 'x', 'x', 'x', %1, '', '', 0, 0)");
+    if (postgres) {
+        QVERIFY(postgres->sql(
+            QStringLiteral("reports"),
+            insert.arg("convert_to('{\"events\":[{\"type\":\"scan\",\"findings\":' || repeat('[', 50000) || "
+                       "repeat(']', 50000) || '}]}', 'UTF8')")));
+    } else {
+        QProcess sqlite;
+        sqlite.start(QStringLiteral("sqlite3"),
+                     {content.filePath(QStringLiteral("reports.sqlite")),
+                      insert.arg("'{\"events\":[{\"type\":\"scan\",\"findings\":' || printf('%.50000c', '[') || "
+                                 "printf('%.50000c', ']') || '}]}'")});
+        QVERIFY(sqlite.waitForFinished());
+        QCOMPARE(sqlite.exitCode(), 0);
+    }
+    const Answer page =
+        fetch(url(QStringLiteral("admin/reports/DEEP-DEEP-DEEP")), QByteArray(), "Basic " + kAdmin.toBase64());
+    QCOMPARE(page.status, 200);
+    QVERIFY2(page.body.contains("Отчёт не показан: nested deeper than 64 levels"), page.body.left(500).constData());
+    QCOMPARE(fetch(url(QStringLiteral("version"))).status, 200);
 }
 
 VIGILOR_GUILESS_TEST_MAIN(ContentServerTest)
