@@ -147,8 +147,18 @@ void ConnectionGuard::connectionStarted(int sock)
         // new connection, a late shutdown would otherwise cut the wrong one.
         Watched connection{dup(sock), address, std::chrono::steady_clock::now() + headTime, true};
         if (++open[address] > perAddress) {
-            shutdown(connection.socket, SHUT_RDWR); // the handshake fails, and the worker is free
-            connection.armed = false;
+            // An address at its cap gives up the connection that has waited longest without a whole
+            // request, so that an examiner behind the same NAT as a player holding slow connections
+            // still gets in; only when all of them are at work is the new one refused.
+            Watched *oldest = nullptr;
+            for (auto &entry : watched) {
+                Watched &other = entry.second;
+                if (other.address == address && other.armed && (!oldest || other.deadline < oldest->deadline))
+                    oldest = &other;
+            }
+            Watched &dropped = oldest ? *oldest : connection;
+            shutdown(dropped.socket, SHUT_RDWR); // its handshake or read fails, and its worker is free
+            dropped.armed = false;
         }
         watched[key] = connection;
     }

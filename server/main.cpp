@@ -25,6 +25,7 @@
 #include <thread>
 
 #include <strings.h>
+#include <sys/resource.h>
 
 namespace {
 
@@ -114,6 +115,13 @@ int main(int argc, char **argv)
     if (options.help) {
         usage(std::cout);
         return 0;
+    }
+    // Each client holds a socket, and hostile ones hold many: the soft limit of open files (often
+    // 1,024) would refuse examiners long before the machine runs short.
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
     }
     if (!options.copyReportsTo.empty())
         return copyReports(options.content, options.copyReportsTo);

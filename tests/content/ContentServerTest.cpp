@@ -58,6 +58,7 @@ private slots:
     void chainShowsAnEditedReport();
     void deepStoredReportIsNotWalked(); // after the chain's checks: it adds a report out of the chain
     void tricklingClientsKeepNobodyWaiting();
+    void examinerBehindTheSameNatGetsIn();
     void steamKeyStaysOutOfTheLog(); // ends the server with Steam lookups
 
 private:
@@ -370,6 +371,23 @@ void ContentServerTest::tricklingClientsKeepNobodyWaiting()
     for (int second = 0; second < 6 && open() > 0; ++second)
         QTest::qWait(1000);
     QCOMPARE(open(), 0);
+}
+
+// A player behind the venue's NAT holds as many slow connections as the address may have; an examiner
+// behind the same NAT is answered all the same.
+void ContentServerTest::examinerBehindTheSameNatGetsIn()
+{
+    std::vector<std::unique_ptr<QTcpSocket>> held;
+    for (int i = 0; i < 16; ++i) {
+        held.push_back(std::make_unique<QTcpSocket>());
+        QVERIFY(held.back()->bind(QHostAddress(QStringLiteral("127.0.0.9"))));
+        held.back()->connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
+        QVERIFY(held.back()->waitForConnected(2000));
+        held.back()->write("\x16\x03\x01\x02\x00", 5);
+    }
+    QTest::qWait(300);
+    const QByteArray answer = getVersionFrom(QStringLiteral("127.0.0.9"), port);
+    QVERIFY2(answer.startsWith("HTTP/1.1 200"), answer.constData());
 }
 
 void ContentServerTest::steamKeyStaysOutOfTheLog()
