@@ -91,6 +91,22 @@ namespace {
 const QByteArray kSteamKey = "0123456789ABCDEF0123456789ABCDEF";
 const QByteArray kAdmin = "admin:s3cret-admin-token-1";
 
+// `count` connections from `source` to loopback `port`, each with a TLS record header announcing a
+// ClientHello of 512 bytes, which then never comes whole.
+bool openSlowHandshakes(const QString &source, int port, int count, std::vector<std::unique_ptr<QTcpSocket>> &sockets)
+{
+    for (int i = 0; i < count; ++i) {
+        sockets.push_back(std::make_unique<QTcpSocket>());
+        if (!sockets.back()->bind(QHostAddress(source)))
+            return false;
+        sockets.back()->connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
+        if (!sockets.back()->waitForConnected(2000))
+            return false;
+        sockets.back()->write("\x16\x03\x01\x02\x00", 5);
+    }
+    return true;
+}
+
 struct Answer
 {
     int status = 0;
@@ -335,14 +351,7 @@ void ContentServerTest::tricklingClientsKeepNobodyWaiting()
     // 64 connections from one address of their own, each trickling a byte a second into its TLS
     // handshake.
     std::vector<std::unique_ptr<QTcpSocket>> trickling;
-    for (int i = 0; i < 64; ++i) {
-        trickling.push_back(std::make_unique<QTcpSocket>());
-        QVERIFY(trickling.back()->bind(QHostAddress(QStringLiteral("127.0.0.3"))));
-        trickling.back()->connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
-        QVERIFY(trickling.back()->waitForConnected(2000));
-        // A TLS record header announcing a ClientHello of 512 bytes, which then never comes whole.
-        trickling.back()->write("\x16\x03\x01\x02\x00", 5);
-    }
+    QVERIFY(openSlowHandshakes(QStringLiteral("127.0.0.3"), port, 64, trickling));
     const auto open = [&trickling] {
         int count = 0;
         for (const auto &socket : trickling) {
@@ -378,13 +387,7 @@ void ContentServerTest::tricklingClientsKeepNobodyWaiting()
 void ContentServerTest::examinerBehindTheSameNatGetsIn()
 {
     std::vector<std::unique_ptr<QTcpSocket>> held;
-    for (int i = 0; i < 16; ++i) {
-        held.push_back(std::make_unique<QTcpSocket>());
-        QVERIFY(held.back()->bind(QHostAddress(QStringLiteral("127.0.0.9"))));
-        held.back()->connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
-        QVERIFY(held.back()->waitForConnected(2000));
-        held.back()->write("\x16\x03\x01\x02\x00", 5);
-    }
+    QVERIFY(openSlowHandshakes(QStringLiteral("127.0.0.9"), port, 16, held));
     QTest::qWait(300);
     const QByteArray answer = getVersionFrom(QStringLiteral("127.0.0.9"), port);
     QVERIFY2(answer.startsWith("HTTP/1.1 200"), answer.constData());
