@@ -30,4 +30,8 @@ bool openRegularFile(QFile &file, QString &error);
 // a file spelled many ways or linked under many names is read once; empty when it cannot be had.
 QString fileIdentity(const QString &path);
 
+// The owner of the file at `path`: "DOMAIN\user" on Windows, the user's name elsewhere; empty when it
+// cannot be read.
+QString fileOwner(const QString &path);
+
 } // namespace platform

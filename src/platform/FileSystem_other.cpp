@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -83,6 +84,19 @@ QString fileIdentity(const QString &path)
     return QStringLiteral("%1:%2")
         .arg(static_cast<qulonglong>(status.st_dev))
         .arg(static_cast<qulonglong>(status.st_ino));
+}
+
+QString fileOwner(const QString &path)
+{
+    struct stat status = {};
+    if (stat(QFile::encodeName(path).constData(), &status) != 0)
+        return QString();
+    passwd entry = {};
+    passwd *found = nullptr;
+    char buffer[4096];
+    if (getpwuid_r(status.st_uid, &entry, buffer, sizeof buffer, &found) != 0 || !found)
+        return QString();
+    return QString::fromLocal8Bit(found->pw_name);
 }
 
 } // namespace platform

@@ -5,6 +5,8 @@
 #include <QStandardPaths>
 
 #include <qt_windows.h>
+// After the system's own header, which it needs.
+#include <aclapi.h>
 
 namespace platform {
 
@@ -92,6 +94,26 @@ QString fileIdentity(const QString &path)
         .arg(information.dwVolumeSerialNumber)
         .arg(information.nFileIndexHigh)
         .arg(information.nFileIndexLow);
+}
+
+QString fileOwner(const QString &path)
+{
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    std::wstring name = QDir::toNativeSeparators(path).toStdWString();
+    if (GetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                              nullptr, &descriptor) != ERROR_SUCCESS)
+        return QString();
+    wchar_t account[256];
+    wchar_t domain[256];
+    DWORD accountSize = 256;
+    DWORD domainSize = 256;
+    SID_NAME_USE use;
+    QString found;
+    if (owner && LookupAccountSidW(nullptr, owner, account, &accountSize, domain, &domainSize, &use))
+        found = QString::fromWCharArray(domain) + QLatin1Char('\\') + QString::fromWCharArray(account);
+    LocalFree(descriptor);
+    return found;
 }
 
 } // namespace platform

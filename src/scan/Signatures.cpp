@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QObject>
 #include <QSet>
+#include <QtEndian>
 
 #include <yara.h>
 
@@ -44,7 +45,50 @@ struct Target
     QString path;    // a file, or empty for a process's memory
     qint64 pid = -1; // the process whose memory is scanned
     QString image;
+    QString imagePath; // the process's image file, which its externals describe
 };
+
+// The variables other scanners define for each target, which public rule sets use.
+const char *const kExternals[] = {"filename", "filepath", "extension", "filetype", "owner"};
+
+// Enough of a file's start to find its PE or ELF header.
+constexpr qint64 kHeaderBytes = 64 * 1024;
+
+// The values of kExternals, in their order, for the file at `path` whose first bytes are `head`.
+QVector<QByteArray> externalsOf(const QString &path, const QByteArray &head)
+{
+    const QFileInfo file(path);
+    const QString suffix = file.suffix();
+    return {file.fileName().toUtf8(), QDir::toNativeSeparators(path).toUtf8(),
+            suffix.isEmpty() ? QByteArray() : (QLatin1Char('.') + suffix.toLower()).toUtf8(),
+            executableType(head).toUtf8(), platform::fileOwner(path).toUtf8()};
+}
+
+// The first bytes of the file at `path`, for a process's image; empty when it cannot be read.
+QByteArray headOf(const QString &path)
+{
+    QFile file(path);
+    QString ignored;
+    return !path.isEmpty() && platform::openRegularFile(file, ignored) ? file.read(kHeaderBytes) : QByteArray();
+}
+
+using Scanner = std::unique_ptr<YR_SCANNER, decltype(&yr_scanner_destroy)>;
+
+// A scanner for one target, with its externals and the time-out set; null when libyara has no memory
+// for one.
+Scanner scannerFor(YR_RULES *rules, const QVector<QByteArray> &externals)
+{
+    YR_SCANNER *scanner = nullptr;
+    if (yr_scanner_create(rules, &scanner) != ERROR_SUCCESS)
+        scanner = nullptr;
+    Scanner owned(scanner, yr_scanner_destroy);
+    if (!scanner)
+        return owned;
+    for (int i = 0; i < externals.size(); ++i)
+        yr_scanner_define_string_variable(scanner, kExternals[i], externals.at(i).constData());
+    yr_scanner_set_timeout(scanner, kSignatureTimeoutSeconds);
+    return owned;
+}
 
 // What the scan of one target found.
 struct Outcome
@@ -188,17 +232,18 @@ void scanMemory(YR_RULES *rules, const Target &target, Outcome &outcome, const s
         return;
     }
     MemoryBlocks blocks(memory, scanOrder(memory.regions()), stop);
-    YR_SCANNER *scanner = nullptr;
-    if (yr_scanner_create(rules, &scanner) != ERROR_SUCCESS) {
+    // A memory's externals describe the image file it runs; its name is the process's image name.
+    QVector<QByteArray> externals = externalsOf(target.imagePath, headOf(target.imagePath));
+    externals[0] = target.image.toUtf8();
+    const Scanner scanner = scannerFor(rules, externals);
+    if (!scanner) {
         problem(SignatureProblem::MemoryNotRead, QStringLiteral("YARA: out of memory"));
         return;
     }
     CallbackData data{&target, &outcome.matches};
-    yr_scanner_set_callback(scanner, onScanMessage, &data);
-    yr_scanner_set_timeout(scanner, kSignatureTimeoutSeconds);
-    yr_scanner_set_flags(scanner, SCAN_FLAGS_PROCESS_MEMORY);
-    const int result = yr_scanner_scan_mem_blocks(scanner, &blocks.iterator);
-    yr_scanner_destroy(scanner);
+    yr_scanner_set_callback(scanner.get(), onScanMessage, &data);
+    yr_scanner_set_flags(scanner.get(), SCAN_FLAGS_PROCESS_MEMORY);
+    const int result = yr_scanner_scan_mem_blocks(scanner.get(), &blocks.iterator);
     if (result == ERROR_SCAN_TIMEOUT) {
         outcome.status = Outcome::TimedOut;
         problem(SignatureProblem::TimedOut, QString());
@@ -236,9 +281,17 @@ void scanFile(YR_RULES *rules, const Target &target, Outcome &outcome)
         problem(SignatureProblem::NotRead, file.errorString());
         return;
     }
+    const QByteArray head = QByteArray::fromRawData(reinterpret_cast<const char *>(bytes),
+                                                    static_cast<int>(std::min<qint64>(size, kHeaderBytes)));
+    const Scanner scanner = scannerFor(rules, externalsOf(target.path, head));
+    if (!scanner) {
+        outcome.status = Outcome::NotOpened;
+        problem(SignatureProblem::NotRead, QStringLiteral("YARA: out of memory"));
+        return;
+    }
     CallbackData data{&target, &outcome.matches};
-    const int result =
-        yr_rules_scan_mem(rules, bytes, static_cast<size_t>(size), 0, onScanMessage, &data, kSignatureTimeoutSeconds);
+    yr_scanner_set_callback(scanner.get(), onScanMessage, &data);
+    const int result = yr_scanner_scan_mem(scanner.get(), bytes, static_cast<size_t>(size));
     if (result == ERROR_SCAN_TIMEOUT) {
         outcome.status = Outcome::TimedOut;
         problem(SignatureProblem::TimedOut, QString());
@@ -271,6 +324,21 @@ QString targetText(const QString &target, qint64 pid)
     return pid < 0 ? target : QObject::tr("процесс %1 (PID %2)").arg(target).arg(pid);
 }
 } // namespace
+
+QString executableType(const QByteArray &head)
+{
+    if (head.startsWith("\x7F"
+                        "ELF"))
+        return QStringLiteral("ELF");
+    if (!head.startsWith("MZ") || head.size() < 0x40)
+        return QString();
+    const quint32 header = qFromLittleEndian<quint32>(head.constData() + 0x3C);
+    if (head.size() < 24 || header > quint32(head.size() - 24) ||
+        head.mid(static_cast<int>(header), 4) != QByteArray("PE\0\0", 4))
+        return QString();
+    const quint16 characteristics = qFromLittleEndian<quint16>(head.constData() + header + 22);
+    return (characteristics & 0x2000) != 0 ? QStringLiteral("DLL") : QStringLiteral("EXE");
+}
 
 QString signatureHitText(const SignatureMatch &match)
 {
@@ -321,6 +389,8 @@ std::shared_ptr<const SignatureRules> SignatureRules::compile(const QString &sou
     }
     CompileErrors errors;
     yr_compiler_set_callback(compiler, onCompileMessage, &errors);
+    for (const char *external : kExternals)
+        yr_compiler_define_string_variable(compiler, external, "");
     const QByteArray text = source.toUtf8();
     const int failures = yr_compiler_add_string(compiler, text.constData(), nullptr);
     if (failures > 0 || yr_compiler_get_rules(compiler, &compiled->rules) != ERROR_SUCCESS) {
@@ -353,11 +423,11 @@ SignatureScan scanSignatures(const SignatureRules &rules, const QStringList &fil
         if (canonical.isEmpty() || !info.isFile() || seen.contains(pathKey(canonical)))
             continue;
         seen.insert(pathKey(canonical));
-        targets.append({canonical, -1, QString()});
+        targets.append({canonical, -1, QString(), QString()});
     }
     for (const platform::RunningProcess &process : processes) {
         if (rules.scansMemoryOf(process.image))
-            targets.append({QString(), process.pid, process.image});
+            targets.append({QString(), process.pid, process.image, process.path});
     }
 
     QVector<Outcome> outcomes(targets.size());

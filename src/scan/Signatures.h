@@ -23,7 +23,8 @@ public:
     SignatureRules(const SignatureRules &) = delete;
     SignatureRules &operator=(const SignatureRules &) = delete;
 
-    // Compiles `source` (with the standard modules) and the process-name patterns. Null on failure,
+    // Compiles `source` (with the standard modules, and the string externals other scanners define:
+    // filename, filepath, extension, filetype, owner) and the process-name patterns. Null on failure,
     // with `error` as "YARA: <message> (line N)" or naming the pattern that does not compile.
     static std::shared_ptr<const SignatureRules> compile(const QString &source, const QStringList &processPatterns,
                                                          QString &error);
@@ -48,6 +49,10 @@ struct SignatureMatch
     QString target;      // the file's path, or the process's image name
     qint64 pid = -1;     // the process, for a match in memory
 };
+
+// "EXE" or "DLL" for a PE file by its header's characteristics, "ELF" for an ELF file, else empty: the
+// `filetype` the rules see, from the file's first bytes.
+QString executableType(const QByteArray &head);
 
 // What a match's line and report entry say after its description: the file's path, or
 // "процесс <image> (PID <n>)", then " [<rule>]". Plain text.

@@ -8,8 +8,13 @@
 #include <QTest>
 #include <QtEndian>
 
+#include "platform/FileSystem.h"
+
 #ifdef Q_OS_WIN
 #include <qt_windows.h>
+#else
+#include <pwd.h>
+#include <unistd.h>
 #endif
 
 // The league's YARA rules compiled and matched against files we write and the memory of a process
@@ -24,6 +29,8 @@ private slots:
     void filesByContent();
     void timeOutOnOneFileDoesNotStopTheScan();
     void fileLockedWithoutSharingIsNamed();
+    void externals_data();
+    void externals();
     void processMemory_data();
     void processMemory();
 
@@ -39,6 +46,7 @@ const char kRules[] = R"yara(import "pe"
 rule ascii_marker { meta: desc = "Loader (ASCII)" level = 1 strings: $a = "VIGILOR-ASCII-MARK" condition: $a }
 rule wide_marker { meta: desc = "Loader (wide)" level = 0 strings: $w = "VIGILOR-WIDE-MARK" wide condition: $w }
 rule amd64_pe { condition: pe.is_pe and pe.machine == pe.MACHINE_AMD64 }
+rule image_named { condition: filename matches /^marker-holder(\.exe)?$/ and filetype != "DLL" }
 )yara";
 
 // The smallest PE file the pe module reads: DOS header, "PE\0\0", a file header for x86-64 and an
@@ -82,6 +90,11 @@ void SignaturesTest::compileFailureNamesTheLine()
              qPrintable(error));
     QVERIFY(!SignatureRules::compile(QStringLiteral("rule a { condition: true }"), {QStringLiteral("(")}, error));
     QVERIFY2(error.startsWith(QLatin1String("yara_processes: (")), qPrintable(error));
+    // Only the externals other scanners define are known.
+    QVERIFY(!SignatureRules::compile(QStringLiteral("rule a { condition: filename != \"\" }\n"
+                                                    "rule b { condition: file_name == \"x\" }"),
+                                     {}, error));
+    QCOMPARE(error, QStringLiteral("YARA: undefined identifier \"file_name\" (line 2)"));
 }
 
 void SignaturesTest::filesByContent()
@@ -167,6 +180,58 @@ void SignaturesTest::fileLockedWithoutSharingIsNamed()
 #endif
 }
 
+void SignaturesTest::externals_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("condition"); // %1: the file's path as the system writes it; %2: its owner
+
+    QByteArray dll = portableExecutable();
+    dll[0x56 + 1] = 0x20; // IMAGE_FILE_DLL
+    QTest::newRow("filename") << "Loader.EXE" << QByteArray("x") << "filename == \"Loader.EXE\"";
+    QTest::newRow("filepath") << "a.bin" << QByteArray("x") << "filepath == \"%1\"";
+    QTest::newRow("extension in lower case") << "Tool.ExE" << QByteArray("x") << "extension == \".exe\"";
+    QTest::newRow("no extension") << "tool" << QByteArray("x") << "extension == \"\"";
+    QTest::newRow("filetype EXE") << "p.bin" << portableExecutable() << "filetype == \"EXE\"";
+    QTest::newRow("filetype DLL") << "d.bin" << dll << "filetype == \"DLL\"";
+    QTest::newRow("filetype ELF") << "e.bin"
+                                  << QByteArray("\x7F"
+                                                "ELF\x02\x01\x01")
+                                  << "filetype == \"ELF\"";
+    QTest::newRow("filetype of text") << "t.exe" << QByteArray("MZ but no more") << "filetype == \"\"";
+    QTest::newRow("owner") << "o.bin" << QByteArray("x") << "owner == \"%2\"";
+}
+
+// Each external a public rule set uses, matched against a file whose facts are known.
+void SignaturesTest::externals()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, content);
+    QFETCH(QString, condition);
+    const QString file = path(QStringLiteral("externals/") + name);
+    QVERIFY(writeFile(file, content));
+    const QString canonical = QFileInfo(file).canonicalFilePath();
+    QString owner;
+#ifdef Q_OS_WIN
+    owner = platform::fileOwner(canonical); // Wine's accounts are its own; the test needs one that reads
+    if (owner.isEmpty() && condition.contains(QLatin1String("%2")))
+        QSKIP("the system does not say who owns the file");
+#else
+    owner = QString::fromLocal8Bit(getpwuid(getuid())->pw_name);
+#endif
+    const QString escaped = [](QString text) {
+        return text.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    }(QDir::toNativeSeparators(canonical));
+    QString error;
+    const auto rules = SignatureRules::compile(
+        QStringLiteral("rule known { condition: %1 }")
+            .arg(QString(condition).replace(QLatin1String("%1"), escaped).replace(QLatin1String("%2"), owner)),
+        {}, error);
+    QVERIFY2(rules, qPrintable(error));
+    const SignatureScan scan = scanSignatures(*rules, {file}, {});
+    QCOMPARE(scan.matches.size(), 1);
+}
+
 void SignaturesTest::processMemory_data()
 {
     QTest::addColumn<QString>("image");
@@ -213,12 +278,14 @@ void SignaturesTest::processMemory()
     QCOMPARE(scan.processes, scanned ? 1 : 0);
     QCOMPARE(scan.notOpened, 0);
     // On Windows the image mapped at the start of the memory is a PE file, which amd64_pe may match too.
+    // A memory's externals describe its image file.
     QStringList found;
     for (const SignatureMatch &match : scan.matches) {
-        if (match.rule == QLatin1String("wide_marker"))
+        if (match.rule == QLatin1String("wide_marker") || match.rule == QLatin1String("image_named"))
             found.append(QStringLiteral("%1 %2").arg(match.target).arg(match.pid));
     }
-    QCOMPARE(found, scanned ? QStringList{QStringLiteral("%1 %2").arg(image + suffix).arg(pid)} : QStringList());
+    const QString hit = QStringLiteral("%1 %2").arg(image + suffix).arg(pid);
+    QCOMPARE(found, scanned ? (QStringList{hit, hit}) : QStringList());
 }
 
 VIGILOR_GUILESS_TEST_MAIN(SignaturesTest)
