@@ -4,11 +4,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -91,12 +93,21 @@ QString fileOwner(const QString &path)
     struct stat status = {};
     if (stat(QFile::encodeName(path).constData(), &status) != 0)
         return QString();
+    // The user database may be a directory server: each owner is asked for once.
+    static std::mutex mutex;
+    static QHash<uid_t, QString> names;
+    std::lock_guard<std::mutex> lock(mutex);
+    const auto known = names.constFind(status.st_uid);
+    if (known != names.cend())
+        return *known;
     passwd entry = {};
     passwd *found = nullptr;
     char buffer[4096];
-    if (getpwuid_r(status.st_uid, &entry, buffer, sizeof buffer, &found) != 0 || !found)
-        return QString();
-    return QString::fromLocal8Bit(found->pw_name);
+    const QString name = getpwuid_r(status.st_uid, &entry, buffer, sizeof buffer, &found) == 0 && found
+                             ? QString::fromLocal8Bit(found->pw_name)
+                             : QString();
+    names.insert(status.st_uid, name);
+    return name;
 }
 
 } // namespace platform

@@ -2,11 +2,15 @@
 
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QStandardPaths>
 
 #include <qt_windows.h>
 // After the system's own header, which it needs.
 #include <aclapi.h>
+#include <sddl.h>
+
+#include <mutex>
 
 namespace platform {
 
@@ -104,6 +108,21 @@ QString fileOwner(const QString &path)
     if (GetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
                               nullptr, &descriptor) != ERROR_SUCCESS)
         return QString();
+    // An account lookup may ask a domain controller: each owner is asked for once.
+    static std::mutex mutex;
+    static QHash<QString, QString> names;
+    QString sid;
+    wchar_t *sidText = nullptr;
+    if (owner && ConvertSidToStringSidW(owner, &sidText)) {
+        sid = QString::fromWCharArray(sidText);
+        LocalFree(sidText);
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    const auto known = names.constFind(sid);
+    if (!sid.isEmpty() && known != names.cend()) {
+        LocalFree(descriptor);
+        return *known;
+    }
     wchar_t account[256];
     wchar_t domain[256];
     DWORD accountSize = 256;
@@ -113,6 +132,8 @@ QString fileOwner(const QString &path)
     if (owner && LookupAccountSidW(nullptr, owner, account, &accountSize, domain, &domainSize, &use))
         found = QString::fromWCharArray(domain) + QLatin1Char('\\') + QString::fromWCharArray(account);
     LocalFree(descriptor);
+    if (!sid.isEmpty())
+        names.insert(sid, found);
     return found;
 }
 

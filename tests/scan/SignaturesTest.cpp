@@ -219,14 +219,15 @@ void SignaturesTest::externals()
 #else
     owner = QString::fromLocal8Bit(getpwuid(getuid())->pw_name);
 #endif
-    const QString escaped = [](QString text) {
-        return text.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
-    }(QDir::toNativeSeparators(canonical));
+    // Backslashes, of a Windows path or of "DOMAIN\user", escaped as YARA's strings want them.
+    const auto escaped = [](QString text) { return text.replace(QLatin1Char('\\'), QStringLiteral("\\\\")); };
     QString error;
-    const auto rules = SignatureRules::compile(
-        QStringLiteral("rule known { condition: %1 }")
-            .arg(QString(condition).replace(QLatin1String("%1"), escaped).replace(QLatin1String("%2"), owner)),
-        {}, error);
+    const auto rules =
+        SignatureRules::compile(QStringLiteral("rule known { condition: %1 }")
+                                    .arg(QString(condition)
+                                             .replace(QLatin1String("%1"), escaped(QDir::toNativeSeparators(canonical)))
+                                             .replace(QLatin1String("%2"), escaped(owner))),
+                                {}, error);
     QVERIFY2(rules, qPrintable(error));
     const SignatureScan scan = scanSignatures(*rules, {file}, {});
     QCOMPARE(scan.matches.size(), 1);
