@@ -8,7 +8,7 @@
 // is no address is returned as it is.
 std::string normalAddress(const std::string &address);
 
-// The source address of a PROXY protocol version 1 line, read strictly as its specification has it:
+// The source address of a PROXY protocol version 1 line, read strictly as the protocol defines it:
 // "PROXY TCP4|TCP6 <source> <destination> <source port> <destination port>", single spaces, addresses
 // of the family named, ports decimal 0-65535 without leading zeros, nothing else (the line's "\r\n"
 // taken off, at most 105 characters). Empty for anything else, "PROXY UNKNOWN" included: a balancer
