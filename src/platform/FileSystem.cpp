@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include <algorithm>
+
 namespace platform {
 namespace {
 bool isLink(const QFileInfo &info)
@@ -47,6 +49,51 @@ bool removeTree(const QString &path)
         QDir().rmdir(*folder);
     const QFileInfo left(path);
     return !left.exists() && !left.isSymLink();
+}
+
+ReadEnd readRegularFile(const QString &path, qint64 limit, const std::function<bool(const char *, qint64)> &piece,
+                        QString &error)
+{
+    QFile file(path);
+    if (!openRegularFile(file, error))
+        return ReadEnd::NotOpened;
+    if (file.size() > limit)
+        return ReadEnd::TooLarge;
+    QByteArray buffer(1 << 20, Qt::Uninitialized);
+    qint64 total = 0;
+    for (;;) {
+        const qint64 read = file.read(buffer.data(), buffer.size());
+        if (read < 0) {
+            error = file.errorString();
+            return ReadEnd::Failed;
+        }
+        if (read == 0)
+            return ReadEnd::Whole;
+        total += read;
+        if (total > limit)
+            return ReadEnd::TooLarge;
+        if (!piece(buffer.constData(), read))
+            return ReadEnd::Failed;
+    }
+}
+
+QFileInfoList listFiles(const QString &folder, const QStringList &nameFilters, bool &cut)
+{
+    QDirIterator entries(folder, nameFilters, QDir::Files | QDir::Hidden | QDir::System);
+    QFileInfoList files;
+    cut = false;
+    while (entries.hasNext()) {
+        if (files.size() == kLargestFolderListing) {
+            cut = true;
+            break;
+        }
+        entries.next();
+        files.append(entries.fileInfo());
+    }
+    // By name, whatever order the file system keeps.
+    std::sort(files.begin(), files.end(),
+              [](const QFileInfo &a, const QFileInfo &b) { return a.fileName() < b.fileName(); });
+    return files;
 }
 
 } // namespace platform

@@ -1,6 +1,10 @@
 #pragma once
 
+#include <QFileInfoList>
 #include <QString>
+#include <QStringList>
+
+#include <functional>
 
 class QFile;
 
@@ -25,6 +29,24 @@ FolderAccess folderAccess(const QString &path);
 // socket planted under an expected name is refused without waiting for a writer. False with the
 // reason in `error`.
 bool openRegularFile(QFile &file, QString &error);
+
+// How a bounded read of a player's file ended.
+enum class ReadEnd { Whole, NotOpened, TooLarge, Failed };
+
+// Reads the regular file at `path` (opened as openRegularFile does) in pieces, handing each to
+// `piece`, and stops past `limit` bytes, measured before and counted while reading, since the file may
+// grow meanwhile. A piece refused by `piece` ends the read as Failed. `error` holds the system's
+// reason when the file did not open or a read failed.
+ReadEnd readRegularFile(const QString &path, qint64 limit, const std::function<bool(const char *, qint64)> &piece,
+                        QString &error);
+
+// The most entries of one folder a listing of the player's takes: more are made to bury something.
+constexpr int kLargestFolderListing = 100000;
+
+// The files directly in `folder`, hidden and system ones too, whose names match `nameFilters` (all
+// when empty), at most kLargestFolderListing of them, sorted by name; `cut` tells whether there were
+// more.
+QFileInfoList listFiles(const QString &folder, const QStringList &nameFilters, bool &cut);
 
 // What every name of one file shares (its device and inode, or its volume and file index), so that
 // a file spelled many ways or linked under many names is read once; empty when it cannot be had.

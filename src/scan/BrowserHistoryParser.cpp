@@ -111,41 +111,27 @@ QString sqliteUri(const QString &path, const QString &query)
 // Copies the regular file `from` to `to`, at most kLargestDatabaseFile; false with the reason.
 bool copyEvidence(const QString &from, const QString &to, QString &failure)
 {
-    QFile source(from);
-    QString reason;
-    if (!platform::openRegularFile(source, reason)) {
-        failure = QDir::toNativeSeparators(from) + QStringLiteral(": ") + reason;
-        return false;
-    }
-    if (source.size() > kLargestDatabaseFile) {
-        failure = QObject::tr("%1 больше 1 ГиБ").arg(QDir::toNativeSeparators(from));
-        return false;
-    }
     QFile target(to);
     if (!target.open(QIODevice::WriteOnly)) {
         failure = target.errorString();
         return false;
     }
-    QByteArray buffer(1 << 20, Qt::Uninitialized);
-    qint64 total = 0;
-    for (;;) {
-        const qint64 got = source.read(buffer.data(), buffer.size());
-        if (got < 0) {
-            failure = QDir::toNativeSeparators(from) + QStringLiteral(": ") + source.errorString();
-            return false;
-        }
-        if (got == 0)
-            return true;
-        total += got;
-        if (total > kLargestDatabaseFile) {
-            failure = QObject::tr("%1 больше 1 ГиБ").arg(QDir::toNativeSeparators(from));
-            return false;
-        }
-        if (target.write(buffer.constData(), got) != got) {
-            failure = target.errorString();
-            return false;
-        }
+    bool written = true;
+    QString reason;
+    switch (platform::readRegularFile(
+        from, kLargestDatabaseFile,
+        [&](const char *data, qint64 size) { return written = target.write(data, size) == size; }, reason)) {
+    case platform::ReadEnd::Whole:
+        return true;
+    case platform::ReadEnd::TooLarge:
+        failure = QObject::tr("%1 больше 1 ГиБ").arg(QDir::toNativeSeparators(from));
+        return false;
+    case platform::ReadEnd::NotOpened:
+    case platform::ReadEnd::Failed:
+        break;
     }
+    failure = written ? QDir::toNativeSeparators(from) + QStringLiteral(": ") + reason : target.errorString();
+    return false;
 }
 
 // Reads the browser database at `path` without changing it or creating anything beside it. False

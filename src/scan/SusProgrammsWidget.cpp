@@ -3,6 +3,7 @@
 #include "app/HtmlLog.h"
 #include "app/ScanProgress.h"
 #include "content/ContentLoader.h"
+#include "platform/FileSystem.h"
 #include "platform/RegistryHives.h"
 #include "scan/BrowserHistoryParser.h"
 #include "scan/FileHash.h"
@@ -13,7 +14,6 @@
 #include "ui_SusProgrammsWidget.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QHash>
 #include <QTextDocumentFragment>
 #include <QThread>
@@ -23,8 +23,6 @@
 namespace {
 // A search term is shown cut to this many UTF-16 units; the suspicion test sees all of it.
 constexpr int kShownTermLength = 100;
-// Files of one rule folder the signature step scans at most.
-constexpr int kLargestFolderListing = 100000;
 
 // The colour of a rule's or a signature's hits: orange for level 0, red for any other.
 QString levelColour(int level)
@@ -217,16 +215,12 @@ void SusProgrammsWidget::startSignatureStep(const QList<DetectionRule> &rules)
         QVector<SignatureProblem> crowded;
         for (const QString &folder : folders) {
             // What the player hid is scanned too; a folder filled to bury a loader is cut and named.
-            QDirIterator entries(folder, QDir::Files | QDir::Hidden | QDir::System);
-            int listed = 0;
-            while (entries.hasNext()) {
-                if (++listed > kLargestFolderListing) {
-                    crowded.append({SignatureProblem::NotRead, QDir::toNativeSeparators(QDir::cleanPath(folder)), -1,
-                                    tr("больше %1 файлов, проверены первые").arg(kLargestFolderListing)});
-                    break;
-                }
-                files.append(entries.next());
-            }
+            bool cut = false;
+            for (const QFileInfo &entry : platform::listFiles(folder, {}, cut))
+                files.append(entry.filePath());
+            if (cut)
+                crowded.append({SignatureProblem::NotRead, QDir::toNativeSeparators(QDir::cleanPath(folder)), -1,
+                                tr("больше %1 файлов, проверены первые").arg(platform::kLargestFolderListing)});
         }
         // The programs the traces name that are still there, collected afresh.
         const TraceCollection traces = collectTraces(machine, {}, {}, false, stop);

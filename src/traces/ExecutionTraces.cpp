@@ -7,7 +7,6 @@
 #include "traces/TraceDecoders.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -20,10 +19,8 @@ namespace {
 using platform::RegistryKeyContents;
 using platform::RegistryValue;
 
-// What one collection reads of the player's files at most: a trace file, a folder's entries, and the
-// bytes hashed in all.
+// What one collection reads of the player's files at most: a trace file, and the bytes hashed in all.
 constexpr qint64 kLargestTraceFile = 64 * 1024 * 1024;
-constexpr int kLargestFolderListing = 100000;
 constexpr qint64 kHashingBudget = qint64(8) << 30;
 
 // How a registry source keeps its programs.
@@ -218,20 +215,12 @@ void Collector::readFolder(const FolderSource &source)
             QStringLiteral("%1 (%2)").arg(QLatin1String(source.name), QDir::toNativeSeparators(folder)));
     if (access != platform::FolderAccess::Readable)
         return;
-    QDirIterator entries(folder, {QLatin1String(source.filter)}, QDir::Files | QDir::Hidden | QDir::System);
-    QFileInfoList files;
-    while (entries.hasNext()) {
-        if (files.size() == kLargestFolderListing) {
-            result.notRead.append(QObject::tr("%1 (%2): больше %3 файлов, прочитаны первые")
-                                      .arg(QLatin1String(source.name), QDir::toNativeSeparators(folder))
-                                      .arg(kLargestFolderListing));
-            break;
-        }
-        entries.next();
-        files.append(entries.fileInfo());
-    }
-    std::sort(files.begin(), files.end(),
-              [](const QFileInfo &a, const QFileInfo &b) { return a.fileName() < b.fileName(); });
+    bool cut = false;
+    const QFileInfoList files = platform::listFiles(folder, {QLatin1String(source.filter)}, cut);
+    if (cut)
+        result.notRead.append(QObject::tr("%1 (%2): больше %3 файлов, прочитаны первые")
+                                  .arg(QLatin1String(source.name), QDir::toNativeSeparators(folder))
+                                  .arg(platform::kLargestFolderListing));
     for (const QFileInfo &file : files) {
         const QDateTime changed = file.lastModified().toUTC();
         addRow(QLatin1String(source.name), source.program(file.fileName()), changed);
