@@ -272,7 +272,7 @@ void scanFile(YR_RULES *rules, const Target &target, Outcome &outcome)
     const qint64 size = file.size();
     if (size > kLargestScannedFile) {
         outcome.status = Outcome::Skipped;
-        problem(SignatureProblem::TooLarge, QString());
+        problem(SignatureProblem::TooLarge, QObject::tr("больше 1 ГиБ"));
         return;
     }
     const uchar *bytes = size > 0 ? file.map(0, size) : nullptr;

@@ -71,7 +71,7 @@ struct SignatureProblem
     Kind kind = NotRead;
     QString target;  // the file's path, or the process's image name
     qint64 pid = -1; // the process, for a memory
-    QString reason;  // why, where the kind does not say it all
+    QString reason;  // why, as the report records it (a time-out needs none)
 
     // Whether this hides what the rules look for as surely as a hit shows it.
     bool red() const { return kind == TimedOut || kind == MemoryNotRead; }

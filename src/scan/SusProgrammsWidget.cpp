@@ -260,8 +260,7 @@ void SusProgrammsWidget::reportSignatures(const SignatureScan &result)
                                                                             : problem.reason);
         } else {
             appendLogLine(ui->log, QStringLiteral("orange"), line);
-            emit notRead(problem.target,
-                         problem.kind == SignatureProblem::TooLarge ? tr("больше 1 ГиБ") : problem.reason);
+            emit notRead(problem.target, problem.reason);
         }
     }
     QString summary = tr("Сигнатуры: проверено файлов %1, процессов %2; пропущено файлов больше 1 ГиБ: %3; "
