@@ -4,6 +4,8 @@
 #include <fstream>
 #include <sstream>
 
+#include <sys/stat.h>
+
 bool readFile(const std::string &path, std::string &content)
 {
     std::error_code error;
@@ -28,4 +30,27 @@ std::string readTrimmed(const std::string &path)
     const auto first = text.find_first_not_of(" \t\r\n");
     const auto last = text.find_last_not_of(" \t\r\n");
     return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+}
+
+SharedFile::SharedFile(std::string path) : path(std::move(path)) {}
+
+std::shared_ptr<const std::string> SharedFile::content()
+{
+    struct stat status
+    {
+    };
+    if (stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+        return nullptr;
+    const auto identity =
+        std::make_tuple(static_cast<long long>(status.st_size), static_cast<long long>(status.st_mtim.tv_sec),
+                        static_cast<long long>(status.st_mtim.tv_nsec), static_cast<unsigned long long>(status.st_ino));
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!cached || identity != readAs) {
+        auto text = std::make_shared<std::string>();
+        if (!readFile(path, *text))
+            return nullptr;
+        cached = std::move(text);
+        readAs = identity;
+    }
+    return cached;
 }

@@ -19,7 +19,7 @@ struct Options
     long long banCacheSeconds = 3600;
     std::string adminTokenFile;
     int reportsPerMinute = 30;
-    int connectionsPerAddress = 16;
+    int connectionsPerAddress = 256;
     int requestHeadSeconds = 10;
     std::set<std::string> proxyProtocolFrom; // balancers that send each examiner's address first
     std::string database;                    // a libpq connection URI: reports, ban cache and limits in PostgreSQL

@@ -1,11 +1,9 @@
 #pragma once
 
-#include <httplib.h>
-
-#include <functional>
 #include <string>
 
 class BanStore;
+class HttpServer;
 class RateLimit;
 class ReportStore;
 class SteamBans;
@@ -19,9 +17,7 @@ struct Services
     ReportStore *reports = nullptr;
     RateLimit *reportLimit = nullptr;
     std::string adminToken; // empty: no admin pages
-    // The examiner's address of a request, which a balancer may have sent.
-    std::function<std::string(const httplib::Request &)> clientAddress;
 };
 
 // The start-up documents, ban lookups, reports and admin pages.
-void addRoutes(httplib::SSLServer &server, const Services &services);
+void addRoutes(HttpServer &server, const Services &services);

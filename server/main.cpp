@@ -5,26 +5,22 @@
 // PostgreSQL database that several servers share.
 
 #include "BanStore.h"
-#include "ConnectionGuard.h"
 #include "Files.h"
+#include "HttpServer.h"
 #include "Options.h"
 #include "PostgresStores.h"
 #include "Routes.h"
 #include "SqliteStores.h"
 #include "SteamBans.h"
 
-#include <httplib.h>
-
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 
-#include <strings.h>
 #include <sys/resource.h>
 
 namespace {
@@ -116,6 +112,9 @@ int main(int argc, char **argv)
         usage(std::cout);
         return 0;
     }
+    // A peer that goes away mid-write (Steam's upstream cut at its deadline, through OpenSSL's socket
+    // writes) must cost an error, not the process.
+    signal(SIGPIPE, SIG_IGN);
     // Each client holds a socket, and hostile ones hold many: the soft limit of open files (often
     // 1,024) would refuse examiners long before the machine runs short.
     rlimit files{};
@@ -187,9 +186,16 @@ int main(int argc, char **argv)
     if (options.verifyReports)
         return verifyReports(*reports);
 
-    httplib::SSLServer server(options.cert.c_str(), options.key.c_str());
-    if (!server.is_valid()) {
-        std::cerr << "cannot use the certificate " << options.cert << " with the key " << options.key << "\n";
+    HttpServer::Settings settings;
+    settings.cert = options.cert;
+    settings.key = options.key;
+    settings.perAddress = options.connectionsPerAddress;
+    settings.headTime = std::chrono::seconds(options.requestHeadSeconds);
+    settings.balancers = options.proxyProtocolFrom;
+    settings.delay = std::chrono::milliseconds(options.delayMs);
+    HttpServer server(settings);
+    if (!server.configurationError().empty()) {
+        std::cerr << server.configurationError() << "\n";
         return 1;
     }
 
@@ -235,61 +241,15 @@ int main(int argc, char **argv)
         services.bans = &bans;
 
     services.adminToken = adminToken;
-    // Small answers on kept-alive connections would otherwise wait out the client's delayed ACK.
-    server.set_tcp_nodelay(true);
-
-    ConnectionGuard guard(server, options.connectionsPerAddress, std::chrono::seconds(options.requestHeadSeconds),
-                          options.proxyProtocolFrom);
-    services.clientAddress = [&guard](const httplib::Request &request) {
-        return guard.clientAddress(request.remote_addr, request.remote_port);
-    };
     addRoutes(server, services);
-    const int delayMs = options.delayMs;
-    server.set_pre_routing_handler([&guard, delayMs](const httplib::Request &request, httplib::Response &response) {
-        guard.headArrived(request.remote_addr, request.remote_port);
-        // Seen before any body is read. The body limit counts what Content-Length announces, so a body
-        // without one is not taken; nor one to be inflated, whose size the limit cannot see.
-        const std::string encoding = request.get_header_value("Content-Encoding");
-        if (!encoding.empty() && strcasecmp(encoding.c_str(), "identity") != 0) {
-            response.status = 415;
-            response.set_content("{\"ok\":false,\"message\":\"request bodies are taken without Content-Encoding\"}",
-                                 "application/json");
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        if (request.has_header("Transfer-Encoding")) {
-            response.status = 411;
-            response.set_content("{\"ok\":false,\"message\":\"a request body needs a Content-Length\"}",
-                                 "application/json");
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        if (delayMs > 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
-        return httplib::Server::HandlerResponse::Unhandled;
-    });
 
-    // What went wrong inside stays in the server's log: a client learns only that it did.
-    server.set_exception_handler([](const httplib::Request &request, httplib::Response &response, std::exception_ptr) {
-        std::cerr << "request failed: " << request.method << " " << request.path << std::endl;
-        response.status = 500;
-        response.headers.clear();
-        response.set_content("{\"ok\":false,\"message\":\"internal error\"}", "application/json");
-    });
-
-    std::mutex logMutex;
-    server.set_logger([&guard, &logMutex](const httplib::Request &request, const httplib::Response &response) {
-        guard.answered(request.remote_addr, request.remote_port);
-        const std::string client = guard.clientAddress(request.remote_addr, request.remote_port);
-        std::lock_guard<std::mutex> lock(logMutex);
-        std::cout << client << " " << request.method << " " << request.target << " " << response.status << " "
-                  << response.body.size() << std::endl;
-    });
-
-    if (!server.bind_to_port(options.bind.c_str(), options.port)) {
-        std::cerr << "cannot listen on " << options.bind << ":" << options.port << "\n";
+    std::string error;
+    if (!server.listen(options.bind, options.port, error)) {
+        std::cerr << error << "\n";
         return 1;
     }
     std::cout << "serving " << options.content << " on https://" << options.bind << ":" << options.port << "/"
               << (database ? " with reports in PostgreSQL" : "") << std::endl;
-    server.listen_after_bind();
+    server.run();
     return 0;
 }

@@ -46,8 +46,8 @@ private slots:
     void reports_data();
     void reports();
     void reportsFromOneAddressAreLimited();
-    void bodiesTheLimitCannotSeeAreRefused_data();
-    void bodiesTheLimitCannotSeeAreRefused();
+    void bodiesAreCountedAsTheyArrive_data();
+    void bodiesAreCountedAsTheyArrive();
     void adminPages_data();
     void adminPages();
     void failedLoginsSlowTheAddressDown();
@@ -57,6 +57,7 @@ private slots:
     void namedFileProblemsStopTheStart();
     void chainShowsAnEditedReport();
     void deepStoredReportIsNotWalked(); // after the chain's checks: it adds a report out of the chain
+    void tricklingClientsKeepNobodyWaiting_data();
     void tricklingClientsKeepNobodyWaiting();
     void examinerBehindTheSameNatGetsIn();
     void steamKeyStaysOutOfTheLog(); // ends the server with Steam lookups
@@ -105,6 +106,20 @@ bool openSlowHandshakes(const QString &source, int port, int count, std::vector<
         sockets.back()->write("\x16\x03\x01\x02\x00", 5);
     }
     return true;
+}
+
+// `count` TLS connections from `source` to loopback `port`, each announcing a report of 16 MB and
+// sending one byte of it; those the server does not admit are kept closed.
+void openSlowBodies(const QString &source, int port, int count, std::vector<std::unique_ptr<QTcpSocket>> &sockets)
+{
+    for (int i = 0; i < count; ++i) {
+        auto socket = std::make_unique<QSslSocket>();
+        socket->bind(QHostAddress(source));
+        socket->connectToHostEncrypted(QStringLiteral("127.0.0.1"), static_cast<quint16>(port));
+        if (socket->waitForEncrypted(2000))
+            socket->write("POST /report HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 16000000\r\n\r\n{");
+        sockets.push_back(std::move(socket));
+    }
 }
 
 struct Answer
@@ -171,7 +186,8 @@ void ContentServerTest::initTestCase()
     QVERIFY(startContentServer(server, QStringLiteral(CONTENT_SERVER_PATH), pki, content.path(),
                                QStringList{QStringLiteral("--admin-token-file"),
                                            content.filePath(QStringLiteral("admin.token")),
-                                           QStringLiteral("--request-head-seconds"), QStringLiteral("3")} +
+                                           QStringLiteral("--request-head-seconds"), QStringLiteral("3"),
+                                           QStringLiteral("--connections-per-address"), QStringLiteral("16")} +
                                    storeOptions(QStringLiteral("reports")),
                                port));
 
@@ -235,6 +251,14 @@ void ContentServerTest::servesDocumentsAsStored()
     helper.reset();
     QVERIFY(helper.download(url(QStringLiteral("unzip/exe")), dir.filePath(QStringLiteral("unzip.exe"))));
     QCOMPARE(readFile(dir.filePath(QStringLiteral("unzip.exe"))), QByteArray("MZ\0\1binary", 10));
+
+    // Ranges are ignored: thirty of them once made thirty copies of the file in one answer.
+    QByteArray ranges = "Range: bytes=0-";
+    for (int i = 1; i < 30; ++i)
+        ranges += ",0-";
+    const QByteArray answer = getFrom(QStringLiteral("127.0.0.6"), port, "/unzip/exe", ranges + "\r\n");
+    QVERIFY2(answer.startsWith("HTTP/1.1 200"), answer.constData());
+    QVERIFY(answer.endsWith("\r\n\r\n" + QByteArray("MZ\0\1binary", 10)));
 }
 
 void ContentServerTest::missingDocumentIsNotFound_data()
@@ -346,12 +370,22 @@ void ContentServerTest::steamBans()
     delete reply;
 }
 
+void ContentServerTest::tricklingClientsKeepNobodyWaiting_data()
+{
+    QTest::addColumn<bool>("bodies");
+    QTest::newRow("handshakes") << false;
+    QTest::newRow("bodies") << true; // a whole head holds no longer than its body's pace allows
+}
+
 void ContentServerTest::tricklingClientsKeepNobodyWaiting()
 {
-    // 64 connections from one address of their own, each trickling a byte a second into its TLS
-    // handshake.
+    QFETCH(bool, bodies);
+    // 64 connections from one address of their own, each trickling a byte a second.
     std::vector<std::unique_ptr<QTcpSocket>> trickling;
-    QVERIFY(openSlowHandshakes(QStringLiteral("127.0.0.3"), port, 64, trickling));
+    if (bodies)
+        openSlowBodies(QStringLiteral("127.0.0.10"), port, 64, trickling);
+    else
+        QVERIFY(openSlowHandshakes(QStringLiteral("127.0.0.3"), port, 64, trickling));
     const auto open = [&trickling] {
         int count = 0;
         for (const auto &socket : trickling) {
@@ -376,7 +410,7 @@ void ContentServerTest::tricklingClientsKeepNobodyWaiting()
     QVERIFY2(answer.startsWith("HTTP/1.1 200"), answer.constData());
     QVERIFY2(elapsed < 1000, qPrintable(QString::number(elapsed)));
 
-    // The server cuts the trickling ones off once their time for a request head has run out.
+    // The server cuts the trickling ones off once their time for a request head or body has run out.
     for (int second = 0; second < 6 && open() > 0; ++second)
         QTest::qWait(1000);
     QCOMPARE(open(), 0);
@@ -466,21 +500,24 @@ void ContentServerTest::reportsFromOneAddressAreLimited()
     QCOMPARE(statuses.last(), 429);
 }
 
-void ContentServerTest::bodiesTheLimitCannotSeeAreRefused_data()
+void ContentServerTest::bodiesAreCountedAsTheyArrive_data()
 {
     QTest::addColumn<QByteArray>("headers");
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<QByteArray>("status");
-    // Any size in chunks passed the 16 MiB limit, which only Content-Length was held to; a short
-    // report says as much without the server having to drop megabytes it will not read.
+    // Any size in chunks passed the 16 MiB limit, which only Content-Length was held to: the limit
+    // counts the body as it arrives, and a short chunked body is read and checked like any other.
     QTest::newRow("chunked") << QByteArray("Transfer-Encoding: chunked\r\n")
-                             << QByteArray("1d\r\n{\"format\":\"vigilor-report/1\"}\r\n0\r\n\r\n")
-                             << QByteArray("HTTP/1.1 411");
+                             << QByteArray("1d\r\n{\"format\":\"vigilor-report/2\"}\r\n0\r\n\r\n")
+                             << QByteArray("HTTP/1.1 400");
+    QTest::newRow("chunked, 20 MiB") << QByteArray("Transfer-Encoding: chunked\r\n")
+                                     << "1400000\r\n" + QByteArray(0x1400000, ' ') + "\r\n0\r\n\r\n"
+                                     << QByteArray("HTTP/1.1 413");
     QTest::newRow("gzip") << QByteArray("Content-Encoding: gzip\r\n") << QByteArray("\x1f\x8b", 2)
                           << QByteArray("HTTP/1.1 415");
 }
 
-void ContentServerTest::bodiesTheLimitCannotSeeAreRefused()
+void ContentServerTest::bodiesAreCountedAsTheyArrive()
 {
     QFETCH(QByteArray, headers);
     QFETCH(QByteArray, body);
