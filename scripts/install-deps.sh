@@ -4,7 +4,8 @@
 set -euo pipefail
 
 build=(cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools libqt5sql5-sqlite libqt5svg5
-       libcpp-httplib-dev libboost-dev libssl-dev libsqlite3-dev nlohmann-json3-dev libyara-dev libpq-dev)
+       libcpp-httplib-dev libboost-dev libssl-dev libsqlite3-dev nlohmann-json3-dev libyara-dev libpq-dev
+       libscca-dev libfwnt-dev liblnk-dev libbfio-dev)
 # openssl makes the tests' throwaway CA; zip/unzip build and unpack the utilities archive;
 # xvfb, xauth and xdotool drive the real program in a virtual display; curl is the benchmark's peer;
 # clang builds the fuzz target; the tests read painted captions, so a font must be there;

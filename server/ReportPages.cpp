@@ -82,10 +82,12 @@ std::string tracesHtml(const nlohmann::json &event)
         const bool matched = row.is_object() && row.contains("rule");
         matches += matched ? 1 : 0;
         const std::string rowClass = matched ? (number(row, "level") != 0 ? " class=\"bad\"" : " class=\"warn\"") : "";
-        table += "<tr" + rowClass + "><td class=\"time\">" + htmlEscape(text(row, "time")) + "</td><td>" +
-                 htmlEscape(text(row, "path")) + "</td><td>" + htmlEscape(text(row, "source")) + "</td><td>" +
-                 traceState(text(row, "state")) + "</td><td>" + htmlEscape(text(row, "rule")) +
-                 "</td><td class=\"id\">" + htmlEscape(text(row, "sha256")) + "</td></tr>\n";
+        table +=
+            "<tr" + rowClass + "><td class=\"time\">" + htmlEscape(text(row, "time")) + "</td><td>" +
+            htmlEscape(text(row, "path")) + "</td><td>" + htmlEscape(text(row, "source")) + "</td><td>" +
+            traceState(text(row, "state")) + "</td><td>" + htmlEscape(text(row, "rule")) +
+            (text(row, "matched_file").empty() ? "" : " (загружен " + htmlEscape(text(row, "matched_file")) + ")") +
+            "</td><td class=\"id\">" + htmlEscape(text(row, "sha256")) + "</td></tr>\n";
     }
     std::string line = "Следы запуска: " + std::to_string(rows.size()) + ", совпадений: " + std::to_string(matches);
     std::string list;

@@ -127,6 +127,10 @@ bool ContentLoader::loadRules()
     const QJsonArray files = data.value(QStringLiteral("files")).toArray();
     for (const QJsonValue &file : files)
         ruleList.append(DetectionRule::fromJson(file.toObject()));
+    for (const QJsonValue &image : data.value(QStringLiteral("game_images")).toArray()) {
+        if (!image.toString().isEmpty())
+            gameImageList.append(image.toString());
+    }
     // Signatures are compiled once, here: text that does not compile fails the load like any other
     // invalid document.
     const QString source = data.value(QStringLiteral("yara")).toString();

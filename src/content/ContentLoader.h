@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QStringList>
 
 #include <memory>
 
@@ -41,6 +42,8 @@ public:
     QString gameDir() const { return gameFolder; }
     QString steamDir() const { return steamFolder; }
     QList<DetectionRule> rules() const { return ruleList; }
+    // The game's program names the detection data adds to csgo.exe.
+    QStringList gameImages() const { return gameImageList; }
     // The YARA rules of the detection data; null when it has none.
     std::shared_ptr<const SignatureRules> signatures() const { return signatureRules; }
 
@@ -74,5 +77,6 @@ private:
     QString gameFolder;
     QString steamFolder;
     QList<DetectionRule> ruleList;
+    QStringList gameImageList;
     std::shared_ptr<const SignatureRules> signatureRules;
 };

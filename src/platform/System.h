@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QHash>
 #include <QPair>
 #include <QString>
 #include <QVector>
@@ -35,6 +36,9 @@ ServiceState serviceState(const QString &name);
 
 // The system's NT device names of its drives: ("\Device\HarddiskVolume3", "C:") and so on.
 QVector<QPair<QString, QString>> driveDevices();
+
+// The serial number of each drive's volume and the drive ("C:"), as Prefetch files name volumes.
+QHash<quint32, QString> volumeDrives();
 
 // The code page of the system's non-Unicode programs.
 QTextCodec *ansiCodec();

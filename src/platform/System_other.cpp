@@ -58,6 +58,11 @@ QVector<QPair<QString, QString>> driveDevices()
     return {};
 }
 
+QHash<quint32, QString> volumeDrives()
+{
+    return {};
+}
+
 // Western Windows' code page, the most common one.
 QTextCodec *ansiCodec()
 {

@@ -55,6 +55,28 @@ QVector<QPair<QString, QString>> driveDevices()
     return devices;
 }
 
+QHash<quint32, QString> volumeDrives()
+{
+    QHash<quint32, QString> drives;
+    const DWORD present = GetLogicalDrives();
+    for (int letter = 0; letter < 26; ++letter) {
+        if (!(present & (1u << letter)))
+            continue;
+        const wchar_t root[] = {wchar_t(L'A' + letter), L':', L'\\', 0};
+        // A network drive may keep the collection waiting on its server.
+        const UINT type = GetDriveTypeW(root);
+        if (type != DRIVE_FIXED && type != DRIVE_REMOVABLE)
+            continue;
+        // A drive without a medium (an empty card reader) answers at once rather than asking the user.
+        const UINT previous = SetErrorMode(SEM_FAILCRITICALERRORS);
+        DWORD serial = 0;
+        if (GetVolumeInformationW(root, nullptr, 0, &serial, nullptr, nullptr, nullptr, 0))
+            drives.insert(serial, QString::fromWCharArray(root, 2));
+        SetErrorMode(previous);
+    }
+    return drives;
+}
+
 // Qt's local codec on Windows is the system's ANSI code page.
 QTextCodec *ansiCodec()
 {

@@ -94,18 +94,21 @@ QString tracesHtml(const QJsonObject &event, ReportDetail detail)
                      : (row.value(QStringLiteral("level")).toInt() != 0 ? QStringLiteral(" class=\"bad\"")
                                                                         : QStringLiteral(" class=\"warn\""));
         const QString state = traceStateText(traceStateFromName(row.value(QStringLiteral("state")).toString()));
+        const QString matchedFile = row.value(QStringLiteral("matched_file")).toString();
+        const QString rule =
+            escaped(row.value(QStringLiteral("rule"))) +
+            (matchedFile.isEmpty() ? QString() : QObject::tr(" (загружен %1)").arg(matchedFile.toHtmlEscaped()));
         if (summary && matches <= kSummaryRows)
             shown += QStringLiteral("<li%1>%2 %3 (%4, %5): %6</li>")
                          .arg(rowClass, escaped(row.value(QStringLiteral("time"))),
                               escaped(row.value(QStringLiteral("path"))), escaped(row.value(QStringLiteral("source"))),
-                              state, escaped(row.value(QStringLiteral("rule"))));
+                              state, rule);
         else if (!summary)
             table += QStringLiteral("<tr%1><td class=\"time\">%2</td><td>%3</td><td>%4</td><td>%5</td><td>%6</td>"
                                     "<td class=\"hash\">%7</td></tr>\n")
                          .arg(rowClass, escaped(row.value(QStringLiteral("time"))),
                               escaped(row.value(QStringLiteral("path"))), escaped(row.value(QStringLiteral("source"))),
-                              state, escaped(row.value(QStringLiteral("rule"))),
-                              escaped(row.value(QStringLiteral("sha256"))));
+                              state, rule, escaped(row.value(QStringLiteral("sha256"))));
     }
     QString text = QObject::tr("Следы запуска: %1, совпадений: %2").arg(rows.size()).arg(matches);
     if (summary && rows.size() > std::min(matches, kSummaryRows))
@@ -317,6 +320,15 @@ void CheckRecord::tracesCollected(const TraceCollection &collection)
                            {QStringLiteral("source"), row.source},
                            {QStringLiteral("state"), traceStateName(row.state)},
                            {QStringLiteral("sha256"), row.sha256}};
+        if (row.runCount > 0)
+            object.insert(QStringLiteral("run_count"), row.runCount);
+        QJsonArray earlier;
+        for (const QDateTime &time : row.earlierRuns)
+            earlier.append(time.toUTC().toString(Qt::ISODate));
+        if (!earlier.isEmpty())
+            object.insert(QStringLiteral("earlier_runs"), earlier);
+        if (!row.matchedFile.isEmpty())
+            object.insert(QStringLiteral("matched_file"), row.matchedFile);
         if (row.matched) {
             object.insert(QStringLiteral("rule"), row.ruleDescription);
             object.insert(QStringLiteral("level"), row.ruleLevel);

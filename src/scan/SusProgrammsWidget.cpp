@@ -206,7 +206,9 @@ void SusProgrammsWidget::startSignatureStep(const QList<DetectionRule> &rules)
             folders.append(expandPath(root, true));
     }
     const std::shared_ptr<const SignatureRules> signatures = ContentLoader::instance()->signatures();
-    const TraceMachine machine = TraceMachine::current();
+    const ContentLoader *content = ContentLoader::instance();
+    const TraceMachine machine =
+        TraceMachine::current(content->gameImages(), {content->gameDir(), content->steamDir()});
     auto result = std::make_shared<SignatureScan>();
     const auto progress = backgroundProgress(ui->progressBar, ui->progressBar->maximum());
     const std::atomic<bool> *stop = &stopping;
@@ -227,6 +229,11 @@ void SusProgrammsWidget::startSignatureStep(const QList<DetectionRule> &rules)
         for (const TraceRow &row : traces.rows) {
             if (row.state == TraceState::Present)
                 files.append(row.path);
+        }
+        // And what the game loaded from elsewhere, where it is still there.
+        for (const QString &loaded : traces.gameLoaded) {
+            if (QFileInfo::exists(loaded))
+                files.append(loaded);
         }
         const QVector<platform::RunningProcess> processes = platform::runningProcesses();
         for (const platform::RunningProcess &process : processes) {

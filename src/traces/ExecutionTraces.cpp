@@ -4,6 +4,7 @@
 #include "platform/RegistryHives.h"
 #include "platform/System.h"
 #include "scan/FileHash.h"
+#include "traces/PrefetchReader.h"
 #include "traces/TraceDecoders.h"
 
 #include <QDir>
@@ -12,8 +13,10 @@
 #include <QHash>
 #include <QRegularExpression>
 #include <QSet>
+#include <QTemporaryDir>
 
 #include <algorithm>
+#include <memory>
 
 namespace {
 using platform::RegistryKeyContents;
@@ -22,6 +25,19 @@ using platform::RegistryValue;
 // What one collection reads of the player's files at most: a trace file, and the bytes hashed in all.
 constexpr qint64 kLargestTraceFile = 64 * 1024 * 1024;
 constexpr qint64 kHashingBudget = qint64(8) << 30;
+// Prefetch files are kilobytes; one far larger is made, not grown.
+constexpr qint64 kLargestPrefetchFile = 16 * 1024 * 1024;
+const char kGameImage[] = "csgo.exe";
+
+// Whether `path` lies below `folder`, both as Windows or local paths, in any letter case.
+bool isBelow(const QString &path, const QString &folder)
+{
+    const auto normal = [](const QString &text) {
+        return QDir::cleanPath(QString(text).replace(QLatin1Char('\\'), QLatin1Char('/'))).toLower();
+    };
+    const QString base = normal(folder);
+    return !base.isEmpty() && normal(path).startsWith(base + QLatin1Char('/'));
+}
 
 // How a registry source keeps its programs.
 enum class Layout {
@@ -103,6 +119,7 @@ public:
 
     void readRegistry(const RegistrySource &source);
     void readFolder(const FolderSource &source);
+    void readPrefetch(const QFileInfo &file);
     void readPca();
     void addSigns();
     void settleStates(const std::function<void(int, int)> &progress, int stepsBefore, bool hash,
@@ -111,7 +128,9 @@ public:
     TraceCollection result;
 
 private:
-    void addRow(const QString &source, const QString &path, const QDateTime &time);
+    TraceRow &addRow(const QString &source, const QString &path, const QDateTime &time);
+    bool isGame(const QString &program) const;
+    QString scratchFolder();
     void decode(const RegistrySource &source, const RegistryKeyContents &key);
 
     const TraceMachine &machine;
@@ -122,9 +141,10 @@ private:
     platform::FolderAccess prefetchAccess = platform::FolderAccess::Missing;
     int prefetchFiles = 0;
     QDateTime newestPrefetch;
+    std::unique_ptr<QTemporaryDir> scratch; // ours, for the copies a library reads
 };
 
-void Collector::addRow(const QString &source, const QString &path, const QDateTime &time)
+TraceRow &Collector::addRow(const QString &source, const QString &path, const QDateTime &time)
 {
     TraceRow row;
     row.time = time;
@@ -132,6 +152,74 @@ void Collector::addRow(const QString &source, const QString &path, const QDateTi
     row.fileName = traces::programFileName(path);
     row.source = source;
     result.rows.append(row);
+    return result.rows.last();
+}
+
+bool Collector::isGame(const QString &program) const
+{
+    return program.compare(QLatin1String(kGameImage), Qt::CaseInsensitive) == 0 ||
+           machine.gameImages.contains(program, Qt::CaseInsensitive);
+}
+
+QString Collector::scratchFolder()
+{
+    if (!scratch) {
+        const QString temporary = platform::temporaryFolder();
+        scratch = std::make_unique<QTemporaryDir>(temporary + QStringLiteral("/vigilor-traces-XXXXXX"));
+        if (temporary.isEmpty() || !scratch->isValid())
+            return QString();
+    }
+    return scratch->isValid() ? scratch->path() : QString();
+}
+
+// A Prefetch file's row: the program as the file names it, its last run, and the files it loaded. A
+// file that cannot be read keeps the row its name gives, and is named.
+void Collector::readPrefetch(const QFileInfo &file)
+{
+    const QString source = QStringLiteral("Prefetch");
+    const QDateTime changed = file.lastModified().toUTC();
+    QByteArray data;
+    QString reason;
+    const platform::ReadEnd end = platform::readRegularFile(
+        file.filePath(), kLargestPrefetchFile,
+        [&data](const char *piece, qint64 size) {
+            data.append(piece, static_cast<int>(size));
+            return true;
+        },
+        reason);
+    std::optional<PrefetchRecord> record;
+    if (end == platform::ReadEnd::Whole)
+        record = ::readPrefetch(data, scratchFolder(), reason);
+    else if (end == platform::ReadEnd::TooLarge)
+        reason = QObject::tr("больше 16 МиБ");
+    if (!record) {
+        result.notRead.append(
+            QStringLiteral("%1 (%2): %3").arg(source, QDir::toNativeSeparators(file.filePath()), reason));
+        addRow(source, traces::prefetchProgram(file.fileName()), changed);
+        return;
+    }
+    const QString program =
+        record->executable.isEmpty() ? traces::prefetchProgram(file.fileName()) : record->executable;
+    TraceRow &row = addRow(source, program, record->runTimes.value(0, changed));
+    row.earlierRuns = record->runTimes.mid(1);
+    row.runCount = static_cast<int>(record->runCount);
+    for (const QString &recorded : qAsConst(record->files))
+        row.loaded.append(
+            {traces::dosPath(prefetchDrivePath(recorded, record->volumes, machine.volumeDrives), devices), QString()});
+    if (!isGame(row.fileName))
+        return;
+    // What the game loaded from elsewhere than its own and the system's folders was put there for
+    // it: a cheat's library injected or side-loaded. The volume's own records ($MFT …) are no files.
+    for (const TraceFile &loaded : qAsConst(row.loaded)) {
+        const QString name = traces::programFileName(loaded.path);
+        if (name.startsWith(QLatin1Char('$')) ||
+            std::any_of(machine.ownFolders.cbegin(), machine.ownFolders.cend(),
+                        [&loaded](const QString &folder) { return isBelow(loaded.path, folder); }))
+            continue;
+        result.signs.append(
+            QObject::tr("Игра загружала файл вне своих папок: %1 (%2)").arg(loaded.path, file.fileName()));
+        result.gameLoaded.append(loaded.path);
+    }
 }
 
 void Collector::decode(const RegistrySource &source, const RegistryKeyContents &key)
@@ -223,7 +311,10 @@ void Collector::readFolder(const FolderSource &source)
                                   .arg(platform::kLargestFolderListing));
     for (const QFileInfo &file : files) {
         const QDateTime changed = file.lastModified().toUTC();
-        addRow(QLatin1String(source.name), source.program(file.fileName()), changed);
+        if (prefetch)
+            readPrefetch(file);
+        else
+            addRow(QLatin1String(source.name), source.program(file.fileName()), changed);
         if (prefetch) {
             ++prefetchFiles;
             if (!newestPrefetch.isValid() || changed > newestPrefetch)
@@ -325,30 +416,52 @@ QString fileKey(const QString &path)
 void Collector::settleStates(const std::function<void(int, int)> &progress, int stepsBefore, bool hash,
                              const std::atomic<bool> *stop)
 {
+    // What is looked at: each row's program, then the files a Prefetch file says its program loaded
+    // (those outside the Windows folder: the system's own libraries are no rule's business).
+    struct Target
+    {
+        QString path;
+        QString *sha256;
+        TraceState *state; // null for a loaded file
+    };
+    QVector<Target> targets;
+    for (TraceRow &row : result.rows) {
+        if (!traces::isAbsoluteProgramPath(row.path))
+            row.state = TraceState::NameOnly;
+        else
+            targets.append({row.path, &row.sha256, &row.state});
+    }
+    for (TraceRow &row : result.rows) {
+        for (TraceFile &loaded : row.loaded) {
+            if (traces::isAbsoluteProgramPath(loaded.path) && !isBelow(loaded.path, machine.windowsFolder))
+                targets.append({loaded.path, &loaded.sha256, nullptr});
+        }
+    }
+
     // Each file is looked at and hashed once, however many traces name it and however they spell it.
-    QHash<QString, int> firstRow;
-    QVector<int> rowKey(result.rows.size(), -1);
+    QHash<QString, int> firstTarget;
+    QVector<int> sameAs(targets.size(), -1);
+    QVector<bool> present(targets.size(), false);
     QVector<int> toHash;
     qint64 budget = kHashingBudget;
     int overBudget = 0;
-    for (int i = 0; i < result.rows.size(); ++i) {
-        TraceRow &row = result.rows[i];
-        if (!traces::isAbsoluteProgramPath(row.path)) {
-            row.state = TraceState::NameOnly;
+    for (int i = 0; i < targets.size(); ++i) {
+        Target &target = targets[i];
+        const QString key = fileKey(target.path);
+        const auto known = firstTarget.constFind(key);
+        if (known != firstTarget.cend()) {
+            sameAs[i] = *known;
+            present[i] = present.at(*known);
+            if (target.state)
+                *target.state = present.at(i) ? TraceState::Present : TraceState::Deleted;
             continue;
         }
-        const QString key = fileKey(row.path);
-        const auto known = firstRow.constFind(key);
-        if (known != firstRow.cend()) {
-            rowKey[i] = *known;
-            row.state = result.rows.at(*known).state;
-            continue;
-        }
-        firstRow.insert(key, i);
-        rowKey[i] = i;
-        const QFileInfo file(row.path);
-        row.state = file.exists() ? TraceState::Present : TraceState::Deleted;
-        if (!hash || row.state != TraceState::Present || !file.isFile() || file.size() > kLargestHashedFile)
+        firstTarget.insert(key, i);
+        const QFileInfo file(target.path);
+        present[i] = file.exists();
+        if (target.state)
+            *target.state = present.at(i) ? TraceState::Present : TraceState::Deleted;
+        if (!hash || !present.at(i) || !file.isFile() || file.size() > kLargestHashedFile)
             continue;
         if (file.size() > budget) {
             ++overBudget;
@@ -361,14 +474,14 @@ void Collector::settleStates(const std::function<void(int, int)> &progress, int 
         result.notRead.append(QObject::tr("SHA-256: не посчитан для %1 файлов, исчерпан объём 8 ГиБ").arg(overBudget));
     const int total = stepsBefore + toHash.size();
     for (int n = 0; n < toHash.size() && !(stop && *stop); ++n) {
-        TraceRow &row = result.rows[toHash.at(n)];
-        row.sha256 = fileSha256(row.path);
+        Target &target = targets[toHash.at(n)];
+        *target.sha256 = fileSha256(target.path);
         if (progress)
             progress(stepsBefore + n + 1, total);
     }
-    for (int i = 0; i < result.rows.size(); ++i) {
-        if (rowKey.at(i) >= 0 && rowKey.at(i) != i)
-            result.rows[i].sha256 = result.rows.at(rowKey.at(i)).sha256;
+    for (int i = 0; i < targets.size(); ++i) {
+        if (sameAs.at(i) >= 0)
+            *targets[i].sha256 = *targets.at(sameAs.at(i)).sha256;
     }
 }
 } // namespace
@@ -378,13 +491,20 @@ int TraceCollection::matchCount() const
     return static_cast<int>(std::count_if(rows.cbegin(), rows.cend(), [](const TraceRow &row) { return row.matched; }));
 }
 
-TraceMachine TraceMachine::current()
+TraceMachine TraceMachine::current(const QStringList &gameImages, const QStringList &gameFolders)
 {
     TraceMachine machine;
     machine.windowsFolder = platform::knownFolderPath(QLatin1String(platform::knownFolder::kWindows));
     machine.appDataFolder = platform::knownFolderPath(QLatin1String(platform::knownFolder::kRoamingAppData));
     machine.bootTime = platform::bootTime();
     machine.now = QDateTime::currentDateTimeUtc();
+    machine.gameImages = gameImages;
+    machine.ownFolders = gameFolders;
+    machine.ownFolders << machine.windowsFolder
+                       << platform::knownFolderPath(QLatin1String(platform::knownFolder::kProgramFiles))
+                       << platform::knownFolderPath(QLatin1String(platform::knownFolder::kProgramFilesX86));
+    machine.ownFolders.removeAll(QString());
+    machine.volumeDrives = platform::volumeDrives();
     return machine;
 }
 
@@ -434,18 +554,26 @@ void matchTraces(QVector<TraceRow> &rows, const QList<DetectionRule> &rules)
             matcher.pattern = QRegularExpression(rule.filename, QRegularExpression::CaseInsensitiveOption);
         matchers.append(matcher);
     }
+    const auto matches = [](const Matcher &matcher, const QString &fileName, const QString &sha256) {
+        return (matcher.rule->traces && matcher.pattern.isValid() && matcher.pattern.match(fileName).hasMatch()) ||
+               (!sha256.isEmpty() && matcher.digests.contains(sha256));
+    };
     for (TraceRow &row : rows) {
         row.matched = false;
         row.ruleDescription.clear();
         row.ruleLevel = 0;
+        row.matchedFile.clear();
         for (const Matcher &matcher : qAsConst(matchers)) {
-            const bool byName =
-                matcher.rule->traces && matcher.pattern.isValid() && matcher.pattern.match(row.fileName).hasMatch();
-            const bool byDigest = !row.sha256.isEmpty() && matcher.digests.contains(row.sha256);
-            if (byName || byDigest) {
+            const auto loaded = std::find_if(row.loaded.cbegin(), row.loaded.cend(), [&](const TraceFile &file) {
+                return matches(matcher, traces::programFileName(file.path), file.sha256);
+            });
+            const bool own = matches(matcher, row.fileName, row.sha256);
+            if (own || loaded != row.loaded.cend()) {
                 row.matched = true;
                 row.ruleDescription = matcher.rule->desc;
                 row.ruleLevel = matcher.rule->level;
+                if (!own)
+                    row.matchedFile = loaded->path;
                 break;
             }
         }

@@ -3,6 +3,7 @@
 #include "scan/DetectionRule.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QMetaType>
 #include <QString>
@@ -14,6 +15,13 @@
 
 // What the traces say of a program's file now.
 enum class TraceState { Present, Deleted, NameOnly };
+
+// A file that a trace says its program loaded.
+struct TraceFile
+{
+    QString path;   // a drive path where the volume is known
+    QString sha256; // when hashed: present, outside the Windows folder and small enough
+};
 
 // One program that a trace of Windows says ran (or was opened).
 struct TraceRow
@@ -27,6 +35,12 @@ struct TraceRow
     bool matched = false;
     QString ruleDescription; // the matching rule's plain-text description
     int ruleLevel = 0;
+    QString matchedFile; // the loaded file the rule matched, when it was not the program itself
+    // What a Prefetch file keeps: the runs before `time` (newest first), the count of runs (0 when no
+    // trace keeps one) and every file the program loaded.
+    QVector<QDateTime> earlierRuns;
+    int runCount = 0;
+    QVector<TraceFile> loaded;
 };
 
 // One collection: the rows, the red signs of wiped or disabled traces, the sources that could not
@@ -37,7 +51,8 @@ struct TraceCollection
     QVector<TraceRow> rows;
     QStringList signs;
     QStringList unreadable;
-    QStringList notRead; // "<source> (<path>): <reason>"
+    QStringList notRead;    // "<source> (<path>): <reason>"
+    QStringList gameLoaded; // files the game loaded from outside its own and the system's folders
 
     int matchCount() const;
 };
@@ -50,8 +65,15 @@ struct TraceMachine
     QString appDataFolder; // the user's roaming application data, holding the Recent items
     QDateTime bootTime;    // invalid when unknown
     QDateTime now;
+    QStringList gameImages; // the game's program names besides csgo.exe, any letter case
+    // Where the game may load files from without a sign: the game's, Steam's, Windows' and the
+    // Program Files folders.
+    QStringList ownFolders;
+    QHash<quint32, QString> volumeDrives; // a volume's serial number → its drive ("C:")
 
-    static TraceMachine current();
+    // The system's facts, with the game's images and the game's and Steam's folders as the content
+    // and the folder discovery know them.
+    static TraceMachine current(const QStringList &gameImages = {}, const QStringList &gameFolders = {});
 };
 
 // Reads every trace source and the signs, marks each row's state, hashes the files that are there
@@ -64,7 +86,8 @@ TraceCollection collectTraces(const TraceMachine &machine, const QList<Detection
                               const std::atomic<bool> *stop = nullptr);
 
 // Marks the rows that a rule matches: a "traces" rule by its pattern against the file name, any file
-// rule by a listed SHA-256. The first matching rule in list order names the row.
+// rule by a listed SHA-256, each against the row's program, then against the files it loaded. The
+// first matching rule in list order names the row.
 void matchTraces(QVector<TraceRow> &rows, const QList<DetectionRule> &rules);
 
 // The state's caption: "есть", "удалён" or "—".

@@ -23,6 +23,23 @@ int TraceTableModel::columnCount(const QModelIndex &parent) const
     return parent.isValid() ? 0 : ColumnCount;
 }
 
+QString TraceTableModel::programDetails(const TraceRow &row)
+{
+    QStringList lines{row.path};
+    if (!row.sha256.isEmpty())
+        lines.append(QStringLiteral("SHA-256: ") + row.sha256);
+    if (row.runCount > 0)
+        lines.append(tr("Запусков: %1").arg(row.runCount));
+    QStringList earlier;
+    for (const QDateTime &time : row.earlierRuns)
+        earlier.append(time.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    if (!earlier.isEmpty())
+        lines.append(tr("Ранее (UTC): %1").arg(earlier.join(QStringLiteral(", "))));
+    if (!row.loaded.isEmpty())
+        lines.append(tr("Загружено файлов: %1").arg(row.loaded.size()));
+    return lines.size() > 1 ? lines.join(QLatin1Char('\n')) : QString();
+}
+
 QVariant TraceTableModel::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || index.row() >= rows.size())
@@ -40,12 +57,13 @@ QVariant TraceTableModel::data(const QModelIndex &index, int role) const
         case StateColumn:
             return traceStateText(row.state);
         case RuleColumn:
-            return row.ruleDescription;
+            return row.matchedFile.isEmpty() ? row.ruleDescription
+                                             : tr("%1 (загружен %2)").arg(row.ruleDescription, row.matchedFile);
         }
         break;
     case Qt::ToolTipRole:
-        if (index.column() == ProgramColumn && !row.sha256.isEmpty())
-            return QStringLiteral("%1\nSHA-256: %2").arg(row.path, row.sha256);
+        if (index.column() == ProgramColumn)
+            return programDetails(row);
         break;
     case Qt::ForegroundRole:
         if (row.matched)

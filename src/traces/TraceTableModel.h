@@ -28,6 +28,9 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
 private:
+    // The program cell's tooltip: the path, its digest and what a Prefetch file keeps of the runs.
+    static QString programDetails(const TraceRow &row);
+
     QVector<TraceRow> rows;
 };
 

@@ -52,7 +52,9 @@ void TracesWidget::collect()
     QList<DetectionRule> rules = ContentLoader::instance()->rules();
     for (DetectionRule &rule : rules)
         rule.desc = QTextDocumentFragment::fromHtml(rule.desc).toPlainText();
-    const TraceMachine machine = TraceMachine::current();
+    const ContentLoader *content = ContentLoader::instance();
+    const TraceMachine machine =
+        TraceMachine::current(content->gameImages(), {content->gameDir(), content->steamDir()});
     auto result = std::make_shared<TraceCollection>();
     const auto progress = backgroundProgress(ui->progressBar);
     stopping = false;

@@ -41,11 +41,32 @@ void CheckRecordTest::initTestCase()
     traces.collected = QDateTime(QDate(2026, 12, 7), QTime(12, 0), Qt::UTC);
     traces.signs = QStringList{QStringLiteral("Служба SysMain отключена: Start = 4")};
     traces.unreadable = QStringList{QStringLiteral("Prefetch (C:\\Windows\\Prefetch)")};
-    traces.rows.append({QDateTime(), QStringLiteral("legit.cfg"), QStringLiteral("legit.cfg"), QStringLiteral("Recent"),
-                        TraceState::NameOnly, QString(), false, QString(), 0});
-    traces.rows.append({QDateTime(QDate(2026, 12, 1), QTime(9, 30, 15), Qt::UTC), QStringLiteral("C:\\<s>\\a.exe"),
-                        QStringLiteral("a.exe"), QStringLiteral("BAM"), TraceState::Present,
-                        QString(64, QLatin1Char('f')), true, QStringLiteral("Aimbot"), 1});
+    traces.rows.append({QDateTime(),
+                        QStringLiteral("legit.cfg"),
+                        QStringLiteral("legit.cfg"),
+                        QStringLiteral("Recent"),
+                        TraceState::NameOnly,
+                        QString(),
+                        false,
+                        QString(),
+                        0,
+                        QString(),
+                        {},
+                        0,
+                        {}});
+    traces.rows.append({QDateTime(QDate(2026, 12, 1), QTime(9, 30, 15), Qt::UTC),
+                        QStringLiteral("C:\\<s>\\a.exe"),
+                        QStringLiteral("a.exe"),
+                        QStringLiteral("BAM"),
+                        TraceState::Present,
+                        QString(64, QLatin1Char('f')),
+                        true,
+                        QStringLiteral("Aimbot"),
+                        1,
+                        QStringLiteral("D:\\<i>hook.dll"),
+                        {QDateTime(QDate(2026, 11, 30), QTime(8, 0), Qt::UTC)},
+                        2,
+                        {}});
     record.tracesCollected(traces);
     QCOMPARE(changed.count(), 7);
     report = record.toJson(QStringLiteral("Проверка перед финалом & <b>всё</b>"));
@@ -80,7 +101,8 @@ void CheckRecordTest::playerTextIsEscapedInTheHtml()
     for (const char *shown : {"&lt;i&gt;Ann&lt;/i&gt;", "C:/Games/&lt;script&gt;x&lt;/script&gt;.exe",
                               "aim &lt;b&gt;bot&lt;/b&gt; (Microsoft Edge, Profile &lt;1&gt;)",
                               "Проверка перед финалом &amp; &lt;b&gt;всё&lt;/b&gt;", "проверка не удалась",
-                              "Следы запуска: 2, совпадений: 1", "<td>C:\\&lt;s&gt;\\a.exe</td>"})
+                              "Следы запуска: 2, совпадений: 1", "<td>C:\\&lt;s&gt;\\a.exe</td>",
+                              "Aimbot (загружен D:\\&lt;i&gt;hook.dll)"})
         QVERIFY2(html.contains(QString::fromUtf8(shown)), shown);
     // Self-contained and inert: no script, nothing fetched.
     for (const char *absent : {"<script", "<i>", "src=", "href=", "url("})

@@ -104,7 +104,7 @@ QByteArray ExecutionTracesTest::userAssistData(int runs, const QDateTime &time)
 
 TraceMachine ExecutionTracesTest::machine(const QString &root) const
 {
-    return {root + QStringLiteral("/Windows"), root + QStringLiteral("/Roaming"), boot, boot.addDays(1)};
+    return {root + QStringLiteral("/Windows"), root + QStringLiteral("/Roaming"), boot, boot.addDays(1), {}, {}, {}};
 }
 
 QByteArray ExecutionTracesTest::registryText(const QString &extra) const
@@ -368,7 +368,7 @@ void ExecutionTracesTest::signs()
     const QDateTime bootTime = minutesSinceBoot < 0 ? written.addSecs(60) : now.addSecs(-60 * minutesSinceBoot);
     const TraceCollection result =
         collectTraces({root.filePath(QStringLiteral("Windows")), root.filePath(QStringLiteral("Roaming")), bootTime,
-                       minutesSinceBoot < 0 ? written.addDays(1) : now},
+                       minutesSinceBoot < 0 ? written.addDays(1) : now, {}, {}, {}},
                       {});
     // The service manager of the machine running the test may have its own word on services.
     QStringList signs;
