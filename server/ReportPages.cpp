@@ -67,6 +67,8 @@ std::string traceState(const std::string &state)
         return "есть";
     if (state == "deleted")
         return "удалён";
+    if (state == "recycled")
+        return "в корзине";
     return "—";
 }
 

@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QPair>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 class QTextCodec;
@@ -36,6 +37,9 @@ ServiceState serviceState(const QString &name);
 
 // The system's NT device names of its drives: ("\Device\HarddiskVolume3", "C:") and so on.
 QVector<QPair<QString, QString>> driveDevices();
+
+// The roots of the fixed drives ("C:\\" …). The stand-in elsewhere: the folder SystemDrive names.
+QStringList fixedDrives();
 
 // The serial number of each drive's volume and the drive ("C:"), as Prefetch files name volumes.
 QHash<quint32, QString> volumeDrives();

@@ -58,6 +58,12 @@ QVector<QPair<QString, QString>> driveDevices()
     return {};
 }
 
+QStringList fixedDrives()
+{
+    const QString drive = qEnvironmentVariable("SystemDrive");
+    return drive.isEmpty() ? QStringList() : QStringList{drive};
+}
+
 QHash<quint32, QString> volumeDrives()
 {
     return {};

@@ -55,6 +55,18 @@ QVector<QPair<QString, QString>> driveDevices()
     return devices;
 }
 
+QStringList fixedDrives()
+{
+    QStringList drives;
+    const DWORD present = GetLogicalDrives();
+    for (int letter = 0; letter < 26; ++letter) {
+        const wchar_t root[] = {wchar_t(L'A' + letter), L':', L'\\', 0};
+        if ((present & (1u << letter)) && GetDriveTypeW(root) == DRIVE_FIXED)
+            drives.append(QString::fromWCharArray(root));
+    }
+    return drives;
+}
+
 QHash<quint32, QString> volumeDrives()
 {
     QHash<quint32, QString> drives;

@@ -229,6 +229,8 @@ void SusProgrammsWidget::startSignatureStep(const QList<DetectionRule> &rules)
         for (const TraceRow &row : traces.rows) {
             if (row.state == TraceState::Present)
                 files.append(row.path);
+            else if (!row.storedAt.isEmpty())
+                files.append(row.storedAt); // a file in the Recycle Bin
         }
         // And what the game loaded from elsewhere, where it is still there.
         for (const QString &loaded : traces.gameLoaded) {

@@ -28,6 +28,9 @@ constexpr qint64 kHashingBudget = qint64(8) << 30;
 // Prefetch files are kilobytes; one far larger is made, not grown.
 constexpr qint64 kLargestPrefetchFile = 16 * 1024 * 1024;
 const char kGameImage[] = "csgo.exe";
+// A "$I" file holds a path of at most 32,767 characters; a machine has a few users' bins.
+constexpr qint64 kLargestRecycleBinEntry = 28 + 2 * 32768;
+constexpr int kLargestRecycleBinUsers = 1000;
 
 // Whether `path` lies below `folder`, both as Windows or local paths, in any letter case.
 bool isBelow(const QString &path, const QString &folder)
@@ -120,6 +123,7 @@ public:
     void readRegistry(const RegistrySource &source);
     void readFolder(const FolderSource &source);
     void readPrefetch(const QFileInfo &file);
+    void readRecycleBin(const QString &drive);
     void readPca();
     void addSigns();
     void settleStates(const std::function<void(int, int)> &progress, int stepsBefore, bool hash,
@@ -170,6 +174,61 @@ QString Collector::scratchFolder()
             return QString();
     }
     return scratch->isValid() ? scratch->path() : QString();
+}
+
+// The Recycle Bin of `drive`: each "$I" file of each user's folder is a row of what was deleted, in
+// the bin while its "$R" file is there. A user's folder of thousands of deletions is cut and named.
+void Collector::readRecycleBin(const QString &drive)
+{
+    const QString source = QObject::tr("Корзина");
+    const QString bin = QDir::cleanPath(QDir::fromNativeSeparators(drive) + QStringLiteral("/$Recycle.Bin"));
+    const platform::FolderAccess access = platform::folderAccess(bin);
+    if (access == platform::FolderAccess::Denied)
+        result.unreadable.append(QStringLiteral("%1 (%2)").arg(source, QDir::toNativeSeparators(bin)));
+    if (access != platform::FolderAccess::Readable)
+        return;
+    const QStringList users =
+        QDir(bin).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Name);
+    for (const QString &user : users.mid(0, kLargestRecycleBinUsers)) {
+        const QString folder = bin + QLatin1Char('/') + user;
+        if (platform::folderAccess(folder) == platform::FolderAccess::Denied) {
+            result.unreadable.append(QStringLiteral("%1 (%2)").arg(source, QDir::toNativeSeparators(folder)));
+            continue;
+        }
+        bool cut = false;
+        const QFileInfoList entries = platform::listFiles(folder, {QStringLiteral("$I*")}, cut);
+        if (cut)
+            result.notRead.append(QObject::tr("%1 (%2): больше %3 файлов, прочитаны первые")
+                                      .arg(source, QDir::toNativeSeparators(folder))
+                                      .arg(platform::kLargestFolderListing));
+        for (const QFileInfo &entry : entries) {
+            QByteArray data;
+            QString reason;
+            const platform::ReadEnd end = platform::readRegularFile(
+                entry.filePath(), kLargestRecycleBinEntry,
+                [&data](const char *piece, qint64 size) {
+                    data.append(piece, static_cast<int>(size));
+                    return true;
+                },
+                reason);
+            const auto recycled = end == platform::ReadEnd::Whole ? traces::recycledFile(data) : std::nullopt;
+            if (!recycled) {
+                result.notRead.append(QStringLiteral("%1 (%2): %3")
+                                          .arg(source, QDir::toNativeSeparators(entry.filePath()),
+                                               reason.isEmpty() ? QObject::tr("не запись корзины") : reason));
+                continue;
+            }
+            TraceRow &row = addRow(source, recycled->first, recycled->second);
+            const QFileInfo stored(folder + QStringLiteral("/$R") + entry.fileName().mid(2));
+            row.state = stored.exists() || stored.isSymLink() ? TraceState::Recycled : TraceState::Deleted;
+            if (row.state == TraceState::Recycled)
+                row.storedAt = stored.filePath();
+        }
+    }
+    if (users.size() > kLargestRecycleBinUsers)
+        result.notRead.append(QObject::tr("%1 (%2): больше %3 папок, прочитаны первые")
+                                  .arg(source, QDir::toNativeSeparators(bin))
+                                  .arg(kLargestRecycleBinUsers));
 }
 
 // A Prefetch file's row: the program as the file names it, its last run, and the files it loaded. A
@@ -426,7 +485,11 @@ void Collector::settleStates(const std::function<void(int, int)> &progress, int 
     };
     QVector<Target> targets;
     for (TraceRow &row : result.rows) {
-        if (!traces::isAbsoluteProgramPath(row.path))
+        if (!row.storedAt.isEmpty())
+            targets.append({row.storedAt, &row.sha256, nullptr}); // in the bin: its state is the bin's
+        else if (row.state == TraceState::Deleted)
+            continue; // the Recycle Bin's word: its "$R" file is gone
+        else if (!traces::isAbsoluteProgramPath(row.path))
             row.state = TraceState::NameOnly;
         else
             targets.append({row.path, &row.sha256, &row.state});
@@ -505,6 +568,7 @@ TraceMachine TraceMachine::current(const QStringList &gameImages, const QStringL
                        << platform::knownFolderPath(QLatin1String(platform::knownFolder::kProgramFilesX86));
     machine.ownFolders.removeAll(QString());
     machine.volumeDrives = platform::volumeDrives();
+    machine.fixedDrives = platform::fixedDrives();
     return machine;
 }
 
@@ -514,7 +578,7 @@ TraceCollection collectTraces(const TraceMachine &machine, const QList<Detection
 {
     Collector collector(machine);
     collector.result.collected = machine.now;
-    const int sources = static_cast<int>(std::size(kRegistrySources) + std::size(kFolderSources)) + 2;
+    const int sources = static_cast<int>(std::size(kRegistrySources) + std::size(kFolderSources)) + 3;
     int done = 0;
     const auto step = [&] {
         if (progress)
@@ -529,6 +593,9 @@ TraceCollection collectTraces(const TraceMachine &machine, const QList<Detection
         step();
     }
     collector.readPca();
+    step();
+    for (const QString &drive : machine.fixedDrives)
+        collector.readRecycleBin(drive);
     step();
     collector.addSigns();
     step();
@@ -580,37 +647,44 @@ void matchTraces(QVector<TraceRow> &rows, const QList<DetectionRule> &rules)
     }
 }
 
+namespace {
+struct StateNames
+{
+    TraceState state;
+    const char *name; // as the check report writes it
+    const char *caption;
+};
+const StateNames kStateNames[] = {
+    {TraceState::Present, "present", QT_TRANSLATE_NOOP("QObject", "есть")},
+    {TraceState::Deleted, "deleted", QT_TRANSLATE_NOOP("QObject", "удалён")},
+    {TraceState::Recycled, "recycled", QT_TRANSLATE_NOOP("QObject", "в корзине")},
+    {TraceState::NameOnly, "name", "—"},
+};
+} // namespace
+
 QString traceStateText(TraceState state)
 {
-    switch (state) {
-    case TraceState::Present:
-        return QObject::tr("есть");
-    case TraceState::Deleted:
-        return QObject::tr("удалён");
-    case TraceState::NameOnly:
-        break;
+    for (const StateNames &names : kStateNames) {
+        if (names.state == state)
+            return QObject::tr(names.caption);
     }
     return QStringLiteral("—");
 }
 
 QString traceStateName(TraceState state)
 {
-    switch (state) {
-    case TraceState::Present:
-        return QStringLiteral("present");
-    case TraceState::Deleted:
-        return QStringLiteral("deleted");
-    case TraceState::NameOnly:
-        break;
+    for (const StateNames &names : kStateNames) {
+        if (names.state == state)
+            return QLatin1String(names.name);
     }
     return QStringLiteral("name");
 }
 
 TraceState traceStateFromName(const QString &name)
 {
-    for (const TraceState state : {TraceState::Present, TraceState::Deleted}) {
-        if (name == traceStateName(state))
-            return state;
+    for (const StateNames &names : kStateNames) {
+        if (name == QLatin1String(names.name))
+            return names.state;
     }
     return TraceState::NameOnly;
 }

@@ -14,7 +14,7 @@
 #include <functional>
 
 // What the traces say of a program's file now.
-enum class TraceState { Present, Deleted, NameOnly };
+enum class TraceState { Present, Deleted, NameOnly, Recycled };
 
 // A file that a trace says its program loaded.
 struct TraceFile
@@ -41,6 +41,7 @@ struct TraceRow
     QVector<QDateTime> earlierRuns;
     int runCount = 0;
     QVector<TraceFile> loaded;
+    QString storedAt; // where a file in the Recycle Bin lies now (its "$R" file)
 };
 
 // One collection: the rows, the red signs of wiped or disabled traces, the sources that could not
@@ -70,6 +71,7 @@ struct TraceMachine
     // Program Files folders.
     QStringList ownFolders;
     QHash<quint32, QString> volumeDrives; // a volume's serial number → its drive ("C:")
+    QStringList fixedDrives;              // their roots, each with a Recycle Bin
 
     // The system's facts, with the game's images and the game's and Steam's folders as the content
     // and the folder discovery know them.
@@ -90,9 +92,9 @@ TraceCollection collectTraces(const TraceMachine &machine, const QList<Detection
 // first matching rule in list order names the row.
 void matchTraces(QVector<TraceRow> &rows, const QList<DetectionRule> &rules);
 
-// The state's caption: "есть", "удалён" or "—".
+// The state's caption: "есть", "удалён", "в корзине" or "—".
 QString traceStateText(TraceState state);
-// The state as the check report writes it: "present", "deleted" or "name"; and back (anything else
-// reads as only a name).
+// The state as the check report writes it: "present", "deleted", "recycled" or "name"; and back
+// (anything else reads as only a name).
 QString traceStateName(TraceState state);
 TraceState traceStateFromName(const QString &name);

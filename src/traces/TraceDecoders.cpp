@@ -134,3 +134,27 @@ QString programFileName(const QString &path)
 }
 
 } // namespace traces
+
+std::optional<QPair<QString, QDateTime>> traces::recycledFile(const QByteArray &data)
+{
+    if (data.size() < 24)
+        return std::nullopt;
+    const quint64 version = qFromLittleEndian<quint64>(data.constData());
+    int start = 24;
+    int units = 260;
+    if (version == 2) {
+        if (data.size() < 28)
+            return std::nullopt;
+        start = 28;
+        units = static_cast<int>(std::min<quint32>(qFromLittleEndian<quint32>(data.constData() + 24), 32768));
+    } else if (version != 1) {
+        return std::nullopt;
+    }
+    if (data.size() < start + 2 * units)
+        return std::nullopt;
+    QString path = QString::fromUtf16(reinterpret_cast<const char16_t *>(data.constData() + start), units);
+    path.truncate(path.indexOf(QChar(0)) >= 0 ? path.indexOf(QChar(0)) : path.size());
+    if (path.isEmpty())
+        return std::nullopt;
+    return QPair<QString, QDateTime>(path, fileTime(data, 16));
+}

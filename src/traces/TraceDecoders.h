@@ -6,6 +6,8 @@
 #include <QString>
 #include <QVector>
 
+#include <optional>
+
 class QTextCodec;
 
 // The pure parts of reading Windows' execution traces: each turns what the registry or a file holds
@@ -50,6 +52,11 @@ QVector<QPair<QString, QDateTime>> pcaLaunches(const QByteArray &content, QTextC
 // Whether `path` names a place on a drive ("C:\…", "\\server\…" or an absolute path of this system),
 // rather than only a name.
 bool isAbsoluteProgramPath(const QString &path);
+
+// A Recycle Bin "$I" file: the deleted file's original path and the time it was deleted, in either
+// layout (Vista to 8.1: version 1, a path of 260 characters; Windows 10 on: version 2, the path's
+// length first). Empty when `data` is neither.
+std::optional<QPair<QString, QDateTime>> recycledFile(const QByteArray &data);
 
 // The last component of a Windows or native path.
 QString programFileName(const QString &path);

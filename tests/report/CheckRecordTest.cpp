@@ -53,7 +53,8 @@ void CheckRecordTest::initTestCase()
                         QString(),
                         {},
                         0,
-                        {}});
+                        {},
+                        QString()});
     traces.rows.append({QDateTime(QDate(2026, 12, 1), QTime(9, 30, 15), Qt::UTC),
                         QStringLiteral("C:\\<s>\\a.exe"),
                         QStringLiteral("a.exe"),
@@ -66,7 +67,8 @@ void CheckRecordTest::initTestCase()
                         QStringLiteral("D:\\<i>hook.dll"),
                         {QDateTime(QDate(2026, 11, 30), QTime(8, 0), Qt::UTC)},
                         2,
-                        {}});
+                        {},
+                        QString()});
     record.tracesCollected(traces);
     QCOMPARE(changed.count(), 7);
     report = record.toJson(QStringLiteral("Проверка перед финалом & <b>всё</b>"));

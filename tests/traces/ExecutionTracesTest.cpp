@@ -86,6 +86,20 @@ QString ExecutionTracesTest::hexOf(const QByteArray &bytes)
     return QStringLiteral("hex:") + parts.join(QLatin1Char(','));
 }
 
+// A Recycle Bin "$I" file of `version` (1: the path in 260 characters; 2: its length first).
+QByteArray recycleEntry(quint64 version, const QString &path, const QByteArray &time)
+{
+    QByteArray data(8, '\0');
+    qToLittleEndian<quint64>(version, data.data());
+    data += QByteArray(8, '\0') + time;
+    QByteArray name(reinterpret_cast<const char *>(path.utf16()), static_cast<int>(path.size()) * 2);
+    if (version == 1)
+        return data + name.leftJustified(520, '\0');
+    QByteArray length(4, '\0');
+    qToLittleEndian<quint32>(static_cast<quint32>(path.size() + 1), length.data());
+    return data + length + name + QByteArray(2, '\0');
+}
+
 QByteArray ExecutionTracesTest::fileTimeBytes(const QDateTime &time)
 {
     QByteArray bytes(8, '\0');
@@ -104,7 +118,8 @@ QByteArray ExecutionTracesTest::userAssistData(int runs, const QDateTime &time)
 
 TraceMachine ExecutionTracesTest::machine(const QString &root) const
 {
-    return {root + QStringLiteral("/Windows"), root + QStringLiteral("/Roaming"), boot, boot.addDays(1), {}, {}, {}};
+    return {root + QStringLiteral("/Windows"), root + QStringLiteral("/Roaming"), boot, boot.addDays(1), {}, {}, {},
+            {root + QStringLiteral("/C")}};
 }
 
 QByteArray ExecutionTracesTest::registryText(const QString &extra) const
@@ -157,6 +172,13 @@ void ExecutionTracesTest::initTestCase()
     QVERIFY(writeFile(root + QStringLiteral("/Roaming/Microsoft/Windows/Recent/legit.cfg.lnk"), "L"));
     QVERIFY(writeFile(windows + QStringLiteral("/appcompat/pca/PcaAppLaunchDic.txt"),
                       "C:\\Temp\\spoofer.exe|2026-12-01 09:31:00.250\r\n"));
+    const QString bin = root + QStringLiteral("/C/$Recycle.Bin/S-1-5-21-1001/");
+    QVERIFY(writeFile(bin + QStringLiteral("$IAB12CD.exe"),
+                      recycleEntry(2, QStringLiteral("C:\\Tools\\spoofer.exe"), fileTimeBytes(ran))));
+    QVERIFY(writeFile(bin + QStringLiteral("$RAB12CD.exe"), kCheatBytes));
+    QVERIFY(writeFile(bin + QStringLiteral("$IXY34ZW.dll"),
+                      recycleEntry(1, QStringLiteral("C:\\Tools\\inject.dll"), fileTimeBytes(ran))));
+    QVERIFY(writeFile(bin + QStringLiteral("$IBROKEN.exe"), recycleEntry(3, QStringLiteral("x"), QByteArray(8, 1))));
     registry = dir.filePath(QStringLiteral("registry.reg"));
     QVERIFY(useRegistry(environment, registry, registryText()));
     environment.set("SystemRoot", QStringLiteral("C:\\Windows"));
@@ -249,6 +271,10 @@ void ExecutionTracesTest::everySource_data()
                          << "C:\\Temp\\spoofer.exe" << ran.addMSecs(45250) << "удалён";
     QTest::newRow("Recent") << "Recent"
                             << "legit.cfg" << QDateTime() << "—";
+    QTest::newRow("Recycle Bin, Windows 10") << "Корзина"
+                                             << "C:\\Tools\\spoofer.exe" << ran << "в корзине";
+    QTest::newRow("Recycle Bin, Windows 7, emptied") << "Корзина"
+                                                     << "C:\\Tools\\inject.dll" << ran << "удалён";
 }
 
 void ExecutionTracesTest::everySource()
@@ -265,7 +291,8 @@ void ExecutionTracesTest::everySource()
         if (source != QLatin1String("Recent")) // a new file's time is now
             QCOMPARE(row.time, time);
         QCOMPARE(traceStateText(row.state), state);
-        QCOMPARE(row.sha256.isEmpty(), row.state != TraceState::Present || QFileInfo(row.path).isDir());
+        QCOMPARE(row.sha256.isEmpty(), (row.state != TraceState::Present || QFileInfo(row.path).isDir()) &&
+                                           row.state != TraceState::Recycled);
         return;
     }
     QFAIL(qPrintable(QStringLiteral("no row; rows: ") + seen.join(QStringLiteral("; "))));
@@ -281,11 +308,14 @@ void ExecutionTracesTest::matchesByDigestAndByTraceName()
     }
     const QMap<QString, QString> expected = {
         {QStringLiteral("BAM notes-viewer.exe"), QStringLiteral("Aimbot (SHA-256)")},
+        {QStringLiteral("Корзина spoofer.exe"), QStringLiteral("Aimbot (SHA-256)")}, // its "$R" file's digest
         {QStringLiteral("Prefetch WALLHACK.EXE"), QStringLiteral("Wallhack")},
         {QStringLiteral("UserAssist wallhack.exe"), QStringLiteral("Wallhack")},
     };
     QCOMPARE(matched, expected);
-    QCOMPARE(collected.matchCount(), 3);
+    QCOMPARE(collected.matchCount(), 4);
+    QVERIFY2(collected.notRead.join(' ').contains(QString::fromUtf8("$IBROKEN.exe): не запись корзины")),
+             qPrintable(collected.notRead.join(' ')));
     // No bookkeeping entries, and one MUICache row for the program's two values.
     int muiRows = 0;
     for (const TraceRow &row : qAsConst(collected.rows)) {
@@ -366,10 +396,15 @@ void ExecutionTracesTest::signs()
     const QDateTime written =
         QFileInfo(root.filePath(QStringLiteral("Windows/Prefetch/CMD.EXE-0BD30981.pf"))).lastModified().toUTC();
     const QDateTime bootTime = minutesSinceBoot < 0 ? written.addSecs(60) : now.addSecs(-60 * minutesSinceBoot);
-    const TraceCollection result =
-        collectTraces({root.filePath(QStringLiteral("Windows")), root.filePath(QStringLiteral("Roaming")), bootTime,
-                       minutesSinceBoot < 0 ? written.addDays(1) : now, {}, {}, {}},
-                      {});
+    const TraceCollection result = collectTraces({root.filePath(QStringLiteral("Windows")),
+                                                  root.filePath(QStringLiteral("Roaming")),
+                                                  bootTime,
+                                                  minutesSinceBoot < 0 ? written.addDays(1) : now,
+                                                  {},
+                                                  {},
+                                                  {},
+                                                  {}},
+                                                 {});
     // The service manager of the machine running the test may have its own word on services.
     QStringList signs;
     for (const QString &line : result.signs) {

@@ -241,6 +241,7 @@ void PrefetchReaderTest::gameLoadsFromElsewhere()
                          kRun.addDays(1),
                          {},
                          {game, root.filePath(QStringLiteral("Windows"))},
+                         {},
                          {}};
     DetectionRule rule;
     rule.traces = true;
