@@ -72,6 +72,16 @@ std::string traceState(const std::string &state)
     return "—";
 }
 
+// Where a shortcut's target lay, as the program writes it.
+std::string medium(const std::string &name)
+{
+    if (name == "removable")
+        return "съёмный";
+    if (name == "network")
+        return "сетевой";
+    return name == "cd" ? "CD" : "";
+}
+
 // A collection of execution traces: signs, unreadable sources, then the rows as the program recorded
 // them (matches first).
 std::string tracesHtml(const nlohmann::json &event)
@@ -89,7 +99,8 @@ std::string tracesHtml(const nlohmann::json &event)
             htmlEscape(text(row, "path")) + "</td><td>" + htmlEscape(text(row, "source")) + "</td><td>" +
             traceState(text(row, "state")) + "</td><td>" + htmlEscape(text(row, "rule")) +
             (text(row, "matched_file").empty() ? "" : " (загружен " + htmlEscape(text(row, "matched_file")) + ")") +
-            "</td><td class=\"id\">" + htmlEscape(text(row, "sha256")) + "</td></tr>\n";
+            "</td><td>" + medium(text(row, "medium")) + "</td><td class=\"id\">" + htmlEscape(text(row, "sha256")) +
+            "</td></tr>\n";
     }
     std::string line = "Следы запуска: " + std::to_string(rows.size()) + ", совпадений: " + std::to_string(matches);
     std::string list;
@@ -107,7 +118,7 @@ std::string tracesHtml(const nlohmann::json &event)
         line += "<ul>" + list + "</ul>";
     if (!rows.empty())
         line += "<table><tr><th>Время (UTC)</th><th>Программа</th><th>Источник</th><th>Состояние</th>"
-                "<th>Правило</th><th class=\"wide\">SHA-256</th></tr>\n" +
+                "<th>Правило</th><th>Носитель</th><th class=\"wide\">SHA-256</th></tr>\n" +
                 table + "</table>";
     return line;
 }

@@ -94,6 +94,7 @@ QString tracesHtml(const QJsonObject &event, ReportDetail detail)
                      : (row.value(QStringLiteral("level")).toInt() != 0 ? QStringLiteral(" class=\"bad\"")
                                                                         : QStringLiteral(" class=\"warn\""));
         const QString state = traceStateText(traceStateFromName(row.value(QStringLiteral("state")).toString()));
+        const QString medium = traceMediumText(traceMediumFromName(row.value(QStringLiteral("medium")).toString()));
         const QString matchedFile = row.value(QStringLiteral("matched_file")).toString();
         const QString rule =
             escaped(row.value(QStringLiteral("rule"))) +
@@ -105,10 +106,10 @@ QString tracesHtml(const QJsonObject &event, ReportDetail detail)
                               state, rule);
         else if (!summary)
             table += QStringLiteral("<tr%1><td class=\"time\">%2</td><td>%3</td><td>%4</td><td>%5</td><td>%6</td>"
-                                    "<td class=\"hash\">%7</td></tr>\n")
+                                    "<td>%7</td><td class=\"hash\">%8</td></tr>\n")
                          .arg(rowClass, escaped(row.value(QStringLiteral("time"))),
                               escaped(row.value(QStringLiteral("path"))), escaped(row.value(QStringLiteral("source"))),
-                              state, rule, escaped(row.value(QStringLiteral("sha256"))));
+                              state, rule, medium, escaped(row.value(QStringLiteral("sha256"))));
     }
     QString text = QObject::tr("Следы запуска: %1, совпадений: %2").arg(rows.size()).arg(matches);
     if (summary && rows.size() > std::min(matches, kSummaryRows))
@@ -128,9 +129,9 @@ QString tracesHtml(const QJsonObject &event, ReportDetail detail)
         text += QStringLiteral("<ul>%1</ul>").arg(shown);
     if (!table.isEmpty())
         text += QStringLiteral("<table class=\"traces\"><tr><th>%1</th><th>%2</th><th>%3</th><th>%4</th><th>%5</th>"
-                               "<th>SHA-256</th></tr>\n%6</table>")
+                               "<th>%6</th><th>SHA-256</th></tr>\n%7</table>")
                     .arg(QObject::tr("Время (UTC)"), QObject::tr("Программа"), QObject::tr("Источник"),
-                         QObject::tr("Состояние"), QObject::tr("Правило"), table);
+                         QObject::tr("Состояние"), QObject::tr("Правило"), QObject::tr("Носитель"), table);
     return text;
 }
 
@@ -329,6 +330,8 @@ void CheckRecord::tracesCollected(const TraceCollection &collection)
             object.insert(QStringLiteral("earlier_runs"), earlier);
         if (!row.matchedFile.isEmpty())
             object.insert(QStringLiteral("matched_file"), row.matchedFile);
+        if (row.medium != TraceMedium::Fixed)
+            object.insert(QStringLiteral("medium"), traceMediumName(row.medium));
         if (row.matched) {
             object.insert(QStringLiteral("rule"), row.ruleDescription);
             object.insert(QStringLiteral("level"), row.ruleLevel);

@@ -5,6 +5,7 @@
 #include "platform/System.h"
 #include "scan/FileHash.h"
 #include "traces/PrefetchReader.h"
+#include "traces/ShortcutReader.h"
 #include "traces/TraceDecoders.h"
 
 #include <QDir>
@@ -31,6 +32,8 @@ const char kGameImage[] = "csgo.exe";
 // A "$I" file holds a path of at most 32,767 characters; a machine has a few users' bins.
 constexpr qint64 kLargestRecycleBinEntry = 28 + 2 * 32768;
 constexpr int kLargestRecycleBinUsers = 1000;
+// Shortcuts are a few kilobytes.
+constexpr qint64 kLargestShortcut = 1024 * 1024;
 
 // Whether `path` lies below `folder`, both as Windows or local paths, in any letter case.
 bool isBelow(const QString &path, const QString &folder)
@@ -124,6 +127,7 @@ public:
     void readFolder(const FolderSource &source);
     void readPrefetch(const QFileInfo &file);
     void readRecycleBin(const QString &drive);
+    void readShortcut(const QFileInfo &file);
     void readPca();
     void addSigns();
     void settleStates(const std::function<void(int, int)> &progress, int stepsBefore, bool hash,
@@ -229,6 +233,35 @@ void Collector::readRecycleBin(const QString &drive)
         result.notRead.append(QObject::tr("%1 (%2): больше %3 папок, прочитаны первые")
                                   .arg(source, QDir::toNativeSeparators(bin))
                                   .arg(kLargestRecycleBinUsers));
+}
+
+// A shortcut's row: its target (the shortcut's own name when it keeps none) and where the target lay:
+// a program on a removable drive is what a loader run from a stick leaves behind.
+void Collector::readShortcut(const QFileInfo &file)
+{
+    const QString source = QStringLiteral("Recent");
+    const QDateTime changed = file.lastModified().toUTC();
+    QByteArray data;
+    QString reason;
+    const platform::ReadEnd end = platform::readRegularFile(
+        file.filePath(), kLargestShortcut,
+        [&data](const char *piece, qint64 size) {
+            data.append(piece, static_cast<int>(size));
+            return true;
+        },
+        reason);
+    std::optional<ShortcutTarget> target;
+    if (end == platform::ReadEnd::Whole)
+        target = ::readShortcut(data, scratchFolder(), reason);
+    else if (end == platform::ReadEnd::TooLarge)
+        reason = QObject::tr("больше 1 МиБ");
+    if (!target)
+        result.notRead.append(
+            QStringLiteral("%1 (%2): %3").arg(source, QDir::toNativeSeparators(file.filePath()), reason));
+    const QString shortcutName = recentItem(file.fileName());
+    TraceRow &row = addRow(source, target && !target->path.isEmpty() ? target->path : shortcutName, changed);
+    if (target)
+        row.medium = target->medium;
 }
 
 // A Prefetch file's row: the program as the file names it, its last run, and the files it loaded. A
@@ -373,7 +406,7 @@ void Collector::readFolder(const FolderSource &source)
         if (prefetch)
             readPrefetch(file);
         else
-            addRow(QLatin1String(source.name), source.program(file.fileName()), changed);
+            readShortcut(file);
         if (prefetch) {
             ++prefetchFiles;
             if (!newestPrefetch.isValid() || changed > newestPrefetch)
@@ -489,6 +522,8 @@ void Collector::settleStates(const std::function<void(int, int)> &progress, int 
             targets.append({row.storedAt, &row.sha256, nullptr}); // in the bin: its state is the bin's
         else if (row.state == TraceState::Deleted)
             continue; // the Recycle Bin's word: its "$R" file is gone
+        else if (row.medium == TraceMedium::Network)
+            row.state = TraceState::NameOnly; // asking a share may keep the collection waiting on it
         else if (!traces::isAbsoluteProgramPath(row.path))
             row.state = TraceState::NameOnly;
         else
@@ -661,6 +696,47 @@ const StateNames kStateNames[] = {
     {TraceState::NameOnly, "name", "—"},
 };
 } // namespace
+
+namespace {
+struct MediumNames
+{
+    TraceMedium medium;
+    const char *name;
+    const char *caption;
+};
+const MediumNames kMediumNames[] = {
+    {TraceMedium::Removable, "removable", QT_TRANSLATE_NOOP("QObject", "съёмный")},
+    {TraceMedium::Network, "network", QT_TRANSLATE_NOOP("QObject", "сетевой")},
+    {TraceMedium::Disc, "cd", "CD"},
+};
+} // namespace
+
+QString traceMediumText(TraceMedium medium)
+{
+    for (const MediumNames &names : kMediumNames) {
+        if (names.medium == medium)
+            return QObject::tr(names.caption);
+    }
+    return QString();
+}
+
+QString traceMediumName(TraceMedium medium)
+{
+    for (const MediumNames &names : kMediumNames) {
+        if (names.medium == medium)
+            return QLatin1String(names.name);
+    }
+    return QString();
+}
+
+TraceMedium traceMediumFromName(const QString &name)
+{
+    for (const MediumNames &names : kMediumNames) {
+        if (name == QLatin1String(names.name))
+            return names.medium;
+    }
+    return TraceMedium::Fixed;
+}
 
 QString traceStateText(TraceState state)
 {

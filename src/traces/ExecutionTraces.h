@@ -1,6 +1,7 @@
 #pragma once
 
 #include "scan/DetectionRule.h"
+#include "traces/ShortcutReader.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -41,7 +42,8 @@ struct TraceRow
     QVector<QDateTime> earlierRuns;
     int runCount = 0;
     QVector<TraceFile> loaded;
-    QString storedAt; // where a file in the Recycle Bin lies now (its "$R" file)
+    QString storedAt;                        // where a file in the Recycle Bin lies now (its "$R" file)
+    TraceMedium medium = TraceMedium::Fixed; // where a shortcut's target lay
 };
 
 // One collection: the rows, the red signs of wiped or disabled traces, the sources that could not
@@ -98,3 +100,9 @@ QString traceStateText(TraceState state);
 // (anything else reads as only a name).
 QString traceStateName(TraceState state);
 TraceState traceStateFromName(const QString &name);
+
+// The medium's caption: "съёмный", "сетевой", "CD" or empty for a fixed disk; as the check report
+// writes it: "removable", "network", "cd" or empty; and back.
+QString traceMediumText(TraceMedium medium);
+QString traceMediumName(TraceMedium medium);
+TraceMedium traceMediumFromName(const QString &name);

@@ -1,9 +1,8 @@
 #include "traces/PrefetchReader.h"
 
+#include "traces/ParserCopy.h"
 #include "traces/TraceDecoders.h"
 
-#include <QDir>
-#include <QTemporaryFile>
 #include <QtEndian>
 
 #include <libfwnt.h>
@@ -15,17 +14,6 @@ namespace {
 // Prefetch files are kilobytes; a file that claims more is made, not grown.
 constexpr quint32 kLargestPlainPrefetch = 16 * 1024 * 1024;
 constexpr int kRunTimes = 8;
-
-// The text of a libyal error, freed.
-template <typename Error, typename Sprint, typename Free> QString errorText(Error *&error, Sprint sprint, Free free)
-{
-    if (!error)
-        return QObject::tr("неизвестная ошибка");
-    char text[512] = {};
-    sprint(error, text, sizeof text); // DEBUG
-    free(&error);
-    return QString::fromUtf8(text).simplified();
-}
 
 // The plain content of a file that may be compressed ("MAM\x04": Xpress Huffman, the uncompressed
 // size, an optional checksum, the data).
@@ -50,7 +38,7 @@ std::optional<QByteArray> plainContent(const QByteArray &data, QString &error)
                                             static_cast<size_t>(data.size() - start),
                                             reinterpret_cast<uint8_t *>(plain.data()), &written, &fwntError) != 1) {
         error = QObject::tr("не распаковывается: %1")
-                    .arg(errorText(fwntError, libfwnt_error_backtrace_sprint, libfwnt_error_free));
+                    .arg(parserError(fwntError, libfwnt_error_backtrace_sprint, libfwnt_error_free));
         return std::nullopt;
     }
     plain.truncate(static_cast<int>(written));
@@ -144,26 +132,24 @@ template <typename SizeOf, typename TextOf> QString sccaText(SizeOf sizeOf, Text
 
 std::optional<PrefetchRecord> readWithLibrary(const QByteArray &plain, const QString &scratchFolder, QString &error)
 {
-    QTemporaryFile copy(scratchFolder + QStringLiteral("/vigilor-prefetch-XXXXXX.pf"));
-    if (scratchFolder.isEmpty() || !copy.open() || copy.write(plain) != plain.size() || !copy.flush()) {
+    const ParserCopy copy(plain, scratchFolder);
+    if (!copy.isValid()) {
         error = QObject::tr("нет временной папки для копии");
         return std::nullopt;
     }
     SccaFile scca;
     libscca_error_t *sccaError = nullptr;
     const auto fail = [&]() -> std::optional<PrefetchRecord> {
-        error = errorText(sccaError, libscca_error_backtrace_sprint, libscca_error_free);
+        error = parserError(sccaError, libscca_error_backtrace_sprint, libscca_error_free);
         return std::nullopt;
     };
     if (libscca_file_initialize(&scca.file, &sccaError) != 1)
         return fail();
 #ifdef Q_OS_WIN
-    const std::wstring name = QDir::toNativeSeparators(copy.fileName()).toStdWString();
-    if (libscca_file_open_wide(scca.file, name.c_str(), LIBSCCA_OPEN_READ, &sccaError) != 1)
+    if (libscca_file_open_wide(scca.file, copy.wideName().c_str(), LIBSCCA_OPEN_READ, &sccaError) != 1)
         return fail();
 #else
-    if (libscca_file_open(scca.file, QFile::encodeName(copy.fileName()).constData(), LIBSCCA_OPEN_READ, &sccaError) !=
-        1)
+    if (libscca_file_open(scca.file, copy.localName().constData(), LIBSCCA_OPEN_READ, &sccaError) != 1)
         return fail();
 #endif
     libscca_file_t *file = scca.file;

@@ -59,6 +59,8 @@ QVariant TraceTableModel::data(const QModelIndex &index, int role) const
         case RuleColumn:
             return row.matchedFile.isEmpty() ? row.ruleDescription
                                              : tr("%1 (загружен %2)").arg(row.ruleDescription, row.matchedFile);
+        case MediumColumn:
+            return traceMediumText(row.medium);
         }
         break;
     case Qt::ToolTipRole:
@@ -94,6 +96,8 @@ QVariant TraceTableModel::headerData(int section, Qt::Orientation orientation, i
         return tr("Состояние");
     case RuleColumn:
         return tr("Правило");
+    case MediumColumn:
+        return tr("Носитель");
     }
     return QVariant();
 }

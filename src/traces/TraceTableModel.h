@@ -5,7 +5,7 @@
 #include <QAbstractTableModel>
 #include <QSortFilterProxyModel>
 
-// The rows of a collection as a table: time, program, source, state and rule; a matching row takes
+// The rows of a collection as a table: time, program, source, state, rule and medium; a matching row takes
 // its rule's colour. Texts from the machine are plain display text, never markup.
 class TraceTableModel : public QAbstractTableModel
 {
@@ -13,7 +13,7 @@ class TraceTableModel : public QAbstractTableModel
     Q_DISABLE_COPY(TraceTableModel)
 
 public:
-    enum Column { TimeColumn, ProgramColumn, SourceColumn, StateColumn, RuleColumn, ColumnCount };
+    enum Column { TimeColumn, ProgramColumn, SourceColumn, StateColumn, RuleColumn, MediumColumn, ColumnCount };
     // The time as milliseconds since 1970 (or the lowest number when none), for sorting.
     static constexpr int SortRole = Qt::UserRole + 1;
     static constexpr int MatchedRole = Qt::UserRole + 2;

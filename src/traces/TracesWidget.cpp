@@ -22,6 +22,7 @@ TracesWidget::TracesWidget(QWidget *parent) : QWidget(parent), ui(new Ui::Traces
     header->resizeSection(TraceTableModel::SourceColumn, 100);
     header->resizeSection(TraceTableModel::StateColumn, 80);
     header->resizeSection(TraceTableModel::RuleColumn, 145);
+    header->resizeSection(TraceTableModel::MediumColumn, 80);
     // A long path keeps its drive and its file name in sight.
     ui->tracesTable->setTextElideMode(Qt::ElideMiddle);
     ui->tracesTable->verticalHeader()->setDefaultSectionSize(ui->tracesTable->fontMetrics().height() + 6);

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+// Where a shortcut's target lay, as its volume information says.
+enum class TraceMedium { Fixed, Removable, Network, Disc };
+
+struct ShortcutTarget
+{
+    QString path; // empty when the shortcut keeps none (no LinkInfo)
+    TraceMedium medium = TraceMedium::Fixed;
+};
+
+// Reads the shortcut (.lnk) whose whole content is `data` through a private copy in `scratchFolder`.
+// Empty, with `error` set, when it is no shortcut that can be read.
+std::optional<ShortcutTarget> readShortcut(const QByteArray &data, const QString &scratchFolder, QString &error);

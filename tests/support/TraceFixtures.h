@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+// Windows' trace files written from their published layouts, for the tests and benchmarks.
+
+// A Prefetch file of `format` (17, 23, 26, 30 or 31) for `executable`, run `runs` times (the last at
+// `lastRun`, each earlier one an hour before), that loaded `files` from one volume `device` whose
+// serial number is `serial`.
+QByteArray prefetchFile(const QDateTime &lastRun, quint32 format, const QString &executable, int runs,
+                        const QStringList &files,
+                        const QString &device = QStringLiteral("\\VOLUME{01d5e0f3a8b1c2d3-1a2b3c4d}"),
+                        quint32 serial = 0x1A2B3C4D);
+
+// `plain` compressed as Windows 10 and later compress Prefetch files ("MAM\x04", Xpress Huffman), with
+// literals only; at most 64 KiB (one block).
+QByteArray compressedPrefetch(const QByteArray &plain);
+
+// A shortcut to `localPath` on a drive of `driveType` (2 removable, 3 fixed, 5 CD), or to `suffix`
+// on the share `netName`; with neither, a shortcut without LinkInfo.
+QByteArray shortcutFile(const QByteArray &localPath, quint32 driveType, const QByteArray &netName = {},
+                        const QByteArray &suffix = {});
