@@ -1,9 +1,11 @@
 #include "traces/ExecutionTraces.h"
 
+#include "platform/EventLog.h"
 #include "platform/FileSystem.h"
 #include "platform/RegistryHives.h"
 #include "platform/System.h"
 #include "scan/FileHash.h"
+#include "traces/EventLogReader.h"
 #include "traces/PrefetchReader.h"
 #include "traces/ShortcutReader.h"
 #include "traces/TraceDecoders.h"
@@ -32,6 +34,9 @@ const char kGameImage[] = "csgo.exe";
 // A "$I" file holds a path of at most 32,767 characters; a machine has a few users' bins.
 constexpr qint64 kLargestRecycleBinEntry = 28 + 2 * 32768;
 constexpr int kLargestRecycleBinUsers = 1000;
+// How far back the event log is read: installed services for a month, trace services for a week.
+constexpr int kServiceDays = 30;
+constexpr int kTraceServiceDays = 7;
 // Shortcuts are a few kilobytes.
 constexpr qint64 kLargestShortcut = 1024 * 1024;
 
@@ -128,6 +133,7 @@ public:
     void readPrefetch(const QFileInfo &file);
     void readRecycleBin(const QString &drive);
     void readShortcut(const QFileInfo &file);
+    void readEventLog(const QString &channel, const QVector<int> &ids);
     void readPca();
     void addSigns();
     void settleStates(const std::function<void(int, int)> &progress, int stepsBefore, bool hash,
@@ -233,6 +239,81 @@ void Collector::readRecycleBin(const QString &drive)
         result.notRead.append(QObject::tr("%1 (%2): больше %3 папок, прочитаны первые")
                                   .arg(source, QDir::toNativeSeparators(bin))
                                   .arg(kLargestRecycleBinUsers));
+}
+
+// What the event log keeps of a player covering tracks: a log cleared, the clock changed, a trace
+// service stopped or reconfigured, a driver installed; and every service installed lately as a row.
+void Collector::readEventLog(const QString &channel, const QVector<int> &ids)
+{
+    const QString shown = QObject::tr("Журнал событий %1").arg(channel);
+    const platform::EventLogRead read = platform::readEventLog(channel, ids, kServiceDays);
+    if (read.access == platform::EventLogRead::Access::Denied)
+        result.unreadable.append(shown);
+    if (read.access != platform::EventLogRead::Access::Read) {
+        if (read.access == platform::EventLogRead::Access::Failed)
+            result.notRead.append(shown + QStringLiteral(": ") + read.error);
+        return;
+    }
+    if (read.cut)
+        result.notRead.append(shown + QObject::tr(": прочитаны последние %1 событий").arg(platform::kLargestEventRead));
+    QString error;
+    const QVector<LoggedEvent> events = parseEvents(read.xml, error);
+    if (!error.isEmpty())
+        result.notRead.append(shown + QStringLiteral(": ") + error);
+    const auto isTraceService = [](const QString &name) {
+        return std::any_of(std::begin(kTraceServices), std::end(kTraceServices), [&name](const char *service) {
+            return name.compare(QLatin1String(service), Qt::CaseInsensitive) == 0;
+        });
+    };
+    for (const LoggedEvent &event : events) {
+        if (event.channel.compare(channel, Qt::CaseInsensitive) != 0 || !ids.contains(event.id))
+            continue;
+        const qint64 age = event.time.isValid() ? event.time.secsTo(machine.now) : 0;
+        const QString when = event.time.isValid() ? shownTime(event.time) : QObject::tr("время неизвестно");
+        const QString user = event.data.value(QStringLiteral("SubjectDomainName")).isEmpty()
+                                 ? event.data.value(QStringLiteral("SubjectUserName"))
+                                 : event.data.value(QStringLiteral("SubjectDomainName")) + QLatin1Char('\\') +
+                                       event.data.value(QStringLiteral("SubjectUserName"));
+        switch (event.id) {
+        case 104:
+        case 1102:
+            result.signs.append(QObject::tr("Журнал событий очищен: %1 (%2, %3)")
+                                    .arg(event.data.value(QStringLiteral("Channel"), channel), when, user));
+            break;
+        case 4616:
+            result.signs.append(QObject::tr("Системное время изменено: %1 → %2 (%3, %4)")
+                                    .arg(event.data.value(QStringLiteral("PreviousTime")),
+                                         event.data.value(QStringLiteral("NewTime")), when, user));
+            break;
+        case 7036: {
+            // Its binary data is "<service>/<state>", 1 being stopped, whatever the system's language.
+            const QStringList service = utf16FromHex(event.binary).split(QLatin1Char('/'));
+            if (age <= kTraceServiceDays * 86400 && service.size() == 2 && isTraceService(service.at(0)) &&
+                service.at(1) == QLatin1String("1"))
+                result.signs.append(QObject::tr("Служба %1 остановлена (%2)").arg(service.at(0), when));
+            break;
+        }
+        case 7040:
+            if (age <= kTraceServiceDays * 86400 && isTraceService(event.data.value(QStringLiteral("param4"))))
+                result.signs.append(QObject::tr("Тип запуска службы %1 изменён: %2 → %3 (%4)")
+                                        .arg(event.data.value(QStringLiteral("param4")),
+                                             event.data.value(QStringLiteral("param2")),
+                                             event.data.value(QStringLiteral("param3")), when));
+            break;
+        case 7045: {
+            const QString name = event.data.value(QStringLiteral("ServiceName"));
+            const QString raw = event.data.value(QStringLiteral("ImagePath"));
+            const QString image = serviceImageFile(raw, machine.windowsFolder);
+            addRow(QObject::tr("Журнал событий"), image, event.time);
+            const QString type = event.data.value(QStringLiteral("ServiceType"));
+            if (type.contains(QLatin1String("driver"), Qt::CaseInsensitive) ||
+                type.contains(QStringLiteral("драйвер"), Qt::CaseInsensitive) ||
+                image.endsWith(QLatin1String(".sys"), Qt::CaseInsensitive))
+                result.signs.append(QObject::tr("Установлен драйвер: %1 (%2, %3)").arg(name, raw, when));
+            break;
+        }
+        }
+    }
 }
 
 // A shortcut's row: its target (the shortcut's own name when it keeps none) and where the target lay:
@@ -613,7 +694,7 @@ TraceCollection collectTraces(const TraceMachine &machine, const QList<Detection
 {
     Collector collector(machine);
     collector.result.collected = machine.now;
-    const int sources = static_cast<int>(std::size(kRegistrySources) + std::size(kFolderSources)) + 3;
+    const int sources = static_cast<int>(std::size(kRegistrySources) + std::size(kFolderSources)) + 4;
     int done = 0;
     const auto step = [&] {
         if (progress)
@@ -631,6 +712,9 @@ TraceCollection collectTraces(const TraceMachine &machine, const QList<Detection
     step();
     for (const QString &drive : machine.fixedDrives)
         collector.readRecycleBin(drive);
+    step();
+    collector.readEventLog(QStringLiteral("System"), {104, 7036, 7040, 7045});
+    collector.readEventLog(QStringLiteral("Security"), {1102, 4616});
     step();
     collector.addSigns();
     step();

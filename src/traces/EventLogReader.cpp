@@ -1,0 +1,96 @@
+#include "traces/EventLogReader.h"
+
+#include <QByteArray>
+#include <QRegularExpression>
+#include <QXmlStreamReader>
+
+QVector<LoggedEvent> parseEvents(const QString &xml, QString &error)
+{
+    QVector<LoggedEvent> events;
+    QXmlStreamReader reader(xml);
+    LoggedEvent event;
+    bool inEvent = false;
+    QString section; // "EventData", "UserData" or empty
+    QString userDataElement;
+    while (!reader.atEnd()) {
+        reader.readNext();
+        if (reader.isStartElement()) {
+            const QStringRef name = reader.name();
+            if (name == QLatin1String("Event")) {
+                event = LoggedEvent();
+                inEvent = true;
+                section.clear();
+            } else if (!inEvent) {
+                continue;
+            } else if (name == QLatin1String("EventData") || name == QLatin1String("UserData")) {
+                section = name.toString();
+            } else if (name == QLatin1String("EventID")) {
+                event.id = reader.readElementText().trimmed().toInt();
+            } else if (name == QLatin1String("Channel") && section.isEmpty()) {
+                event.channel = reader.readElementText().trimmed();
+            } else if (name == QLatin1String("TimeCreated")) {
+                event.time = QDateTime::fromString(reader.attributes().value(QLatin1String("SystemTime")).toString(),
+                                                   Qt::ISODateWithMs)
+                                 .toUTC();
+            } else if (section == QLatin1String("EventData") && name == QLatin1String("Data")) {
+                const QString key = reader.attributes().value(QLatin1String("Name")).toString();
+                const QString value = reader.readElementText(QXmlStreamReader::IncludeChildElements);
+                if (!key.isEmpty())
+                    event.data.insert(key, value);
+            } else if (section == QLatin1String("EventData") && name == QLatin1String("Binary")) {
+                event.binary = reader.readElementText().trimmed();
+            } else if (section == QLatin1String("UserData")) {
+                userDataElement = name.toString(); // its text, if it has any, is the value
+            }
+        } else if (reader.isCharacters() && section == QLatin1String("UserData") && !reader.isWhitespace()) {
+            event.data[userDataElement] += reader.text().toString().trimmed();
+        } else if (reader.isEndElement()) {
+            if (reader.name() == QLatin1String("Event") && inEvent) {
+                events.append(event);
+                inEvent = false;
+            } else if (reader.name() == QLatin1String("EventData") || reader.name() == QLatin1String("UserData")) {
+                section.clear();
+            }
+        }
+    }
+    if (reader.hasError())
+        error = QStringLiteral("%1 (line %2)").arg(reader.errorString()).arg(reader.lineNumber());
+    return events;
+}
+
+QString utf16FromHex(const QString &hex)
+{
+    const QByteArray bytes = QByteArray::fromHex(hex.toLatin1());
+    QString text = QString::fromUtf16(reinterpret_cast<const char16_t *>(bytes.constData()), bytes.size() / 2);
+    const int end = text.indexOf(QChar(0));
+    return end >= 0 ? text.left(end) : text;
+}
+
+QString serviceImageFile(const QString &imagePath, const QString &windowsFolder)
+{
+    QString path = imagePath.trimmed();
+    if (path.startsWith(QLatin1Char('"'))) {
+        const int close = path.indexOf(QLatin1Char('"'), 1);
+        path = path.mid(1, close < 0 ? -1 : close - 1);
+    } else {
+        // An unquoted path with arguments: up to the first space after a file with an extension.
+        const int extension = path.indexOf(
+            QRegularExpression(QStringLiteral("\\.(exe|sys|dll)( |$)"), QRegularExpression::CaseInsensitiveOption));
+        if (extension >= 0)
+            path = path.left(extension + 4);
+    }
+    if (path.startsWith(QLatin1String("\\??\\")))
+        path = path.mid(4);
+    // Below the Windows folder, in its own spelling ("C:\\Windows", or a local path elsewhere).
+    const auto below = [&windowsFolder](const QString &rest) {
+        const QChar separator = windowsFolder.contains(QLatin1Char('\\')) ? QLatin1Char('\\') : QLatin1Char('/');
+        return windowsFolder + separator + QString(rest).replace(QLatin1Char('\\'), separator);
+    };
+    if (windowsFolder.isEmpty())
+        return path;
+    if (path.startsWith(QLatin1String("\\SystemRoot\\"), Qt::CaseInsensitive))
+        return below(path.mid(12));
+    if (path.startsWith(QLatin1String("System32\\"), Qt::CaseInsensitive))
+        return below(path);
+    return path;
+}
