@@ -61,25 +61,30 @@ std::string page(const std::string &title, const std::string &content)
            "</title>\n" + kStyle + "\n</head><body>\n" + content + "</body></html>\n";
 }
 
-std::string traceState(const std::string &state)
+// A name the program writes for a trace row's state or medium, and its caption; "" when unknown.
+std::string caption(const std::string &name, std::initializer_list<std::pair<const char *, const char *>> captions)
 {
-    if (state == "present")
-        return "есть";
-    if (state == "deleted")
-        return "удалён";
-    if (state == "recycled")
-        return "в корзине";
-    return "—";
+    for (const auto &[known, shown] : captions) {
+        if (name == known)
+            return shown;
+    }
+    return "";
 }
 
-// Where a shortcut's target lay, as the program writes it.
+std::string traceState(const std::string &state)
+{
+    const std::string shown = caption(state, {{"present", "есть"},
+                                              {"deleted", "удалён"},
+                                              {"recycled", "в корзине"},
+                                              {"created", "создан"},
+                                              {"renamed", "переименован"}});
+    return shown.empty() ? "—" : shown;
+}
+
+// Where a shortcut's target lay.
 std::string medium(const std::string &name)
 {
-    if (name == "removable")
-        return "съёмный";
-    if (name == "network")
-        return "сетевой";
-    return name == "cd" ? "CD" : "";
+    return caption(name, {{"removable", "съёмный"}, {"network", "сетевой"}, {"cd", "CD"}});
 }
 
 // A collection of execution traces: signs, unreadable sources, then the rows as the program recorded
@@ -97,7 +102,9 @@ std::string tracesHtml(const nlohmann::json &event)
         table +=
             "<tr" + rowClass + "><td class=\"time\">" + htmlEscape(text(row, "time")) + "</td><td>" +
             htmlEscape(text(row, "path")) + "</td><td>" + htmlEscape(text(row, "source")) + "</td><td>" +
-            traceState(text(row, "state")) + "</td><td>" + htmlEscape(text(row, "rule")) +
+            traceState(text(row, "state")) +
+            (text(row, "renamed_to").empty() ? "" : " → " + htmlEscape(text(row, "renamed_to"))) + "</td><td>" +
+            htmlEscape(text(row, "rule")) +
             (text(row, "matched_file").empty() ? "" : " (загружен " + htmlEscape(text(row, "matched_file")) + ")") +
             "</td><td>" + medium(text(row, "medium")) + "</td><td class=\"id\">" + htmlEscape(text(row, "sha256")) +
             "</td></tr>\n";

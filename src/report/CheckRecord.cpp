@@ -93,7 +93,9 @@ QString tracesHtml(const QJsonObject &event, ReportDetail detail)
             !matched ? QString()
                      : (row.value(QStringLiteral("level")).toInt() != 0 ? QStringLiteral(" class=\"bad\"")
                                                                         : QStringLiteral(" class=\"warn\""));
-        const QString state = traceStateText(traceStateFromName(row.value(QStringLiteral("state")).toString()));
+        const QString renamedTo = row.value(QStringLiteral("renamed_to")).toString();
+        const QString state = traceStateText(traceStateFromName(row.value(QStringLiteral("state")).toString())) +
+                              (renamedTo.isEmpty() ? QString() : QStringLiteral(" → ") + renamedTo.toHtmlEscaped());
         const QString medium = traceMediumText(traceMediumFromName(row.value(QStringLiteral("medium")).toString()));
         const QString matchedFile = row.value(QStringLiteral("matched_file")).toString();
         const QString rule =
@@ -330,6 +332,8 @@ void CheckRecord::tracesCollected(const TraceCollection &collection)
             object.insert(QStringLiteral("earlier_runs"), earlier);
         if (!row.matchedFile.isEmpty())
             object.insert(QStringLiteral("matched_file"), row.matchedFile);
+        if (!row.renamedTo.isEmpty())
+            object.insert(QStringLiteral("renamed_to"), row.renamedTo);
         if (row.medium != TraceMedium::Fixed)
             object.insert(QStringLiteral("medium"), traceMediumName(row.medium));
         if (row.matched) {

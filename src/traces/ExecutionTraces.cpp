@@ -4,6 +4,7 @@
 #include "platform/FileSystem.h"
 #include "platform/RegistryHives.h"
 #include "platform/System.h"
+#include "platform/UsnJournal.h"
 #include "scan/FileHash.h"
 #include "traces/EventLogReader.h"
 #include "traces/PrefetchReader.h"
@@ -17,6 +18,7 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QtEndian>
 
 #include <algorithm>
 #include <memory>
@@ -134,6 +136,7 @@ public:
     void readRecycleBin(const QString &drive);
     void readShortcut(const QFileInfo &file);
     void readEventLog(const QString &channel, const QVector<int> &ids);
+    void readUsnJournal(const QString &drive, const QVector<QRegularExpression> &patterns);
     void readPca();
     void addSigns();
     void settleStates(const std::function<void(int, int)> &progress, int stepsBefore, bool hash,
@@ -239,6 +242,86 @@ void Collector::readRecycleBin(const QString &drive)
         result.notRead.append(QObject::tr("%1 (%2): больше %3 папок, прочитаны первые")
                                   .arg(source, QDir::toNativeSeparators(bin))
                                   .arg(kLargestRecycleBinUsers));
+}
+
+// The NTFS change journal of `drive`: what was created, renamed or deleted in the last week among
+// programs, libraries, drivers, scripts, Prefetch files and shortcuts, or what a "traces" rule names;
+// a journal made anew since Windows started is a red sign (deleting it wipes this record).
+void Collector::readUsnJournal(const QString &drive, const QVector<QRegularExpression> &patterns)
+{
+    const QString shown = QStringLiteral("USN (%1)").arg(QDir::toNativeSeparators(drive));
+    const platform::UsnJournalRead read = platform::readUsnJournal(drive);
+    if (read.access == platform::UsnJournalRead::Access::Denied)
+        result.unreadable.append(shown);
+    if (read.access == platform::UsnJournalRead::Access::Failed)
+        result.notRead.append(shown + QStringLiteral(": ") + read.error);
+    if (read.access != platform::UsnJournalRead::Access::Read)
+        return;
+    QByteArray id(8, '\0');
+    qToLittleEndian<quint64>(read.journalId, id.data());
+    const QDateTime created = traces::fileTime(id, 0);
+    if (created.isValid() && machine.bootTime.isValid() && created > machine.bootTime)
+        result.signs.append(
+            QObject::tr("Журнал USN создан заново: %1 (%2)").arg(QDir::toNativeSeparators(drive), shownTime(created)));
+    if (read.cut)
+        result.notRead.append(
+            shown +
+            QObject::tr(": прочитаны последние %1 МиБ записей").arg(platform::kLargestJournalRead / (1024 * 1024)));
+    bool broken = false;
+    const QVector<traces::UsnRecord> records = traces::usnRecords(read.records, broken);
+    if (broken)
+        result.notRead.append(shown + QObject::tr(": запись повреждена, прочитаны записи до неё"));
+
+    static const QRegularExpression kWatched(QStringLiteral("\\.(exe|dll|sys|pf|bat|cmd|ps1|lnk)$"),
+                                             QRegularExpression::CaseInsensitiveOption);
+    constexpr quint32 kCreated = 0x100, kDeleted = 0x200, kOldName = 0x1000, kNewName = 0x2000;
+    struct Change
+    {
+        traces::UsnRecord record;
+        TraceState state;
+        QString renamedTo;
+    };
+    QVector<Change> changes;
+    QHash<QByteArray, int> pendingRename; // a file's old name waiting for its new one
+    for (const traces::UsnRecord &record : records) {
+        if (!record.time.isValid() || record.time.secsTo(machine.now) > kTraceServiceDays * 86400)
+            continue;
+        const bool watched =
+            kWatched.match(record.name).hasMatch() ||
+            std::any_of(patterns.cbegin(), patterns.cend(),
+                        [&record](const QRegularExpression &pattern) { return pattern.match(record.name).hasMatch(); });
+        if (record.reasons & kNewName) {
+            const auto old = pendingRename.constFind(record.file);
+            if (old != pendingRename.cend())
+                changes[*old].renamedTo = record.name;
+            else if (watched)
+                changes.append({record, TraceState::Created, QString()});
+            pendingRename.remove(record.file);
+            continue;
+        }
+        if (!watched)
+            continue;
+        if (record.reasons & kOldName) {
+            pendingRename.insert(record.file, changes.size());
+            changes.append({record, TraceState::Renamed, QString()});
+        } else if (record.reasons & kDeleted) {
+            changes.append({record, TraceState::Deleted, QString()});
+        } else if ((record.reasons & kCreated) && (record.reasons & 0x80000000u)) {
+            changes.append({record, TraceState::Created, QString()}); // once, as the file is closed
+        }
+    }
+    QVector<QByteArray> parents;
+    for (const Change &change : qAsConst(changes))
+        parents.append(change.record.parent);
+    const QHash<QByteArray, QString> folders = platform::usnFolders(drive, parents);
+    for (const Change &change : qAsConst(changes)) {
+        const QString folder = folders.value(change.record.parent);
+        TraceRow &row = addRow(QStringLiteral("USN"),
+                               folder.isEmpty() ? change.record.name : folder + QLatin1Char('\\') + change.record.name,
+                               change.record.time);
+        row.state = change.state;
+        row.renamedTo = change.renamedTo;
+    }
 }
 
 // What the event log keeps of a player covering tracks: a log cleared, the clock changed, a trace
@@ -601,8 +684,8 @@ void Collector::settleStates(const std::function<void(int, int)> &progress, int 
     for (TraceRow &row : result.rows) {
         if (!row.storedAt.isEmpty())
             targets.append({row.storedAt, &row.sha256, nullptr}); // in the bin: its state is the bin's
-        else if (row.state == TraceState::Deleted)
-            continue; // the Recycle Bin's word: its "$R" file is gone
+        else if (row.state != TraceState::NameOnly)
+            continue; // the Recycle Bin's or the change journal's word
         else if (row.medium == TraceMedium::Network)
             row.state = TraceState::NameOnly; // asking a share may keep the collection waiting on it
         else if (!traces::isAbsoluteProgramPath(row.path))
@@ -713,6 +796,13 @@ TraceCollection collectTraces(const TraceMachine &machine, const QList<Detection
     for (const QString &drive : machine.fixedDrives)
         collector.readRecycleBin(drive);
     step();
+    QVector<QRegularExpression> patterns;
+    for (const DetectionRule &rule : rules) {
+        if (rule.traces && !rule.registry)
+            patterns.append(QRegularExpression(rule.filename, QRegularExpression::CaseInsensitiveOption));
+    }
+    for (const QString &drive : machine.fixedDrives)
+        collector.readUsnJournal(drive, patterns);
     collector.readEventLog(QStringLiteral("System"), {104, 7036, 7040, 7045});
     collector.readEventLog(QStringLiteral("Security"), {1102, 4616});
     step();
@@ -777,6 +867,8 @@ const StateNames kStateNames[] = {
     {TraceState::Present, "present", QT_TRANSLATE_NOOP("QObject", "есть")},
     {TraceState::Deleted, "deleted", QT_TRANSLATE_NOOP("QObject", "удалён")},
     {TraceState::Recycled, "recycled", QT_TRANSLATE_NOOP("QObject", "в корзине")},
+    {TraceState::Created, "created", QT_TRANSLATE_NOOP("QObject", "создан")},
+    {TraceState::Renamed, "renamed", QT_TRANSLATE_NOOP("QObject", "переименован")},
     {TraceState::NameOnly, "name", "—"},
 };
 } // namespace

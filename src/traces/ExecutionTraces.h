@@ -15,7 +15,7 @@
 #include <functional>
 
 // What the traces say of a program's file now.
-enum class TraceState { Present, Deleted, NameOnly, Recycled };
+enum class TraceState { Present, Deleted, NameOnly, Recycled, Created, Renamed };
 
 // A file that a trace says its program loaded.
 struct TraceFile
@@ -44,6 +44,7 @@ struct TraceRow
     QVector<TraceFile> loaded;
     QString storedAt;                        // where a file in the Recycle Bin lies now (its "$R" file)
     TraceMedium medium = TraceMedium::Fixed; // where a shortcut's target lay
+    QString renamedTo;                       // the new name of a file the change journal saw renamed
 };
 
 // One collection: the rows, the red signs of wiped or disabled traces, the sources that could not
@@ -94,10 +95,10 @@ TraceCollection collectTraces(const TraceMachine &machine, const QList<Detection
 // first matching rule in list order names the row.
 void matchTraces(QVector<TraceRow> &rows, const QList<DetectionRule> &rules);
 
-// The state's caption: "есть", "удалён", "в корзине" or "—".
+// The state's caption: "есть", "удалён", "в корзине", "создан", "переименован" or "—".
 QString traceStateText(TraceState state);
-// The state as the check report writes it: "present", "deleted", "recycled" or "name"; and back
-// (anything else reads as only a name).
+// The state as the check report writes it: "present", "deleted", "recycled", "created", "renamed" or
+// "name"; and back (anything else reads as only a name).
 QString traceStateName(TraceState state);
 TraceState traceStateFromName(const QString &name);
 

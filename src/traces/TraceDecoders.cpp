@@ -158,3 +158,39 @@ std::optional<QPair<QString, QDateTime>> traces::recycledFile(const QByteArray &
         return std::nullopt;
     return QPair<QString, QDateTime>(path, fileTime(data, 16));
 }
+
+QVector<traces::UsnRecord> traces::usnRecords(const QByteArray &data, bool &broken)
+{
+    QVector<UsnRecord> records;
+    broken = false;
+    int at = 0;
+    while (at + 8 <= data.size()) {
+        const char *record = data.constData() + at;
+        const quint32 length = qFromLittleEndian<quint32>(record);
+        const quint16 major = qFromLittleEndian<quint16>(record + 4);
+        if (length == 0)
+            break; // the rest of a buffer
+        const int references = major == 2 ? 8 : major == 3 ? 16 : 0;
+        const int fixed = 8 + 2 * references + 8 + 8 + 4 * 4 + 2 + 2;
+        if (references == 0 || length < quint32(fixed) || length > quint32(data.size() - at)) {
+            broken = true;
+            break;
+        }
+        UsnRecord parsed;
+        parsed.file = data.mid(at + 8, references);
+        parsed.parent = data.mid(at + 8 + references, references);
+        const int after = 8 + 2 * references + 8; // past the USN
+        parsed.time = fileTime(data, at + after);
+        parsed.reasons = qFromLittleEndian<quint32>(record + after + 8);
+        const quint16 nameLength = qFromLittleEndian<quint16>(record + after + 8 + 16);
+        const quint16 nameOffset = qFromLittleEndian<quint16>(record + after + 8 + 18);
+        if (nameOffset < fixed || quint32(nameOffset) + nameLength > length || nameLength % 2) {
+            broken = true;
+            break;
+        }
+        parsed.name = QString::fromUtf16(reinterpret_cast<const char16_t *>(record + nameOffset), nameLength / 2);
+        records.append(parsed);
+        at += static_cast<int>((length + 7) & ~7u);
+    }
+    return records;
+}

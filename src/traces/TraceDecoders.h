@@ -62,3 +62,22 @@ std::optional<QPair<QString, QDateTime>> recycledFile(const QByteArray &data);
 QString programFileName(const QString &path);
 
 } // namespace traces
+
+namespace traces {
+
+// One record of the NTFS change journal (USN_RECORD_V2 or V3).
+struct UsnRecord
+{
+    QByteArray file;   // the file's reference (8 bytes in V2, 16 in V3)
+    QByteArray parent; // its folder's
+    QDateTime time;
+    quint32 reasons = 0; // USN_REASON_* bits
+    QString name;
+};
+
+// The records of the journal's raw data `data`, one after another as the journal gives them (each
+// 8-byte aligned, its length first). `broken` is set when a record's length or name does not fit,
+// and the records before it are kept.
+QVector<UsnRecord> usnRecords(const QByteArray &data, bool &broken);
+
+} // namespace traces

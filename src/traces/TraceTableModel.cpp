@@ -55,7 +55,8 @@ QVariant TraceTableModel::data(const QModelIndex &index, int role) const
         case SourceColumn:
             return row.source;
         case StateColumn:
-            return traceStateText(row.state);
+            return row.renamedTo.isEmpty() ? traceStateText(row.state)
+                                           : traceStateText(row.state) + QStringLiteral(" → ") + row.renamedTo;
         case RuleColumn:
             return row.matchedFile.isEmpty() ? row.ruleDescription
                                              : tr("%1 (загружен %2)").arg(row.ruleDescription, row.matchedFile);

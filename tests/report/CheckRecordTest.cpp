@@ -41,34 +41,25 @@ void CheckRecordTest::initTestCase()
     traces.collected = QDateTime(QDate(2026, 12, 7), QTime(12, 0), Qt::UTC);
     traces.signs = QStringList{QStringLiteral("Служба SysMain отключена: Start = 4")};
     traces.unreadable = QStringList{QStringLiteral("Prefetch (C:\\Windows\\Prefetch)")};
-    traces.rows.append({QDateTime(),
-                        QStringLiteral("legit.cfg"),
-                        QStringLiteral("legit.cfg"),
-                        QStringLiteral("Recent"),
-                        TraceState::NameOnly,
-                        QString(),
-                        false,
-                        QString(),
-                        0,
-                        QString(),
-                        {},
-                        0,
-                        {},
-                        QString()});
-    traces.rows.append({QDateTime(QDate(2026, 12, 1), QTime(9, 30, 15), Qt::UTC),
-                        QStringLiteral("C:\\<s>\\a.exe"),
-                        QStringLiteral("a.exe"),
-                        QStringLiteral("BAM"),
-                        TraceState::Present,
-                        QString(64, QLatin1Char('f')),
-                        true,
-                        QStringLiteral("Aimbot"),
-                        1,
-                        QStringLiteral("D:\\<i>hook.dll"),
-                        {QDateTime(QDate(2026, 11, 30), QTime(8, 0), Qt::UTC)},
-                        2,
-                        {},
-                        QString()});
+    TraceRow legit;
+    legit.path = legit.fileName = QStringLiteral("legit.cfg");
+    legit.source = QStringLiteral("Recent");
+    traces.rows.append(legit);
+    TraceRow cheat;
+    cheat.time = QDateTime(QDate(2026, 12, 1), QTime(9, 30, 15), Qt::UTC);
+    cheat.path = QStringLiteral("C:\\<s>\\a.exe");
+    cheat.fileName = QStringLiteral("a.exe");
+    cheat.source = QStringLiteral("BAM");
+    cheat.state = TraceState::Present;
+    cheat.sha256 = QString(64, QLatin1Char('f'));
+    cheat.matched = true;
+    cheat.ruleDescription = QStringLiteral("Aimbot");
+    cheat.ruleLevel = 1;
+    cheat.matchedFile = QStringLiteral("D:\\<i>hook.dll");
+    cheat.earlierRuns = {QDateTime(QDate(2026, 11, 30), QTime(8, 0), Qt::UTC)};
+    cheat.runCount = 2;
+    cheat.medium = TraceMedium::Removable;
+    traces.rows.append(cheat);
     record.tracesCollected(traces);
     QCOMPARE(changed.count(), 7);
     report = record.toJson(QStringLiteral("Проверка перед финалом & <b>всё</b>"));

@@ -163,3 +163,24 @@ QByteArray compressedPrefetch(const QByteArray &plain)
         flushWord(static_cast<quint16>(bits << (16 - count)));
     return out + stream + QByteArray(4, '\0');
 }
+
+QByteArray usnRecord(int version, quint64 file, quint64 parent, const QDateTime &time, quint32 reasons,
+                     const QString &name)
+{
+    const int references = version == 2 ? 8 : 16;
+    const int nameOffset = 8 + 2 * references + 8 + 8 + 16 + 4;
+    const QByteArray encoded = utf16(name);
+    QByteArray record(nameOffset, '\0');
+    record += encoded;
+    record += QByteArray((8 - record.size() % 8) % 8, '\0');
+    putNumber(record, 0, static_cast<quint32>(record.size()));
+    qToLittleEndian<quint16>(static_cast<quint16>(version), record.data() + 4);
+    qToLittleEndian<quint64>(file, record.data() + 8);
+    qToLittleEndian<quint64>(parent, record.data() + 8 + references);
+    const int after = 8 + 2 * references + 8;
+    putTime(record, after, time);
+    putNumber(record, after + 8, reasons);
+    qToLittleEndian<quint16>(static_cast<quint16>(encoded.size()), record.data() + after + 24);
+    qToLittleEndian<quint16>(static_cast<quint16>(nameOffset), record.data() + after + 26);
+    return record;
+}

@@ -23,3 +23,8 @@ QByteArray compressedPrefetch(const QByteArray &plain);
 // on the share `netName`; with neither, a shortcut without LinkInfo.
 QByteArray shortcutFile(const QByteArray &localPath, quint32 driveType, const QByteArray &netName = {},
                         const QByteArray &suffix = {});
+
+// One NTFS change journal record (USN_RECORD_V2 for `version` 2, V3 for 3) of the file `file` in the
+// folder `parent`, padded to 8 bytes as the journal writes it.
+QByteArray usnRecord(int version, quint64 file, quint64 parent, const QDateTime &time, quint32 reasons,
+                     const QString &name);
