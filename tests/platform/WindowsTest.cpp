@@ -1,9 +1,12 @@
 #include "TestEnvironment.h"
 #include "TestMain.h"
+#include "platform/EventLog.h"
 #include "platform/FileSystem.h"
 #include "platform/Programs.h"
 #include "platform/RegistryHives.h"
 #include "platform/System.h"
+#include "platform/UsnJournal.h"
+#include "traces/EventLogReader.h"
 #include "traces/ExecutionTraces.h"
 #include "traces/TraceDecoders.h"
 
@@ -30,6 +33,7 @@ private slots:
     void executableIsA64BitGuiProgramWithItsManifest();
     void traceKeyWithoutReadRightsIsNamed();
     void devicePathsThroughDosDeviceNames();
+    void liveLogsAnswerOrSayWhy();
 };
 
 void WindowsTest::registry_data()
@@ -164,6 +168,27 @@ void WindowsTest::devicePathsThroughDosDeviceNames()
     QVERIFY(devices.contains({QStringLiteral("\\Device\\VigilorTestVolume7"), QStringLiteral("Q:")}));
     QCOMPARE(traces::dosPath(QStringLiteral("\\Device\\VigilorTestVolume7\\Tools\\loader.exe"), devices),
              QStringLiteral("Q:\\Tools\\loader.exe"));
+}
+
+// The live event log and change journal, whatever the system offers of them: each read gives what
+// it read, whole, or says why it could not.
+void WindowsTest::liveLogsAnswerOrSayWhy()
+{
+    QVERIFY(!platform::fixedDrives().isEmpty());
+    const platform::EventLogRead events = platform::readEventLog(QStringLiteral("System"), {7045, 104}, 30);
+    QString error;
+    if (events.access == platform::EventLogRead::Access::Read)
+        parseEvents(events.xml, error);
+    else
+        QVERIFY(!events.error.isEmpty());
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    const platform::UsnJournalRead journal = platform::readUsnJournal(platform::fixedDrives().first());
+    bool broken = false;
+    if (journal.access == platform::UsnJournalRead::Access::Read)
+        traces::usnRecords(journal.records, broken);
+    else
+        QVERIFY(!journal.error.isEmpty());
+    QVERIFY(!broken);
 }
 
 VIGILOR_GUILESS_TEST_MAIN(WindowsTest)
