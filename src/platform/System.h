@@ -38,7 +38,7 @@ ServiceState serviceState(const QString &name);
 // The system's NT device names of its drives: ("\Device\HarddiskVolume3", "C:") and so on.
 QVector<QPair<QString, QString>> driveDevices();
 
-// The roots of the fixed drives ("C:\\" …). The stand-in elsewhere: the folder SystemDrive names.
+// The roots of the fixed drives ("C:\\" …). The stand-in elsewhere: the folder SYSTEMDRIVE names.
 QStringList fixedDrives();
 
 // The serial number of each drive's volume and the drive ("C:"), as Prefetch files name volumes.

@@ -60,7 +60,7 @@ QVector<QPair<QString, QString>> driveDevices()
 
 QStringList fixedDrives()
 {
-    const QString drive = qEnvironmentVariable("SystemDrive");
+    const QString drive = qEnvironmentVariable("SYSTEMDRIVE");
     return drive.isEmpty() ? QStringList() : QStringList{drive};
 }
 

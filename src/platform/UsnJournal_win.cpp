@@ -44,7 +44,7 @@ UsnJournalRead readUsnJournal(const QString &drive)
         read.error = systemMessage(error);
         return read;
     }
-    USN_JOURNAL_DATA_V0 journal{};
+    USN_JOURNAL_DATA journal{};
     DWORD bytes = 0;
     if (!DeviceIoControl(volume, FSCTL_QUERY_USN_JOURNAL, nullptr, 0, &journal, sizeof journal, &bytes, nullptr)) {
         error = GetLastError();
@@ -59,7 +59,7 @@ UsnJournalRead readUsnJournal(const QString &drive)
     read.access = UsnJournalRead::Access::Read;
     read.journalId = journal.UsnJournalID;
     // The newest records: what the last week left is near the journal's end.
-    READ_USN_JOURNAL_DATA_V0 request{};
+    READ_USN_JOURNAL_DATA request{};
     request.StartUsn = std::max<USN>(journal.FirstUsn, journal.NextUsn - kLargestJournalRead);
     request.ReasonMask = 0xFFFFFFFF;
     request.UsnJournalID = journal.UsnJournalID;
