@@ -17,7 +17,7 @@ scripts/make-pki.sh "$pki"
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVIGILOR_BUILD_TESTS=OFF \
     -DVIGILOR_CONTENT_SERVER_URL="$url" -DVIGILOR_CONTENT_SERVER_CA="$pki/ca.pem"
-cmake --build "$build" -j"$(nproc)" --target vigilor vigilor-content-server
+cmake --build "$build" -j"$(nproc)" --target vigilor vigilor-content-server vigilor-demo-traces
 
 server/demo/prepare-content.sh "$build/content"
 
@@ -26,6 +26,8 @@ machine=$build/machine
 rm -rf "$machine"
 cp -r server/demo/machine "$machine"
 sed "s#@MACHINE@#$machine#g" server/demo/machine/registry.reg > "$machine/registry.reg"
+# Its Prefetch file of the game, a shortcut, the Recycle Bin, the change journal and the event log.
+"$build/server/vigilor-demo-traces" "$machine"
 # The browsers' databases are built from SQL, so that no binary database is kept in the repository.
 while read -r sql target; do
     mkdir -p "$(dirname "$machine/$target")"
@@ -59,6 +61,8 @@ export SYSTEMDRIVE=$machine PROGRAMDATA=$machine/ProgramData PUBLIC=$machine/Pub
 export VIGILOR_REGISTRY_FILE=$machine/registry.reg
 # The Windows folder of the demo machine, with its Prefetch files and PCA launch list.
 export SystemRoot=$machine/Windows
+# Its change journal and event log, as the stand-ins read them.
+export VIGILOR_USN_JOURNAL=$machine/usn-journal.bin VIGILOR_EVENT_LOG=$machine/events.xml
 
 if [ -n "${DISPLAY:-}" ]; then
     echo "reports sent from the program: $url""admin/reports (user admin, password in $build/admin.token)"

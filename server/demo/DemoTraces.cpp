@@ -1,0 +1,96 @@
+// Writes the demo machine's trace files from their layouts: the game's Prefetch file naming a library
+// it loaded from the temporary folder, a shortcut to a loader on a removable drive, a Recycle Bin
+// entry, change journal records of a deleted loader and an event log of a cleared log and an installed
+// driver. Times are set relative to now, so that they fall in the windows the program reads.
+// Run: vigilor-demo-traces MACHINE_FOLDER
+
+#include "TraceFixtures.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTextStream>
+#include <QtEndian>
+
+namespace {
+bool write(const QString &path, const QByteArray &content)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+QByteArray utf16Hex(const QString &text)
+{
+    return QByteArray(reinterpret_cast<const char *>(text.utf16()), int(text.size()) * 2).toHex().toUpper();
+}
+
+QByteArray event(int id, const char *channel, const QDateTime &time, const QByteArray &body)
+{
+    return "<Event xmlns='http://schemas.microsoft.com/win/2004/08/events/event'><System><EventID>" +
+           QByteArray::number(id) + "</EventID><TimeCreated SystemTime='" +
+           time.toString(Qt::ISODateWithMs).toLatin1() + "'/><Channel>" + channel + "</Channel></System>" + body +
+           "</Event>\n";
+}
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    if (argc != 2) {
+        QTextStream(stderr) << "usage: vigilor-demo-traces MACHINE_FOLDER\n";
+        return 2;
+    }
+    const QString machine = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    bool written = true;
+
+    // The stand-in has no volumes to map, so the game's Prefetch file names the machine's own paths.
+    const QStringList loaded = {machine + QStringLiteral("/Games/csgo/csgo.exe"),
+                                machine + QStringLiteral("/Windows/System32/ntdll.dll"),
+                                machine + QStringLiteral("/AppData/Local/Temp/triggerbot.dll")};
+    written &=
+        write(machine + QStringLiteral("/Windows/Prefetch/CSGO.EXE-6C5A1E2F.pf"),
+              compressedPrefetch(prefetchFile(now.addSecs(-2 * 3600), 30, QStringLiteral("CSGO.EXE"), 14, loaded)));
+    written &= write(machine + QStringLiteral("/AppData/Roaming/Microsoft/Windows/Recent/loader.exe.lnk"),
+                     shortcutFile("E:\\loader.exe", 2));
+
+    const QString bin = machine + QStringLiteral("/$Recycle.Bin/S-1-5-21-1001-1001/");
+    QByteArray entry(8, '\0');
+    qToLittleEndian<quint64>(2, entry.data());
+    entry += QByteArray(8, '\0');
+    QByteArray deleted(8, '\0');
+    qToLittleEndian<quint64>(quint64(now.addSecs(-3 * 3600).toMSecsSinceEpoch() + 11644473600000LL) * 10000,
+                             deleted.data());
+    const QString original = QStringLiteral("C:\\Users\\player\\Desktop\\wallhack_loader.exe");
+    QByteArray length(4, '\0');
+    qToLittleEndian<quint32>(quint32(original.size() + 1), length.data());
+    entry += deleted + length + QByteArray(reinterpret_cast<const char *>(original.utf16()), int(original.size()) * 2) +
+             QByteArray(2, '\0');
+    written &= write(bin + QStringLiteral("$I7Q2K9D.exe"), entry);
+    QFile loader(machine + QStringLiteral("/AppData/Roaming/CheatTools/aimbot_loader.exe"));
+    written &= loader.open(QIODevice::ReadOnly) && write(bin + QStringLiteral("$R7Q2K9D.exe"), loader.readAll());
+
+    // A journal made 20 minutes ago: after the demo machine's start only if that was earlier.
+    QByteArray journal(8, '\0');
+    qToLittleEndian<quint64>(quint64(now.addSecs(-1200).toMSecsSinceEpoch() + 11644473600000LL) * 10000,
+                             journal.data());
+    journal += usnRecord(2, 41, 5, now.addSecs(-5400), 0x100 | 0x80000000u, QStringLiteral("spoofer.exe")) +
+               usnRecord(2, 41, 5, now.addSecs(-4000), 0x200 | 0x80000000u, QStringLiteral("spoofer.exe"));
+    written &= write(machine + QStringLiteral("/usn-journal.bin"), journal);
+
+    QByteArray log = "<Events>\n";
+    log += event(1102, "Security", now.addSecs(-7200),
+                 "<UserData><LogFileCleared xmlns='http://manifests.microsoft.com/win/2004/08/windows/eventlog'>"
+                 "<SubjectUserName>player</SubjectUserName><SubjectDomainName>DEMO-PC</SubjectDomainName>"
+                 "</LogFileCleared></UserData>");
+    log += event(7045, "System", now.addSecs(-6000),
+                 "<EventData><Data Name='ServiceName'>kbdfilter</Data><Data Name='ImagePath'>\\SystemRoot\\System32\\"
+                 "drivers\\kbdfilter.sys</Data><Data Name='ServiceType'>kernel mode driver</Data></EventData>");
+    log += event(7036, "System", now.addSecs(-5000),
+                 "<EventData><Data Name='param1'>SysMain</Data><Data Name='param2'>stopped</Data><Binary>" +
+                     utf16Hex(QStringLiteral("SysMain/1")) + "</Binary></EventData>");
+    log += "</Events>\n";
+    written &= write(machine + QStringLiteral("/events.xml"), log);
+    return written ? 0 : 1;
+}
