@@ -2,7 +2,8 @@
 // there), 5,000 UserAssist values, 1,000 Prefetch files and 2,000 PCA lines. Measures the time to
 // collect them and fill the tab's table, the longest stall of the event loop meanwhile (a 10 ms
 // timer's worst lateness), first with Prefetch files that are names only (as they were read before
-// their contents were), then with real ones (Windows 10's compressed format, 64 loaded files each),
+// their contents were), then with real ones (Windows 10's compressed format, 64 loaded files each)
+// and 10,000 change journal records and 1,000 events besides,
 // and the hashing throughput beside `sha256sum` over the same files.
 // Run: QT_QPA_PLATFORM=offscreen ./traces-bench
 
@@ -33,6 +34,8 @@ constexpr int kFileBytes = 256 * 1024;
 constexpr int kUserAssist = 5000;
 constexpr int kPrefetch = 1000;
 constexpr int kPca = 2000;
+constexpr int kJournalRecords = 10000;
+constexpr int kEvents = 1000;
 
 QString hex(const QByteArray &bytes)
 {
@@ -142,7 +145,26 @@ int main(int argc, char **argv)
                       QStringLiteral("/Prefetch/PROGRAM-%1.EXE-%2.pf").arg(i).arg(i * 7919, 8, 16, QLatin1Char('0')),
                   compressedPrefetch(prefetchFile(QDateTime::currentDateTimeUtc(), 30,
                                                   QStringLiteral("PROGRAM-%1.EXE").arg(i), 3, loaded)));
-    const qint64 contents = collect("Prefetch contents (64 loaded files each)");
+    // And the change journal and the event log, through their stand-ins: 10,000 records of programs
+    // created and deleted, 1,000 services installed.
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    QByteArray journal(8, '\0');
+    for (int i = 0; i < kJournalRecords; ++i)
+        journal += usnRecord(2, quint64(i), 5, now.addSecs(-i), i % 2 ? 0x200 | 0x80000000u : 0x100 | 0x80000000u,
+                             QStringLiteral("tool-%1.exe").arg(i));
+    writeFile(temp.filePath(QStringLiteral("journal.bin")), journal);
+    environment.set("VIGILOR_USN_JOURNAL", temp.filePath(QStringLiteral("journal.bin")));
+    environment.set("SYSTEMDRIVE", temp.filePath(QStringLiteral("C")));
+    QByteArray events = "<Events>";
+    for (int i = 0; i < kEvents; ++i)
+        events += "<Event><System><EventID>7045</EventID><TimeCreated SystemTime='" +
+                  now.addSecs(-i).toString(Qt::ISODateWithMs).toLatin1() +
+                  "'/><Channel>System</Channel></System><EventData><Data Name='ServiceName'>svc" +
+                  QByteArray::number(i) + "</Data><Data Name='ImagePath'>C:\\Services\\svc" + QByteArray::number(i) +
+                  ".exe</Data></EventData></Event>";
+    writeFile(temp.filePath(QStringLiteral("events.xml")), events + "</Events>");
+    environment.set("VIGILOR_EVENT_LOG", temp.filePath(QStringLiteral("events.xml")));
+    const qint64 contents = collect("Prefetch contents (64 loaded files each), 10,000 journal records, 1,000 events");
     out << "ratio contents/names: " << QString::number(double(contents) / std::max<qint64>(namesOnly, 1), 'f', 2)
         << "\n";
 
