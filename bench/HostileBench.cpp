@@ -14,8 +14,8 @@
 #include "TestEnvironment.h"
 #include "report/CheckRecord.h"
 #include "report/ReportWidget.h"
+#include "rules/Signatures.h"
 #include "scan/BrowserHistoryParser.h"
-#include "scan/Signatures.h"
 #include "traces/ExecutionTraces.h"
 
 #include <QApplication>

@@ -2,7 +2,7 @@
 // `ls -a DIR | grep -ci PATTERN` in the same run. Prints the times and their ratio.
 // Run: ./scan-bench [entries]
 
-#include "scan/FileScanner.h"
+#include "rules/FileScanner.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -5,7 +5,7 @@
 // Run: ./signature-bench
 
 #include "TestEnvironment.h"
-#include "scan/Signatures.h"
+#include "rules/Signatures.h"
 
 #include <QCoreApplication>
 #include <QDirIterator>

@@ -9,7 +9,7 @@
 
 #include "TestEnvironment.h"
 #include "TraceFixtures.h"
-#include "scan/FileHash.h"
+#include "rules/FileHash.h"
 #include "traces/TraceDecoders.h"
 #include "traces/TracesWidget.h"
 

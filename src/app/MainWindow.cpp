@@ -26,7 +26,16 @@ int compareVersions(const QString &a, const QString &b)
     return 0;
 }
 
-MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindow)
+namespace {
+// What the check runs with, as the loader found it before the window opened.
+CheckContext checkContext()
+{
+    const ContentLoader *loader = ContentLoader::instance();
+    return {QString::fromLatin1(kProgramVersion), loader->version(), loader->gameDir(), loader->steamDir()};
+}
+} // namespace
+
+MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), record(checkContext()), ui(new Ui::MainWindow)
 {
     ui->setupUi(this);
     tabs.addTab(&infoPage, tr("Информация"));

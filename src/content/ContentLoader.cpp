@@ -5,7 +5,8 @@
 #include "platform/FileSystem.h"
 #include "platform/Programs.h"
 #include "platform/RegistryHives.h"
-#include "scan/FileScanner.h"
+#include "rules/FileScanner.h"
+#include "rules/PathPlaceholders.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -223,6 +224,7 @@ void ContentLoader::discoverFolders()
     gameFolder = lookUpFolder(
         HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Steam App 730"),
         QStringLiteral("InstallLocation"), tr("Папка игры не найдена, некоторые опции могут работать некорректно!"));
+    setPlaceholder(QStringLiteral("gamedir"), gameFolder);
     steamFolder = lookUpFolder(HKEY_CURRENT_USER, QStringLiteral("SOFTWARE\\Valve\\Steam"), QStringLiteral("SteamPath"),
                                tr("Папка Steam не найдена, некоторые опции могут работать некорректно!"));
 }

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "platform/Registry.h"
-#include "scan/DetectionRule.h"
-#include "scan/Signatures.h"
+#include "rules/DetectionRule.h"
+#include "rules/Signatures.h"
 
 #include <QList>
 #include <QObject>

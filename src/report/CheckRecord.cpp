@@ -1,9 +1,7 @@
 #include "report/CheckRecord.h"
 
-#include "app/Version.h"
-#include "content/ContentLoader.h"
 #include "platform/Session.h"
-#include "scan/Signatures.h"
+#include "rules/Signatures.h"
 #include "traces/ExecutionTraces.h"
 
 #include <QRegularExpression>
@@ -189,24 +187,23 @@ QString eventHtml(const QJsonObject &event, ReportDetail detail)
 }
 } // namespace
 
-CheckRecord::CheckRecord(QObject *parent)
-    : QObject(parent), machine(QSysInfo::machineHostName()), user(platform::userName()),
+CheckRecord::CheckRecord(CheckContext context, QObject *parent)
+    : QObject(parent), context(std::move(context)), machine(QSysInfo::machineHostName()), user(platform::userName()),
       system(QSysInfo::prettyProductName()), started(QDateTime::currentDateTimeUtc())
 {
 }
 
 QJsonObject CheckRecord::toJson(const QString &note) const
 {
-    const ContentLoader *loader = ContentLoader::instance();
     return QJsonObject{{QStringLiteral("format"), QString::fromLatin1(kFormat)},
-                       {QStringLiteral("program_version"), QString::fromLatin1(kProgramVersion)},
-                       {QStringLiteral("server_version"), loader->version()},
+                       {QStringLiteral("program_version"), context.programVersion},
+                       {QStringLiteral("server_version"), context.serverVersion},
                        {QStringLiteral("machine"), machine},
                        {QStringLiteral("user"), user},
                        {QStringLiteral("os"), system},
                        {QStringLiteral("started"), started.toString(Qt::ISODate)},
-                       {QStringLiteral("game_folder"), loader->gameDir()},
-                       {QStringLiteral("steam_folder"), loader->steamDir()},
+                       {QStringLiteral("game_folder"), context.gameFolder},
+                       {QStringLiteral("steam_folder"), context.steamFolder},
                        {QStringLiteral("events"), events},
                        {QStringLiteral("note"), note}};
 }

@@ -9,6 +9,15 @@
 
 struct TraceCollection;
 
+// What a check ran with, from whoever makes its record (the window, from the loader).
+struct CheckContext
+{
+    QString programVersion = QStringLiteral(VIGILOR_VERSION);
+    QString serverVersion;
+    QString gameFolder;
+    QString steamFolder;
+};
+
 // The record of one check, filled while the examiner works: who and where, then every scan with its
 // findings, every account looked up, every utility started and folder opened and every repair, in
 // order with their UTC times. Plain data only: the pages' texts arrive as they are, never as markup.
@@ -20,7 +29,7 @@ class CheckRecord : public QObject
 public:
     static constexpr const char *kFormat = "vigilor-report/1";
 
-    explicit CheckRecord(QObject *parent = nullptr);
+    explicit CheckRecord(CheckContext context = CheckContext(), QObject *parent = nullptr);
 
     // The report of the check so far, with the examiner's note.
     QJsonObject toJson(const QString &note) const;
@@ -47,6 +56,7 @@ signals:
 private:
     void append(const QString &type, QJsonObject event);
 
+    const CheckContext context;
     // Who and where: read once, since they do not change while the program runs.
     const QString machine;
     const QString user;

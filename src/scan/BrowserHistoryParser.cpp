@@ -1,9 +1,9 @@
 #include "scan/BrowserHistoryParser.h"
 
-#include "app/Parallel.h"
 #include "platform/FileSystem.h"
+#include "platform/Parallel.h"
 #include "platform/Programs.h"
-#include "scan/PathPlaceholders.h"
+#include "rules/PathPlaceholders.h"
 
 #include <QDeadlineTimer>
 #include <QDir>

@@ -2,7 +2,7 @@
 
 #include "content/ContentLoader.h"
 #include "platform/Programs.h"
-#include "scan/PathPlaceholders.h"
+#include "rules/PathPlaceholders.h"
 #include "ui_AuxProgrammsWidget.h"
 
 #include <QProcess>

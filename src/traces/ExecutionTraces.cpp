@@ -5,7 +5,7 @@
 #include "platform/RegistryHives.h"
 #include "platform/System.h"
 #include "platform/UsnJournal.h"
-#include "scan/FileHash.h"
+#include "rules/FileHash.h"
 #include "traces/EventLogReader.h"
 #include "traces/PrefetchReader.h"
 #include "traces/ShortcutReader.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "scan/DetectionRule.h"
+#include "rules/DetectionRule.h"
 #include "traces/ShortcutReader.h"
 
 #include <QDateTime>

@@ -1,4 +1,4 @@
-#include "scan/DetectionRule.h"
+#include "rules/DetectionRule.h"
 #include "TestMain.h"
 
 #include <QJsonDocument>

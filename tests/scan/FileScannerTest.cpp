@@ -1,4 +1,4 @@
-#include "scan/FileScanner.h"
+#include "rules/FileScanner.h"
 #include "TestEnvironment.h"
 #include "TestMain.h"
 #include "platform/RegistryHives.h"

@@ -1,4 +1,4 @@
-#include "scan/PathPlaceholders.h"
+#include "rules/PathPlaceholders.h"
 #include "TestEnvironment.h"
 #include "TestMain.h"
 

@@ -1,4 +1,4 @@
-#include "scan/Signatures.h"
+#include "rules/Signatures.h"
 #include "TestEnvironment.h"
 #include "TestMain.h"
 

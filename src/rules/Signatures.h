@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/Processes.h"
-#include "scan/FileHash.h"
+#include "rules/FileHash.h"
 
 #include <QRegularExpression>
 #include <QString>

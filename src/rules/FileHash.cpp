@@ -1,4 +1,4 @@
-#include "scan/FileHash.h"
+#include "rules/FileHash.h"
 
 #include "platform/FileSystem.h"
 

@@ -1,4 +1,4 @@
-#include "app/Parallel.h"
+#include "platform/Parallel.h"
 
 #include <QThread>
 

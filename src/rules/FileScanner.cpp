@@ -1,6 +1,6 @@
-#include "scan/FileScanner.h"
+#include "rules/FileScanner.h"
 
-#include "scan/PathPlaceholders.h"
+#include "rules/PathPlaceholders.h"
 
 #include <QDir>
 #include <QRegularExpression>

@@ -1,13 +1,32 @@
-#include "scan/PathPlaceholders.h"
-
-#include "content/ContentLoader.h"
+#include "rules/PathPlaceholders.h"
 
 #include <QDir>
+#include <QHash>
+#include <QMutex>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
 
 namespace {
-const QString kGameDirToken = QStringLiteral("%GAMEDIR%");
+// The placeholders' values as the program found them, by upper-case name; set from the loader's
+// thread, read from the workers'.
+QMutex placeholderMutex;
+QHash<QString, QString> &placeholderValues()
+{
+    // The game folder is empty until it is found, as a folder not found is.
+    static QHash<QString, QString> values{{QStringLiteral("GAMEDIR"), QString()}};
+    return values;
+}
+
+// The value of the placeholder `name` when one was set.
+bool placeholderValue(const QString &name, QString &value)
+{
+    QMutexLocker lock(&placeholderMutex);
+    const auto found = placeholderValues().constFind(name.toUpper());
+    if (found == placeholderValues().cend())
+        return false;
+    value = *found;
+    return true;
+}
 
 // The variable's value, or no value when it is not set. Where the system compares names with regard
 // to case, an exact match wins, then the all-upper-case spelling, then the first other spelling in
@@ -50,16 +69,18 @@ QString expandPath(const QString &text, bool asFolder)
     QString result = text;
     for (const QString &token : qAsConst(tokens)) {
         QString value;
-        if (token.toUpper() == kGameDirToken) {
-            value = ContentLoader::instance()->gameDir();
-        } else {
-            const QString name = QString(token).remove(QLatin1Char('%'));
-            if (!lookUpVariable(name, value))
-                value = token;
-        }
+        const QString name = QString(token).remove(QLatin1Char('%'));
+        if (!placeholderValue(name, value) && !lookUpVariable(name, value))
+            value = token;
         result.replace(token, value, Qt::CaseSensitive);
     }
     if (asFolder && !result.endsWith(QLatin1Char('/')) && !result.endsWith(QLatin1Char('\\')))
         result.append(QLatin1Char('/'));
     return QDir::toNativeSeparators(result);
+}
+
+void setPlaceholder(const QString &name, const QString &value)
+{
+    QMutexLocker lock(&placeholderMutex);
+    placeholderValues().insert(name.toUpper(), value);
 }

@@ -1,7 +1,7 @@
-#include "scan/Signatures.h"
+#include "rules/Signatures.h"
 
-#include "app/Parallel.h"
 #include "platform/FileSystem.h"
+#include "platform/Parallel.h"
 #include "platform/ProcessMemory.h"
 
 #include <QDeadlineTimer>
