@@ -14,13 +14,7 @@ EventLogRead readEventLog(const QString &, const QVector<int> &, int)
     if (path.isEmpty())
         return read;
     QByteArray content;
-    const ReadEnd end = readRegularFile(
-        path, 64 * 1024 * 1024,
-        [&content](const char *piece, qint64 size) {
-            content.append(piece, static_cast<int>(size));
-            return true;
-        },
-        read.error);
+    const ReadEnd end = readWholeFile(path, 64 * 1024 * 1024, content, read.error);
     if (end != ReadEnd::Whole) {
         read.access = EventLogRead::Access::Failed;
         if (read.error.isEmpty())

@@ -1,5 +1,7 @@
 #include "platform/EventLog.h"
 
+#include "platform/WindowsError.h"
+
 #include <QElapsedTimer>
 #include <QStringList>
 
@@ -26,23 +28,19 @@ struct EventApi
         HMODULE library = LoadLibraryExW(L"wevtapi.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
         if (!library)
             return;
-        query = reinterpret_cast<decltype(&EvtQuery)>(GetProcAddress(library, "EvtQuery"));
-        next = reinterpret_cast<decltype(&EvtNext)>(GetProcAddress(library, "EvtNext"));
-        render = reinterpret_cast<decltype(&EvtRender)>(GetProcAddress(library, "EvtRender"));
-        close = reinterpret_cast<decltype(&EvtClose)>(GetProcAddress(library, "EvtClose"));
+        take(library, "EvtQuery", query);
+        take(library, "EvtNext", next);
+        take(library, "EvtRender", render);
+        take(library, "EvtClose", close);
     }
     bool usable() const { return query && next && render && close; }
-};
 
-QString systemMessage(DWORD code)
-{
-    wchar_t *text = nullptr;
-    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                   code, 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
-    const QString message = text ? QString::fromWCharArray(text).trimmed() : QStringLiteral("error %1").arg(code);
-    LocalFree(text);
-    return message;
-}
+    // GetProcAddress gives every function one type; through void (*)() it takes the one declared.
+    template <typename Function> static void take(HMODULE library, const char *name, Function &function)
+    {
+        function = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(library, name)));
+    }
+};
 
 void fail(EventLogRead &read, DWORD code)
 {

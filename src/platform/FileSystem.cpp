@@ -96,4 +96,16 @@ QFileInfoList listFiles(const QString &folder, const QStringList &nameFilters, b
     return files;
 }
 
+ReadEnd readWholeFile(const QString &path, qint64 limit, QByteArray &content, QString &error)
+{
+    content.clear();
+    return readRegularFile(
+        path, limit,
+        [&content](const char *piece, qint64 size) {
+            content.append(piece, static_cast<int>(size));
+            return true;
+        },
+        error);
+}
+
 } // namespace platform

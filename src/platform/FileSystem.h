@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QFileInfoList>
 #include <QString>
 #include <QStringList>
@@ -39,6 +40,9 @@ enum class ReadEnd { Whole, NotOpened, TooLarge, Failed };
 // reason when the file did not open or a read failed.
 ReadEnd readRegularFile(const QString &path, qint64 limit, const std::function<bool(const char *, qint64)> &piece,
                         QString &error);
+
+// The same, the whole file into `content`.
+ReadEnd readWholeFile(const QString &path, qint64 limit, QByteArray &content, QString &error);
 
 // The most entries of one folder a listing of the player's takes: more are made to bury something.
 constexpr int kLargestFolderListing = 100000;

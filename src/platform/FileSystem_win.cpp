@@ -1,4 +1,5 @@
 #include "platform/FileSystem.h"
+#include "platform/WindowsError.h"
 
 #include <QDir>
 #include <QFile>
@@ -46,17 +47,6 @@ struct Handle
             CloseHandle(value);
     }
 };
-
-QString systemMessage(DWORD code)
-{
-    wchar_t *text = nullptr;
-    const DWORD size =
-        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                       nullptr, code, 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
-    const QString message = QString::fromWCharArray(text, static_cast<int>(size)).trimmed();
-    LocalFree(text);
-    return message.isEmpty() ? QStringLiteral("error %1").arg(code) : message;
-}
 
 HANDLE openForQuery(const QString &path, DWORD access)
 {
@@ -135,6 +125,17 @@ QString fileOwner(const QString &path)
     if (!sid.isEmpty())
         names.insert(sid, found);
     return found;
+}
+
+QString systemMessage(unsigned long code)
+{
+    wchar_t *text = nullptr;
+    const DWORD size =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, code, 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
+    const QString message = QString::fromWCharArray(text, static_cast<int>(size)).trimmed();
+    LocalFree(text);
+    return message.isEmpty() ? QStringLiteral("error %1").arg(code) : message;
 }
 
 } // namespace platform

@@ -15,13 +15,7 @@ UsnJournalRead readUsnJournal(const QString &)
         return read;
     }
     QByteArray content;
-    const ReadEnd end = readRegularFile(
-        path, 8 + kLargestJournalRead,
-        [&content](const char *piece, qint64 size) {
-            content.append(piece, static_cast<int>(size));
-            return true;
-        },
-        read.error);
+    const ReadEnd end = readWholeFile(path, 8 + kLargestJournalRead, content, read.error);
     if (end == ReadEnd::NotOpened || end == ReadEnd::Failed || content.size() < 8) {
         read.error = read.error.isEmpty() ? QStringLiteral("no journal header") : read.error;
         return read;

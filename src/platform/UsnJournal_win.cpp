@@ -1,5 +1,7 @@
 #include "platform/UsnJournal.h"
 
+#include "platform/WindowsError.h"
+
 #include <QElapsedTimer>
 
 #include <qt_windows.h>
@@ -23,15 +25,6 @@ HANDLE openVolume(const QString &drive, DWORD &error)
     return volume == INVALID_HANDLE_VALUE ? nullptr : volume;
 }
 
-QString systemMessage(DWORD code)
-{
-    wchar_t *text = nullptr;
-    FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                   code, 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
-    const QString message = text ? QString::fromWCharArray(text).trimmed() : QStringLiteral("error %1").arg(code);
-    LocalFree(text);
-    return message;
-}
 } // namespace
 
 UsnJournalRead readUsnJournal(const QString &drive)

@@ -217,13 +217,8 @@ void Collector::readRecycleBin(const QString &drive)
         for (const QFileInfo &entry : entries) {
             QByteArray data;
             QString reason;
-            const platform::ReadEnd end = platform::readRegularFile(
-                entry.filePath(), kLargestRecycleBinEntry,
-                [&data](const char *piece, qint64 size) {
-                    data.append(piece, static_cast<int>(size));
-                    return true;
-                },
-                reason);
+            const platform::ReadEnd end =
+                platform::readWholeFile(entry.filePath(), kLargestRecycleBinEntry, data, reason);
             const auto recycled = end == platform::ReadEnd::Whole ? traces::recycledFile(data) : std::nullopt;
             if (!recycled) {
                 result.notRead.append(QStringLiteral("%1 (%2): %3")
@@ -407,13 +402,7 @@ void Collector::readShortcut(const QFileInfo &file)
     const QDateTime changed = file.lastModified().toUTC();
     QByteArray data;
     QString reason;
-    const platform::ReadEnd end = platform::readRegularFile(
-        file.filePath(), kLargestShortcut,
-        [&data](const char *piece, qint64 size) {
-            data.append(piece, static_cast<int>(size));
-            return true;
-        },
-        reason);
+    const platform::ReadEnd end = platform::readWholeFile(file.filePath(), kLargestShortcut, data, reason);
     std::optional<ShortcutTarget> target;
     if (end == platform::ReadEnd::Whole)
         target = ::readShortcut(data, scratchFolder(), reason);
@@ -436,13 +425,7 @@ void Collector::readPrefetch(const QFileInfo &file)
     const QDateTime changed = file.lastModified().toUTC();
     QByteArray data;
     QString reason;
-    const platform::ReadEnd end = platform::readRegularFile(
-        file.filePath(), kLargestPrefetchFile,
-        [&data](const char *piece, qint64 size) {
-            data.append(piece, static_cast<int>(size));
-            return true;
-        },
-        reason);
+    const platform::ReadEnd end = platform::readWholeFile(file.filePath(), kLargestPrefetchFile, data, reason);
     std::optional<PrefetchRecord> record;
     if (end == platform::ReadEnd::Whole)
         record = ::readPrefetch(data, scratchFolder(), reason);

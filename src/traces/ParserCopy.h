@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QTemporaryFile>
+#include <QVector>
 
 #include <string>
 
@@ -36,4 +37,17 @@ template <typename Error, typename Sprint, typename Free> QString parserError(Er
     const QString whole = QString::fromUtf8(text).simplified();
     const int end = whole.indexOf(QLatin1String(". "));
     return end >= 0 ? whole.left(end) : whole;
+}
+
+// A UTF-16 text that a libyal call pair gives (its size with the terminating zero, then the text);
+// empty when there is none or it is longer than Windows' longest path.
+template <typename SizeOf, typename TextOf> QString parserText(SizeOf sizeOf, TextOf textOf)
+{
+    size_t size = 0;
+    if (sizeOf(&size) != 1 || size == 0 || size > 32768)
+        return QString();
+    QVector<uint16_t> text(static_cast<int>(size));
+    if (textOf(text.data(), size) != 1)
+        return QString();
+    return QString::fromUtf16(reinterpret_cast<const char16_t *>(text.constData()), static_cast<int>(size - 1));
 }

@@ -118,18 +118,6 @@ struct SccaFile
     }
 };
 
-// A UTF-16 string that a libscca call pair gives: its size, then its text.
-template <typename SizeOf, typename TextOf> QString sccaText(SizeOf sizeOf, TextOf textOf)
-{
-    size_t size = 0;
-    if (sizeOf(&size) != 1 || size == 0 || size > 32768)
-        return QString();
-    QVector<uint16_t> text(static_cast<int>(size));
-    if (textOf(text.data(), size) != 1)
-        return QString();
-    return QString::fromUtf16(reinterpret_cast<const char16_t *>(text.constData()), static_cast<int>(size - 1));
-}
-
 std::optional<PrefetchRecord> readWithLibrary(const QByteArray &plain, const QString &scratchFolder, QString &error)
 {
     const ParserCopy copy(plain, scratchFolder);
@@ -158,11 +146,11 @@ std::optional<PrefetchRecord> readWithLibrary(const QByteArray &plain, const QSt
     if (libscca_file_get_format_version(file, &format, &sccaError) != 1)
         return fail();
     record.format = format;
-    record.executable =
-        sccaText([file](size_t *size) { return libscca_file_get_utf16_executable_filename_size(file, size, nullptr); },
-                 [file](uint16_t *text, size_t size) {
-                     return libscca_file_get_utf16_executable_filename(file, text, size, nullptr);
-                 });
+    record.executable = parserText(
+        [file](size_t *size) { return libscca_file_get_utf16_executable_filename_size(file, size, nullptr); },
+        [file](uint16_t *text, size_t size) {
+            return libscca_file_get_utf16_executable_filename(file, text, size, nullptr);
+        });
     for (int i = 0; i < kRunTimes; ++i) {
         uint64_t filetime = 0;
         if (libscca_file_get_last_run_time(file, i, &filetime, nullptr) != 1)
@@ -180,10 +168,10 @@ std::optional<PrefetchRecord> readWithLibrary(const QByteArray &plain, const QSt
     libscca_file_get_number_of_filenames(file, &names, nullptr);
     for (int i = 0; i < names; ++i) {
         const QString name =
-            sccaText([file, i](size_t *size) { return libscca_file_get_utf16_filename_size(file, i, size, nullptr); },
-                     [file, i](uint16_t *text, size_t size) {
-                         return libscca_file_get_utf16_filename(file, i, text, size, nullptr);
-                     });
+            parserText([file, i](size_t *size) { return libscca_file_get_utf16_filename_size(file, i, size, nullptr); },
+                       [file, i](uint16_t *text, size_t size) {
+                           return libscca_file_get_utf16_filename(file, i, text, size, nullptr);
+                       });
         if (!name.isEmpty())
             record.files.append(name);
     }
@@ -195,7 +183,7 @@ std::optional<PrefetchRecord> readWithLibrary(const QByteArray &plain, const QSt
             continue;
         uint32_t serial = 0;
         libscca_volume_information_get_serial_number(volume, &serial, nullptr);
-        const QString device = sccaText(
+        const QString device = parserText(
             [volume](size_t *size) {
                 return libscca_volume_information_get_utf16_device_path_size(volume, size, nullptr);
             },

@@ -19,17 +19,6 @@ struct LnkFile
     }
 };
 
-// A UTF-16 path a liblnk call pair gives; empty when the shortcut keeps none.
-template <typename SizeOf, typename TextOf> QString lnkText(SizeOf sizeOf, TextOf textOf)
-{
-    size_t size = 0;
-    if (sizeOf(&size) != 1 || size == 0 || size > 32768)
-        return QString();
-    QVector<uint16_t> text(static_cast<int>(size));
-    if (textOf(text.data(), size) != 1)
-        return QString();
-    return QString::fromUtf16(reinterpret_cast<const char16_t *>(text.constData()), static_cast<int>(size - 1));
-}
 } // namespace
 
 std::optional<ShortcutTarget> readShortcut(const QByteArray &data, const QString &scratchFolder, QString &error)
@@ -56,15 +45,15 @@ std::optional<ShortcutTarget> readShortcut(const QByteArray &data, const QString
 #endif
     liblnk_file_t *file = lnk.file;
     ShortcutTarget target;
-    target.path = lnkText(
+    target.path = parserText(
         [file](size_t *size) { return liblnk_file_get_utf16_local_path_size(file, size, nullptr); },
         [file](uint16_t *text, size_t size) { return liblnk_file_get_utf16_local_path(file, text, size, nullptr); });
     if (target.path.isEmpty()) {
         target.path =
-            lnkText([file](size_t *size) { return liblnk_file_get_utf16_network_path_size(file, size, nullptr); },
-                    [file](uint16_t *text, size_t size) {
-                        return liblnk_file_get_utf16_network_path(file, text, size, nullptr);
-                    });
+            parserText([file](size_t *size) { return liblnk_file_get_utf16_network_path_size(file, size, nullptr); },
+                       [file](uint16_t *text, size_t size) {
+                           return liblnk_file_get_utf16_network_path(file, text, size, nullptr);
+                       });
         if (!target.path.isEmpty())
             target.medium = TraceMedium::Network;
         return target;
