@@ -70,7 +70,7 @@ echo "deployed program: $(du -sh "$deploy" | cut -f1) in $(find "$deploy" -type 
 # demo content and the Windows unzip.exe, the boxes closed as a user would, the main window photographed.
 host=$build/host
 cmake -S . -B "$host" -DCMAKE_BUILD_TYPE=Release -DVIGILOR_BUILD_TESTS=OFF > /dev/null
-cmake --build "$host" -j"$(nproc)" --target vigilor-content-server > /dev/null
+cmake --build "$host" -j"$(nproc)" --target vigilor-content-server vigilor-demo-traces > /dev/null
 server/demo/prepare-content.sh "$build/content" "$prefix/bin/unzip.exe"
 machine=$build/machine
 rm -rf "$machine"
@@ -78,12 +78,21 @@ cp -r server/demo/machine "$machine"
 wine reg add 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Steam App 730' /v InstallLocation \
     /d "$(winepath -w "$machine/Games")" /f > /dev/null 2>&1
 wine reg add 'HKCU\SOFTWARE\Valve\Steam' /v SteamPath /d "$(winepath -w "$machine/Steam")" /f > /dev/null 2>&1
+# The demo's traces where Windows keeps them: the game's Prefetch file (naming Windows paths), a
+# shortcut among the user's Recent items and a Recycle Bin entry.
+"$host/server/vigilor-demo-traces" "$machine" "$(winepath -w "$machine")" 'C:\windows'
+appdata=$(winepath -u "$(wine cmd /c echo %APPDATA% 2>/dev/null | tr -d '\r')")
+mkdir -p "$WINEPREFIX/drive_c/windows/Prefetch" "$appdata/Microsoft/Windows/Recent"
+cp "$machine"/Windows/Prefetch/*.pf "$WINEPREFIX/drive_c/windows/Prefetch/"
+cp "$machine"/AppData/Roaming/Microsoft/Windows/Recent/*.lnk "$appdata/Microsoft/Windows/Recent/"
+rm -rf "$WINEPREFIX/drive_c/\$Recycle.Bin"
+cp -r "$machine/\$Recycle.Bin" "$WINEPREFIX/drive_c/"
 # No test's Windows process may still hold the server's port: end them, and wait until they are gone.
 wineserver -k 2>/dev/null || true
 wineserver -w 2>/dev/null || true
 server_pid=$(scripts/start-content-server.sh "$port" "$build/server.log" "$host/server/vigilor-content-server" \
     --content "$build/content" --cert "$build/pki/server.pem" --key "$build/pki/server.key")
 trap 'kill $server_pid 2>/dev/null || true' EXIT
-scripts/photograph-windows-program.sh "$program" "$build/main-window.png" "$build/program.log" ||
+scripts/photograph-windows-program.sh "$program" "$build/main-window.png" "$build/program.log" "$build" ||
     echo "the Windows program showed no main window (log: $build/program.log)"
-echo "screenshot of the Windows program: $build/main-window.png"
+echo "screenshots of the Windows program: $build/main-window.png $build/traces.png $build/prohibited-programs.png"

@@ -2,7 +2,10 @@
 // it loaded from the temporary folder, a shortcut to a loader on a removable drive, a Recycle Bin
 // entry, change journal records of a deleted loader and an event log of a cleared log and an installed
 // driver. Times are set relative to now, so that they fall in the windows the program reads.
-// Run: vigilor-demo-traces MACHINE_FOLDER
+// Run: vigilor-demo-traces MACHINE_FOLDER [RECORDED_AS WINDOWS_FOLDER]
+// RECORDED_AS is how the examined system spells the machine folder in the paths its traces record
+// ("Z:\\…\\machine" under Wine), WINDOWS_FOLDER its Windows folder ("C:\\windows"); by default the
+// machine folder's own path and its Windows folder.
 
 #include "TraceFixtures.h"
 
@@ -37,21 +40,42 @@ QByteArray event(int id, const char *channel, const QDateTime &time, const QByte
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    if (argc != 2) {
-        QTextStream(stderr) << "usage: vigilor-demo-traces MACHINE_FOLDER\n";
+    if (argc != 2 && argc != 4) {
+        QTextStream(stderr) << "usage: vigilor-demo-traces MACHINE_FOLDER [RECORDED_AS WINDOWS_FOLDER]\n";
         return 2;
     }
     const QString machine = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
+    const QString recorded = argc == 4 ? QString::fromLocal8Bit(argv[2]) : machine;
+    const QChar separator = recorded.contains(QLatin1Char('\\')) ? QLatin1Char('\\') : QLatin1Char('/');
+    const auto inMachine = [&recorded, separator](QString below) {
+        return recorded + separator + below.replace(QLatin1Char('/'), separator);
+    };
     const QDateTime now = QDateTime::currentDateTimeUtc();
     bool written = true;
 
     // The stand-in has no volumes to map, so the game's Prefetch file names the machine's own paths.
-    const QStringList loaded = {machine + QStringLiteral("/Games/csgo/csgo.exe"),
-                                machine + QStringLiteral("/Windows/System32/ntdll.dll"),
-                                machine + QStringLiteral("/AppData/Local/Temp/triggerbot.dll")};
+    const QStringList loaded = {inMachine(QStringLiteral("Games/csgo/csgo.exe")),
+                                (argc == 4 ? QString::fromLocal8Bit(argv[3]) + QStringLiteral("\\System32")
+                                           : inMachine(QStringLiteral("Windows/System32"))) +
+                                    separator + QStringLiteral("ntdll.dll"),
+                                inMachine(QStringLiteral("AppData/Local/Temp/triggerbot.dll"))};
     written &=
         write(machine + QStringLiteral("/Windows/Prefetch/CSGO.EXE-6C5A1E2F.pf"),
               compressedPrefetch(prefetchFile(now.addSecs(-2 * 3600), 30, QStringLiteral("CSGO.EXE"), 14, loaded)));
+    // The other programs' Prefetch files, as Windows 10 writes them.
+    const struct
+    {
+        const char *file;
+        const char *program;
+        const char *loaded;
+        int hoursAgo;
+    } others[] = {{"AIMBOT.EXE-1A2B3C4D.pf", "AIMBOT.EXE", "AppData/Roaming/CheatTools/aimbot_loader.exe", 20},
+                  {"STEAM.EXE-0E8D4C3B.pf", "STEAM.EXE", "Steam/steam.exe", 3}};
+    for (const auto &other : others)
+        written &=
+            write(machine + QStringLiteral("/Windows/Prefetch/") + QLatin1String(other.file),
+                  compressedPrefetch(prefetchFile(now.addSecs(-3600 * other.hoursAgo), 30, QLatin1String(other.program),
+                                                  3, {inMachine(QLatin1String(other.loaded))})));
     written &= write(machine + QStringLiteral("/AppData/Roaming/Microsoft/Windows/Recent/loader.exe.lnk"),
                      shortcutFile("E:\\loader.exe", 2));
 
