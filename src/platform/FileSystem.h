@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QFileInfoList>
 #include <QString>
 #include <QStringList>
@@ -55,6 +56,10 @@ QFileInfoList listFiles(const QString &folder, const QStringList &nameFilters, b
 // What every name of one file shares (its device and inode, or its volume and file index), so that
 // a file spelled many ways or linked under many names is read once; empty when it cannot be had.
 QString fileIdentity(const QString &path);
+
+// When the file at `path` itself was last written, in UTC; invalid when it cannot be read. A
+// shortcut's own time, where Qt would give its target's.
+QDateTime lastWritten(const QString &path);
 
 // The owner of the file at `path`: "DOMAIN\user" on Windows, the user's name elsewhere; empty when it
 // cannot be read.

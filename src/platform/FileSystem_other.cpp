@@ -88,6 +88,11 @@ QString fileIdentity(const QString &path)
         .arg(static_cast<qulonglong>(status.st_ino));
 }
 
+QDateTime lastWritten(const QString &path)
+{
+    return QFileInfo(path).lastModified().toUTC();
+}
+
 QString fileOwner(const QString &path)
 {
     struct stat status = {};

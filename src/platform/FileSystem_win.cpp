@@ -90,6 +90,19 @@ QString fileIdentity(const QString &path)
         .arg(information.nFileIndexLow);
 }
 
+QDateTime lastWritten(const QString &path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(reinterpret_cast<const wchar_t *>(QDir::toNativeSeparators(path).utf16()),
+                              GetFileExInfoStandard, &data))
+        return QDateTime();
+    // 100 ns steps since 1601.
+    const quint64 ticks = (quint64(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+    if (ticks == 0)
+        return QDateTime();
+    return QDateTime::fromMSecsSinceEpoch(qint64(ticks / 10000) - 11644473600000LL, Qt::UTC);
+}
+
 QString fileOwner(const QString &path)
 {
     PSID owner = nullptr;

@@ -399,7 +399,7 @@ void Collector::readEventLog(const QString &channel, const QVector<int> &ids)
 void Collector::readShortcut(const QFileInfo &file)
 {
     const QString source = QStringLiteral("Recent");
-    const QDateTime changed = file.lastModified().toUTC();
+    const QDateTime changed = platform::lastWritten(file.filePath());
     QByteArray data;
     QString reason;
     const platform::ReadEnd end = platform::readWholeFile(file.filePath(), kLargestShortcut, data, reason);
@@ -422,7 +422,7 @@ void Collector::readShortcut(const QFileInfo &file)
 void Collector::readPrefetch(const QFileInfo &file)
 {
     const QString source = QStringLiteral("Prefetch");
-    const QDateTime changed = file.lastModified().toUTC();
+    const QDateTime changed = platform::lastWritten(file.filePath());
     QByteArray data;
     QString reason;
     const platform::ReadEnd end = platform::readWholeFile(file.filePath(), kLargestPrefetchFile, data, reason);
@@ -549,7 +549,7 @@ void Collector::readFolder(const FolderSource &source)
                                   .arg(QLatin1String(source.name), QDir::toNativeSeparators(folder))
                                   .arg(platform::kLargestFolderListing));
     for (const QFileInfo &file : files) {
-        const QDateTime changed = file.lastModified().toUTC();
+        const QDateTime changed = platform::lastWritten(file.filePath());
         if (prefetch)
             readPrefetch(file);
         else
