@@ -40,6 +40,14 @@ cp -n /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null |
 # The DLLs come straight from the toolchain and the compiler's run-time folders.
 gcc_runtime=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-libgcc-file-name)")
 export WINEPATH="$(winepath -w "$prefix/bin");$(winepath -w "$gcc_runtime");$(winepath -w /usr/x86_64-w64-mingw32/lib)"
+# The demo's traces go into the prefix only for the photographs at the end; the tests collect a
+# machine without them.
+appdata=$(winepath -u "$(wine cmd /c echo %APPDATA% 2>/dev/null | tr -d '\r')" 2>/dev/null) || appdata=$WINEPREFIX/no-appdata
+remove_demo_traces() {
+    rm -rf "$WINEPREFIX/drive_c/windows/Prefetch" "$WINEPREFIX/drive_c/\$Recycle.Bin" \
+        "$appdata/Microsoft/Windows/Recent/loader.exe.lnk" "$appdata/Microsoft/Windows/Recent/legit.cfg.lnk"
+}
+remove_demo_traces
 
 echo "Tests that do not run under Wine (tests/windows-skipped.txt):"
 sed "s/^/  /" tests/windows-skipped.txt
@@ -81,7 +89,6 @@ wine reg add 'HKCU\SOFTWARE\Valve\Steam' /v SteamPath /d "$(winepath -w "$machin
 # The demo's traces where Windows keeps them: the game's Prefetch file (naming Windows paths), a
 # shortcut among the user's Recent items and a Recycle Bin entry.
 "$host/server/vigilor-demo-traces" "$machine" "$(winepath -w "$machine")" 'C:\windows'
-appdata=$(winepath -u "$(wine cmd /c echo %APPDATA% 2>/dev/null | tr -d '\r')")
 mkdir -p "$WINEPREFIX/drive_c/windows/Prefetch" "$appdata/Microsoft/Windows/Recent"
 cp "$machine"/Windows/Prefetch/*.pf "$WINEPREFIX/drive_c/windows/Prefetch/"
 cp "$machine"/AppData/Roaming/Microsoft/Windows/Recent/*.lnk "$appdata/Microsoft/Windows/Recent/"
@@ -92,7 +99,7 @@ wineserver -k 2>/dev/null || true
 wineserver -w 2>/dev/null || true
 server_pid=$(scripts/start-content-server.sh "$port" "$build/server.log" "$host/server/vigilor-content-server" \
     --content "$build/content" --cert "$build/pki/server.pem" --key "$build/pki/server.key")
-trap 'kill $server_pid 2>/dev/null || true' EXIT
+trap 'kill $server_pid 2>/dev/null || true; remove_demo_traces' EXIT
 scripts/photograph-windows-program.sh "$program" "$build/main-window.png" "$build/program.log" "$build" ||
     echo "the Windows program showed no main window (log: $build/program.log)"
 echo "screenshots of the Windows program: $build/main-window.png $build/traces.png $build/prohibited-programs.png"
