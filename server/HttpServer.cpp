@@ -305,6 +305,13 @@ public:
 private:
     beast::tcp_stream &lowest() { return beast::get_lowest_layer(stream); }
 
+    // A body or an answer moves at 64 KiB/s at least once its first phase is over, counted as a
+    // total from `start`: `bytes` so far buy one more second each 64 KiB.
+    void expireAtPace(Clock::time_point start, std::uint64_t bytes)
+    {
+        lowest().expires_at(start + server.settings.headTime + timeFor(bytes + kBytesPerSecond));
+    }
+
     void readProxyLine()
     {
         lowest().async_read_some(buffer.prepare(kLongestProxyLine - buffer.size()),
@@ -397,8 +404,7 @@ private:
     // The body arrives at 64 KiB/s at least once its first phase is over, counted as a total.
     void readBody()
     {
-        const std::uint64_t received = parser->get().body().size();
-        lowest().expires_at(bodyStart + server.settings.headTime + timeFor(received + kBytesPerSecond));
+        expireAtPace(bodyStart, parser->get().body().size());
         http::async_read_some(
             stream, buffer, *parser,
             [self = shared_from_this()](beast::error_code error, std::size_t) { self->onBody(error); });
@@ -516,7 +522,7 @@ private:
     // client that stops reading is cut off, however large the answer.
     void writeSome()
     {
-        lowest().expires_at(writeStart + server.settings.headTime + timeFor(written + kBytesPerSecond));
+        expireAtPace(writeStart, written);
         http::async_write_some(stream, *serializer,
                                [self = shared_from_this()](beast::error_code error, std::size_t bytes) {
                                    self->written += bytes;

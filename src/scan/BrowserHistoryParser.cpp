@@ -23,6 +23,7 @@
 #include <functional>
 #include <iterator>
 #include <mutex>
+#include <optional>
 
 const ChromiumBrowser kChromiumBrowsers[8] = {
     {"chrome.exe", "Google Chrome", "%appdata%/../Local/Google/Chrome/User Data", true, true},
@@ -170,13 +171,16 @@ bool readBrowserDatabase(const QString &givenPath, const DatabaseReader &reader,
         return true;
     }
 
+    // Without a temporary folder of ours, no copy: not one beside the file system's root instead.
     const QString temporary = platform::temporaryFolder();
-    QTemporaryDir snapshot(temporary + QStringLiteral("/vigilor-snapshot-XXXXXX"));
-    if (temporary.isEmpty() || !snapshot.isValid()) {
+    std::optional<QTemporaryDir> snapshot;
+    if (!temporary.isEmpty())
+        snapshot.emplace(temporary + QStringLiteral("/vigilor-snapshot-XXXXXX"));
+    if (!snapshot || !snapshot->isValid()) {
         read.failure = QObject::tr("нет временной папки для копии");
         return true;
     }
-    const QString copy = snapshot.filePath(original.fileName());
+    const QString copy = snapshot->filePath(original.fileName());
     for (const QString &suffix : QStringList{QString()} + companions) {
         const QFileInfo companion(path + suffix);
         if (!companion.exists() && !companion.isSymLink())

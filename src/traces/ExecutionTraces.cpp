@@ -21,7 +21,9 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <iterator>
 #include <memory>
+#include <utility>
 
 namespace {
 using platform::RegistryKeyContents;
@@ -87,15 +89,13 @@ const RegistrySource kRegistrySources[] = {
      nullptr, Layout::MuiCache},
 };
 
-// Folders whose files are named after what ran or was opened: the name less its tail, the time the
-// file last changed.
+// Folders of files that tell what ran or was opened: Prefetch files and shortcuts.
 struct FolderSource
 {
     const char *name;
     const char *knownFolder;
     const char *below;
     const char *filter;
-    QString (*program)(const QString &fileName);
 };
 
 QString recentItem(const QString &fileName)
@@ -104,8 +104,8 @@ QString recentItem(const QString &fileName)
 }
 
 const FolderSource kFolderSources[] = {
-    {"Prefetch", platform::knownFolder::kWindows, "/Prefetch", "*.pf", traces::prefetchProgram},
-    {"Recent", platform::knownFolder::kRoamingAppData, "/Microsoft/Windows/Recent", "*.lnk", recentItem},
+    {"Prefetch", platform::knownFolder::kWindows, "/Prefetch", "*.pf"},
+    {"Recent", platform::knownFolder::kRoamingAppData, "/Microsoft/Windows/Recent", "*.lnk"},
 };
 
 const char *const kTraceServices[] = {"SysMain", "PcaSvc", "DPS", "EventLog", "bam"};
@@ -132,9 +132,9 @@ public:
 
     void readRegistry(const RegistrySource &source);
     void readFolder(const FolderSource &source);
-    void readPrefetch(const QFileInfo &file);
+    void readPrefetch(const QFileInfo &file, const QDateTime &changed);
     void readRecycleBin(const QString &drive);
-    void readShortcut(const QFileInfo &file);
+    void readShortcut(const QFileInfo &file, const QDateTime &changed);
     void readEventLog(const QString &channel, const QVector<int> &ids);
     void readUsnJournal(const QString &drive, const QVector<QRegularExpression> &patterns);
     void readPca();
@@ -146,6 +146,9 @@ public:
 
 private:
     TraceRow &addRow(const QString &source, const QString &path, const QDateTime &time);
+    template <typename Parse>
+    auto parseTraceFile(const QString &source, const QString &path, qint64 limit, const QString &tooLarge, Parse parse)
+        -> decltype(parse(QByteArray(), std::declval<QString &>()));
     bool isGame(const QString &program) const;
     QString scratchFolder();
     void decode(const RegistrySource &source, const RegistryKeyContents &key);
@@ -182,11 +185,30 @@ QString Collector::scratchFolder()
 {
     if (!scratch) {
         const QString temporary = platform::temporaryFolder();
+        if (temporary.isEmpty())
+            return QString(); // not beside the file system's root instead
         scratch = std::make_unique<QTemporaryDir>(temporary + QStringLiteral("/vigilor-traces-XXXXXX"));
-        if (temporary.isEmpty() || !scratch->isValid())
-            return QString();
     }
     return scratch->isValid() ? scratch->path() : QString();
+}
+
+// The trace file at `path` of `source`, read whole up to `limit` and handed to `parse`; what cannot be
+// read or parsed is named among what was not read, with `tooLarge` for a file past the limit.
+template <typename Parse>
+auto Collector::parseTraceFile(const QString &source, const QString &path, qint64 limit, const QString &tooLarge,
+                               Parse parse) -> decltype(parse(QByteArray(), std::declval<QString &>()))
+{
+    QByteArray data;
+    QString reason;
+    const platform::ReadEnd end = platform::readWholeFile(path, limit, data, reason);
+    decltype(parse(data, reason)) parsed;
+    if (end == platform::ReadEnd::Whole)
+        parsed = parse(data, reason);
+    else if (end == platform::ReadEnd::TooLarge)
+        reason = tooLarge;
+    if (!parsed)
+        result.notRead.append(QStringLiteral("%1 (%2): %3").arg(source, QDir::toNativeSeparators(path), reason));
+    return parsed;
 }
 
 // The Recycle Bin of `drive`: each "$I" file of each user's folder is a row of what was deleted, in
@@ -214,18 +236,17 @@ void Collector::readRecycleBin(const QString &drive)
             result.notRead.append(QObject::tr("%1 (%2): больше %3 файлов, прочитаны первые")
                                       .arg(source, QDir::toNativeSeparators(folder))
                                       .arg(platform::kLargestFolderListing));
+        const QString notAnEntry = QObject::tr("не запись корзины");
         for (const QFileInfo &entry : entries) {
-            QByteArray data;
-            QString reason;
-            const platform::ReadEnd end =
-                platform::readWholeFile(entry.filePath(), kLargestRecycleBinEntry, data, reason);
-            const auto recycled = end == platform::ReadEnd::Whole ? traces::recycledFile(data) : std::nullopt;
-            if (!recycled) {
-                result.notRead.append(QStringLiteral("%1 (%2): %3")
-                                          .arg(source, QDir::toNativeSeparators(entry.filePath()),
-                                               reason.isEmpty() ? QObject::tr("не запись корзины") : reason));
+            const auto recycled = parseTraceFile(source, entry.filePath(), kLargestRecycleBinEntry, notAnEntry,
+                                                 [&notAnEntry](const QByteArray &data, QString &reason) {
+                                                     const auto decoded = traces::recycledFile(data);
+                                                     if (!decoded)
+                                                         reason = notAnEntry;
+                                                     return decoded;
+                                                 });
+            if (!recycled)
                 continue;
-            }
             TraceRow &row = addRow(source, recycled->first, recycled->second);
             const QFileInfo stored(folder + QStringLiteral("/$R") + entry.fileName().mid(2));
             row.state = stored.exists() || stored.isSymLink() ? TraceState::Recycled : TraceState::Deleted;
@@ -269,7 +290,7 @@ void Collector::readUsnJournal(const QString &drive, const QVector<QRegularExpre
 
     static const QRegularExpression kWatched(QStringLiteral("\\.(exe|dll|sys|pf|bat|cmd|ps1|lnk)$"),
                                              QRegularExpression::CaseInsensitiveOption);
-    constexpr quint32 kCreated = 0x100, kDeleted = 0x200, kOldName = 0x1000, kNewName = 0x2000;
+    constexpr quint32 kCreated = 0x100, kDeleted = 0x200, kOldName = 0x1000, kNewName = 0x2000, kClosed = 0x80000000u;
     struct Change
     {
         traces::UsnRecord record;
@@ -301,7 +322,7 @@ void Collector::readUsnJournal(const QString &drive, const QVector<QRegularExpre
             changes.append({record, TraceState::Renamed, QString()});
         } else if (record.reasons & kDeleted) {
             changes.append({record, TraceState::Deleted, QString()});
-        } else if ((record.reasons & kCreated) && (record.reasons & 0x80000000u)) {
+        } else if ((record.reasons & kCreated) && (record.reasons & kClosed)) {
             changes.append({record, TraceState::Created, QString()}); // once, as the file is closed
         }
     }
@@ -396,21 +417,12 @@ void Collector::readEventLog(const QString &channel, const QVector<int> &ids)
 
 // A shortcut's row: its target (the shortcut's own name when it keeps none) and where the target lay:
 // a program on a removable drive is what a loader run from a stick leaves behind.
-void Collector::readShortcut(const QFileInfo &file)
+void Collector::readShortcut(const QFileInfo &file, const QDateTime &changed)
 {
     const QString source = QStringLiteral("Recent");
-    const QDateTime changed = platform::lastWritten(file.filePath());
-    QByteArray data;
-    QString reason;
-    const platform::ReadEnd end = platform::readWholeFile(file.filePath(), kLargestShortcut, data, reason);
-    std::optional<ShortcutTarget> target;
-    if (end == platform::ReadEnd::Whole)
-        target = ::readShortcut(data, scratchFolder(), reason);
-    else if (end == platform::ReadEnd::TooLarge)
-        reason = QObject::tr("больше 1 МиБ");
-    if (!target)
-        result.notRead.append(
-            QStringLiteral("%1 (%2): %3").arg(source, QDir::toNativeSeparators(file.filePath()), reason));
+    const std::optional<ShortcutTarget> target = parseTraceFile(
+        source, file.filePath(), kLargestShortcut, QObject::tr("больше 1 МиБ"),
+        [this](const QByteArray &data, QString &reason) { return ::readShortcut(data, scratchFolder(), reason); });
     const QString shortcutName = recentItem(file.fileName());
     TraceRow &row = addRow(source, target && !target->path.isEmpty() ? target->path : shortcutName, changed);
     if (target)
@@ -419,21 +431,13 @@ void Collector::readShortcut(const QFileInfo &file)
 
 // A Prefetch file's row: the program as the file names it, its last run, and the files it loaded. A
 // file that cannot be read keeps the row its name gives, and is named.
-void Collector::readPrefetch(const QFileInfo &file)
+void Collector::readPrefetch(const QFileInfo &file, const QDateTime &changed)
 {
     const QString source = QStringLiteral("Prefetch");
-    const QDateTime changed = platform::lastWritten(file.filePath());
-    QByteArray data;
-    QString reason;
-    const platform::ReadEnd end = platform::readWholeFile(file.filePath(), kLargestPrefetchFile, data, reason);
-    std::optional<PrefetchRecord> record;
-    if (end == platform::ReadEnd::Whole)
-        record = ::readPrefetch(data, scratchFolder(), reason);
-    else if (end == platform::ReadEnd::TooLarge)
-        reason = QObject::tr("больше 16 МиБ");
+    const std::optional<PrefetchRecord> record = parseTraceFile(
+        source, file.filePath(), kLargestPrefetchFile, QObject::tr("больше 16 МиБ"),
+        [this](const QByteArray &data, QString &reason) { return ::readPrefetch(data, scratchFolder(), reason); });
     if (!record) {
-        result.notRead.append(
-            QStringLiteral("%1 (%2): %3").arg(source, QDir::toNativeSeparators(file.filePath()), reason));
         addRow(source, traces::prefetchProgram(file.fileName()), changed);
         return;
     }
@@ -550,15 +554,14 @@ void Collector::readFolder(const FolderSource &source)
                                   .arg(platform::kLargestFolderListing));
     for (const QFileInfo &file : files) {
         const QDateTime changed = platform::lastWritten(file.filePath());
-        if (prefetch)
-            readPrefetch(file);
-        else
-            readShortcut(file);
-        if (prefetch) {
-            ++prefetchFiles;
-            if (!newestPrefetch.isValid() || changed > newestPrefetch)
-                newestPrefetch = changed;
+        if (!prefetch) {
+            readShortcut(file, changed);
+            continue;
         }
+        readPrefetch(file, changed);
+        ++prefetchFiles;
+        if (!newestPrefetch.isValid() || changed > newestPrefetch)
+            newestPrefetch = changed;
     }
 }
 
@@ -664,16 +667,13 @@ void Collector::settleStates(const std::function<void(int, int)> &progress, int 
         TraceState *state; // null for a loaded file
     };
     QVector<Target> targets;
+    // A state a reader set (the Recycle Bin's, the change journal's) stays; a target on a share stays
+    // unasked, since a share may keep the collection waiting on it; only a name is only a name.
     for (TraceRow &row : result.rows) {
         if (!row.storedAt.isEmpty())
             targets.append({row.storedAt, &row.sha256, nullptr}); // in the bin: its state is the bin's
-        else if (row.state != TraceState::NameOnly)
-            continue; // the Recycle Bin's or the change journal's word
-        else if (row.medium == TraceMedium::Network)
-            row.state = TraceState::NameOnly; // asking a share may keep the collection waiting on it
-        else if (!traces::isAbsoluteProgramPath(row.path))
-            row.state = TraceState::NameOnly;
-        else
+        else if (row.state == TraceState::NameOnly && row.medium != TraceMedium::Network &&
+                 traces::isAbsoluteProgramPath(row.path))
             targets.append({row.path, &row.sha256, &row.state});
     }
     for (TraceRow &row : result.rows) {
@@ -823,10 +823,11 @@ void matchTraces(QVector<TraceRow> &rows, const QList<DetectionRule> &rules)
         row.ruleLevel = 0;
         row.matchedFile.clear();
         for (const Matcher &matcher : qAsConst(matchers)) {
-            const auto loaded = std::find_if(row.loaded.cbegin(), row.loaded.cend(), [&](const TraceFile &file) {
-                return matches(matcher, traces::programFileName(file.path), file.sha256);
-            });
             const bool own = matches(matcher, row.fileName, row.sha256);
+            const auto loaded = own ? row.loaded.cend()
+                                    : std::find_if(row.loaded.cbegin(), row.loaded.cend(), [&](const TraceFile &file) {
+                                          return matches(matcher, traces::programFileName(file.path), file.sha256);
+                                      });
             if (own || loaded != row.loaded.cend()) {
                 row.matched = true;
                 row.ruleDescription = matcher.rule->desc;
@@ -840,13 +841,15 @@ void matchTraces(QVector<TraceRow> &rows, const QList<DetectionRule> &rules)
 }
 
 namespace {
-struct StateNames
+// A value's name in the check report and its caption on the screen.
+template <typename Value> struct Names
 {
-    TraceState state;
-    const char *name; // as the check report writes it
+    Value value;
+    const char *name;
     const char *caption;
 };
-const StateNames kStateNames[] = {
+
+const Names<TraceState> kStateNames[] = {
     {TraceState::Present, "present", QT_TRANSLATE_NOOP("QObject", "есть")},
     {TraceState::Deleted, "deleted", QT_TRANSLATE_NOOP("QObject", "удалён")},
     {TraceState::Recycled, "recycled", QT_TRANSLATE_NOOP("QObject", "в корзине")},
@@ -854,72 +857,62 @@ const StateNames kStateNames[] = {
     {TraceState::Renamed, "renamed", QT_TRANSLATE_NOOP("QObject", "переименован")},
     {TraceState::NameOnly, "name", "—"},
 };
-} // namespace
 
-namespace {
-struct MediumNames
-{
-    TraceMedium medium;
-    const char *name;
-    const char *caption;
-};
-const MediumNames kMediumNames[] = {
+const Names<TraceMedium> kMediumNames[] = {
     {TraceMedium::Removable, "removable", QT_TRANSLATE_NOOP("QObject", "съёмный")},
     {TraceMedium::Network, "network", QT_TRANSLATE_NOOP("QObject", "сетевой")},
     {TraceMedium::Disc, "cd", "CD"},
 };
+
+// The entry of `value`, or of `name`; null when the table has none.
+template <typename Value, std::size_t N> const Names<Value> *entryOf(const Names<Value> (&table)[N], Value value)
+{
+    const auto found = std::find_if(std::begin(table), std::end(table),
+                                    [value](const Names<Value> &entry) { return entry.value == value; });
+    return found == std::end(table) ? nullptr : found;
+}
+
+template <typename Value, std::size_t N>
+const Names<Value> *entryNamed(const Names<Value> (&table)[N], const QString &name)
+{
+    const auto found = std::find_if(std::begin(table), std::end(table),
+                                    [&name](const Names<Value> &entry) { return name == QLatin1String(entry.name); });
+    return found == std::end(table) ? nullptr : found;
+}
 } // namespace
 
 QString traceMediumText(TraceMedium medium)
 {
-    for (const MediumNames &names : kMediumNames) {
-        if (names.medium == medium)
-            return QObject::tr(names.caption);
-    }
-    return QString();
+    const auto *entry = entryOf(kMediumNames, medium);
+    return entry ? QObject::tr(entry->caption) : QString();
 }
 
 QString traceMediumName(TraceMedium medium)
 {
-    for (const MediumNames &names : kMediumNames) {
-        if (names.medium == medium)
-            return QLatin1String(names.name);
-    }
-    return QString();
+    const auto *entry = entryOf(kMediumNames, medium);
+    return entry ? QString::fromLatin1(entry->name) : QString();
 }
 
 TraceMedium traceMediumFromName(const QString &name)
 {
-    for (const MediumNames &names : kMediumNames) {
-        if (name == QLatin1String(names.name))
-            return names.medium;
-    }
-    return TraceMedium::Fixed;
+    const auto *entry = entryNamed(kMediumNames, name);
+    return entry ? entry->value : TraceMedium::Fixed;
 }
 
 QString traceStateText(TraceState state)
 {
-    for (const StateNames &names : kStateNames) {
-        if (names.state == state)
-            return QObject::tr(names.caption);
-    }
-    return QStringLiteral("—");
+    const auto *entry = entryOf(kStateNames, state);
+    return entry ? QObject::tr(entry->caption) : QStringLiteral("—");
 }
 
 QString traceStateName(TraceState state)
 {
-    for (const StateNames &names : kStateNames) {
-        if (names.state == state)
-            return QLatin1String(names.name);
-    }
-    return QStringLiteral("name");
+    const auto *entry = entryOf(kStateNames, state);
+    return entry ? QString::fromLatin1(entry->name) : QStringLiteral("name");
 }
 
 TraceState traceStateFromName(const QString &name)
 {
-    for (const StateNames &names : kStateNames) {
-        if (name == QLatin1String(names.name))
-            return names.state;
-    }
-    return TraceState::NameOnly;
+    const auto *entry = entryNamed(kStateNames, name);
+    return entry ? entry->value : TraceState::NameOnly;
 }
