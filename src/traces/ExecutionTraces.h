@@ -1,86 +1,19 @@
 #pragma once
 
 #include "rules/DetectionRule.h"
-#include "traces/ShortcutReader.h"
+#include "traces/TraceTypes.h"
 
-#include <QDateTime>
-#include <QHash>
 #include <QList>
-#include <QMetaType>
-#include <QString>
-#include <QStringList>
 #include <QVector>
 
 #include <atomic>
 #include <functional>
 
-// What the traces say of a program's file now.
-enum class TraceState { Present, Deleted, NameOnly, Recycled, Created, Renamed };
-
-// A file that a trace says its program loaded.
-struct TraceFile
-{
-    QString path;   // a drive path where the volume is known
-    QString sha256; // when hashed: present, outside the Windows folder and small enough
-};
-
-// One program that a trace of Windows says ran (or was opened).
-struct TraceRow
-{
-    QDateTime time;   // UTC; invalid when the trace keeps none
-    QString path;     // as recorded (device names turned into drive letters), or only a name
-    QString fileName; // the last component of the path
-    QString source;
-    TraceState state = TraceState::NameOnly;
-    QString sha256; // of a file that is there and small enough, lower-case hex
-    bool matched = false;
-    QString ruleDescription; // the matching rule's plain-text description
-    int ruleLevel = 0;
-    QString matchedFile; // the loaded file the rule matched, when it was not the program itself
-    // What a Prefetch file keeps: the runs before `time` (newest first), the count of runs (0 when no
-    // trace keeps one) and every file the program loaded.
-    QVector<QDateTime> earlierRuns;
-    int runCount = 0;
-    QVector<TraceFile> loaded;
-    QString storedAt;                        // where a file in the Recycle Bin lies now (its "$R" file)
-    TraceMedium medium = TraceMedium::Fixed; // where a shortcut's target lay
-    QString renamedTo;                       // the new name of a file the change journal saw renamed
-};
-
-// One collection: the rows, the red signs of wiped or disabled traces, the sources that could not
-// be read for lack of rights, and what could not be read in full for any other reason.
-struct TraceCollection
-{
-    QDateTime collected;
-    QVector<TraceRow> rows;
-    QStringList signs;
-    QStringList unreadable;
-    QStringList notRead;    // "<source> (<path>): <reason>"
-    QStringList gameLoaded; // files the game loaded from outside its own and the system's folders
-
-    int matchCount() const;
-};
-Q_DECLARE_METATYPE(TraceCollection)
-
-// Where a collection looks and what it knows of the system's start. `current` asks the system.
-struct TraceMachine
-{
-    QString windowsFolder; // holds Prefetch and appcompat\pca; empty when unknown
-    QString appDataFolder; // the user's roaming application data, holding the Recent items
-    QDateTime bootTime;    // invalid when unknown
-    QDateTime now;
-    QStringList gameImages; // the game's program names besides csgo.exe, any letter case
-    // Where the game may load files from without a sign: the game's, Steam's, Windows' and the
-    // Program Files folders.
-    QStringList ownFolders;
-    QHash<quint32, QString> volumeDrives; // a volume's serial number → its drive ("C:")
-    QStringList fixedDrives;              // their roots, each with a Recycle Bin
-
-    // The system's facts, with the game's images and the game's and Steam's folders as the content
-    // and the folder discovery know them.
-    static TraceMachine current(const QStringList &gameImages = {}, const QStringList &gameFolders = {});
-};
-
+// The collector: it runs the table of sources (each a reader of its own under sources/, behind
+// TraceSource), settles the rows' states, hashes each file once, matches the rules and judges the
+// signs no one source gives. Adding a source is a new file under sources/ and a row in the table of
+// ExecutionTraces.cpp.
+//
 // Reads every trace source and the signs, marks each row's state, hashes the files that are there
 // (unless `hashFiles` is false) and matches the rows against the rules. Reads only: nothing of the
 // machine is written. Each file is looked at and hashed once however it is spelled, files of up to
@@ -94,16 +27,3 @@ TraceCollection collectTraces(const TraceMachine &machine, const QList<Detection
 // rule by a listed SHA-256, each against the row's program, then against the files it loaded. The
 // first matching rule in list order names the row.
 void matchTraces(QVector<TraceRow> &rows, const QList<DetectionRule> &rules);
-
-// The state's caption: "есть", "удалён", "в корзине", "создан", "переименован" or "—".
-QString traceStateText(TraceState state);
-// The state as the check report writes it: "present", "deleted", "recycled", "created", "renamed" or
-// "name"; and back (anything else reads as only a name).
-QString traceStateName(TraceState state);
-TraceState traceStateFromName(const QString &name);
-
-// The medium's caption: "съёмный", "сетевой", "CD" or empty for a fixed disk; as the check report
-// writes it: "removable", "network", "cd" or empty; and back.
-QString traceMediumText(TraceMedium medium);
-QString traceMediumName(TraceMedium medium);
-TraceMedium traceMediumFromName(const QString &name);

@@ -1,12 +1,11 @@
 #pragma once
 
+#include "traces/TraceTypes.h"
+
 #include <QByteArray>
 #include <QString>
 
 #include <optional>
-
-// Where a shortcut's target lay, as its volume information says.
-enum class TraceMedium { Fixed, Removable, Network, Disc };
 
 struct ShortcutTarget
 {

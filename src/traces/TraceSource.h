@@ -1,0 +1,100 @@
+#pragma once
+
+#include "platform/FileSystem.h"
+#include "platform/RegistryHives.h"
+#include "traces/TraceTypes.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <utility>
+
+// What one source of traces found: its rows, its red signs, what it could not read for lack of
+// rights, what it could not read in full for any other reason, and the files the game loaded from
+// outside its own and the system's folders.
+struct TraceFindings
+{
+    QVector<TraceRow> rows;
+    QStringList signs;
+    QStringList unreadable;
+    QStringList notRead; // "<source> (<path>): <reason>"
+    QStringList gameLoaded;
+
+    TraceRow &addRow(const QString &source, const QString &path, const QDateTime &time);
+
+    // The trace file at `path` of `source`, read whole up to `limit` and handed to `parse`; what cannot
+    // be read or parsed is named among what was not read, with `tooLarge` for a file past the limit.
+    template <typename Parse>
+    auto parseTraceFile(const QString &source, const QString &path, qint64 limit, const QString &tooLarge, Parse parse)
+        -> decltype(parse(QByteArray(), std::declval<QString &>()));
+};
+
+// What the sources of one collection share and draw from: the bytes left to hash, and one folder of
+// ours for the private copies the parsing libraries read.
+class TraceLimits
+{
+public:
+    // What one collection hashes in all.
+    static constexpr qint64 kHashingBudget = qint64(8) << 30;
+
+    TraceLimits();
+    ~TraceLimits();
+    TraceLimits(const TraceLimits &) = delete;
+    TraceLimits &operator=(const TraceLimits &) = delete;
+
+    // Made when first asked for; empty when there is no temporary folder (never one beside the file
+    // system's root instead).
+    QString scratchFolder();
+
+    qint64 hashingBytesLeft = kHashingBudget;
+
+private:
+    std::unique_ptr<QTemporaryDir> scratch;
+};
+
+// One place where Windows keeps traces of what ran: a registry key, a folder of trace files, a log.
+// It reads only, within its own limits, and says what it could not read.
+class TraceSource
+{
+public:
+    virtual ~TraceSource() = default;
+    // The source as the table's column shows it, such as "Prefetch".
+    virtual QString name() const = 0;
+    virtual TraceFindings collect(const TraceMachine &machine, TraceLimits &limits) const = 0;
+};
+
+// Helpers the sources share.
+namespace traces {
+
+// Whether `path` lies below `folder`, both as Windows or local paths, in any letter case.
+bool isBelow(const QString &path, const QString &folder);
+
+// A time as the signs show it: "2026-12-01 09:30:15 UTC".
+QString shownTime(const QDateTime &time);
+
+// The services whose work leaves the traces: stopping or disabling one is a sign.
+extern const char *const kTraceServices[5];
+bool isTraceService(const QString &name);
+
+// A registry key as the signs and the unread list name it: "HKLM\…".
+QString registryPlace(HKEY hive, const QString &key);
+
+} // namespace traces
+
+template <typename Parse>
+auto TraceFindings::parseTraceFile(const QString &source, const QString &path, qint64 limit, const QString &tooLarge,
+                                   Parse parse) -> decltype(parse(QByteArray(), std::declval<QString &>()))
+{
+    QByteArray data;
+    QString reason;
+    const platform::ReadEnd end = platform::readWholeFile(path, limit, data, reason);
+    decltype(parse(data, reason)) parsed;
+    if (end == platform::ReadEnd::Whole)
+        parsed = parse(data, reason);
+    else if (end == platform::ReadEnd::TooLarge)
+        reason = tooLarge;
+    if (!parsed)
+        notRead.append(QStringLiteral("%1 (%2): %3").arg(source, QDir::toNativeSeparators(path), reason));
+    return parsed;
+}

@@ -1,0 +1,108 @@
+#include "traces/TraceTypes.h"
+
+#include "platform/System.h"
+
+#include <QObject>
+
+#include <algorithm>
+#include <iterator>
+
+int TraceCollection::matchCount() const
+{
+    return static_cast<int>(std::count_if(rows.cbegin(), rows.cend(), [](const TraceRow &row) { return row.matched; }));
+}
+
+TraceMachine TraceMachine::current(const QStringList &gameImages, const QStringList &gameFolders)
+{
+    TraceMachine machine;
+    machine.windowsFolder = platform::knownFolderPath(QLatin1String(platform::knownFolder::kWindows));
+    machine.appDataFolder = platform::knownFolderPath(QLatin1String(platform::knownFolder::kRoamingAppData));
+    machine.bootTime = platform::bootTime();
+    machine.now = QDateTime::currentDateTimeUtc();
+    machine.gameImages = gameImages;
+    machine.ownFolders = gameFolders;
+    machine.ownFolders << machine.windowsFolder
+                       << platform::knownFolderPath(QLatin1String(platform::knownFolder::kProgramFiles))
+                       << platform::knownFolderPath(QLatin1String(platform::knownFolder::kProgramFilesX86));
+    machine.ownFolders.removeAll(QString());
+    machine.volumeDrives = platform::volumeDrives();
+    machine.fixedDrives = platform::fixedDrives();
+    return machine;
+}
+
+namespace {
+// A value's name in the check report and its caption on the screen.
+template <typename Value> struct Names
+{
+    Value value;
+    const char *name;
+    const char *caption;
+};
+
+const Names<TraceState> kStateNames[] = {
+    {TraceState::Present, "present", QT_TRANSLATE_NOOP("QObject", "есть")},
+    {TraceState::Deleted, "deleted", QT_TRANSLATE_NOOP("QObject", "удалён")},
+    {TraceState::Recycled, "recycled", QT_TRANSLATE_NOOP("QObject", "в корзине")},
+    {TraceState::Created, "created", QT_TRANSLATE_NOOP("QObject", "создан")},
+    {TraceState::Renamed, "renamed", QT_TRANSLATE_NOOP("QObject", "переименован")},
+    {TraceState::NameOnly, "name", "—"},
+};
+
+const Names<TraceMedium> kMediumNames[] = {
+    {TraceMedium::Removable, "removable", QT_TRANSLATE_NOOP("QObject", "съёмный")},
+    {TraceMedium::Network, "network", QT_TRANSLATE_NOOP("QObject", "сетевой")},
+    {TraceMedium::Disc, "cd", "CD"},
+};
+
+// The entry of `value`, or of `name`; null when the table has none.
+template <typename Value, std::size_t N> const Names<Value> *entryOf(const Names<Value> (&table)[N], Value value)
+{
+    const auto found = std::find_if(std::begin(table), std::end(table),
+                                    [value](const Names<Value> &entry) { return entry.value == value; });
+    return found == std::end(table) ? nullptr : found;
+}
+
+template <typename Value, std::size_t N>
+const Names<Value> *entryNamed(const Names<Value> (&table)[N], const QString &name)
+{
+    const auto found = std::find_if(std::begin(table), std::end(table),
+                                    [&name](const Names<Value> &entry) { return name == QLatin1String(entry.name); });
+    return found == std::end(table) ? nullptr : found;
+}
+} // namespace
+
+QString traceMediumText(TraceMedium medium)
+{
+    const auto *entry = entryOf(kMediumNames, medium);
+    return entry ? QObject::tr(entry->caption) : QString();
+}
+
+QString traceMediumName(TraceMedium medium)
+{
+    const auto *entry = entryOf(kMediumNames, medium);
+    return entry ? QString::fromLatin1(entry->name) : QString();
+}
+
+TraceMedium traceMediumFromName(const QString &name)
+{
+    const auto *entry = entryNamed(kMediumNames, name);
+    return entry ? entry->value : TraceMedium::Fixed;
+}
+
+QString traceStateText(TraceState state)
+{
+    const auto *entry = entryOf(kStateNames, state);
+    return entry ? QObject::tr(entry->caption) : QStringLiteral("—");
+}
+
+QString traceStateName(TraceState state)
+{
+    const auto *entry = entryOf(kStateNames, state);
+    return entry ? QString::fromLatin1(entry->name) : QStringLiteral("name");
+}
+
+TraceState traceStateFromName(const QString &name)
+{
+    const auto *entry = entryNamed(kStateNames, name);
+    return entry ? entry->value : TraceState::NameOnly;
+}
