@@ -23,7 +23,7 @@ pre { white-space: pre-wrap; overflow-wrap: anywhere; }
 @media (max-width: 600px) { .wide { display: none; } }
 </style>)";
 
-std::string text(const nlohmann::json &object, const char *key)
+std::string textField(const nlohmann::json &object, const char *key)
 {
     if (!object.is_object() || !object.contains(key))
         return std::string();
@@ -35,12 +35,12 @@ std::string text(const nlohmann::json &object, const char *key)
     return value.dump();
 }
 
-bool flag(const nlohmann::json &object, const char *key)
+bool flagField(const nlohmann::json &object, const char *key)
 {
     return object.is_object() && object.contains(key) && object.at(key).is_boolean() && object.at(key).get<bool>();
 }
 
-int number(const nlohmann::json &object, const char *key)
+int numberField(const nlohmann::json &object, const char *key)
 {
     return object.is_object() && object.contains(key) && object.at(key).is_number_integer() ? object.at(key).get<int>()
                                                                                             : 0;
@@ -55,14 +55,14 @@ std::string shortTime(const std::string &received)
     return shown;
 }
 
-std::string page(const std::string &title, const std::string &content)
+std::string htmlPage(const std::string &title, const std::string &content)
 {
     return "<!DOCTYPE html>\n<html lang=\"ru\"><head><meta charset=\"utf-8\">\n<title>" + htmlEscape(title) +
            "</title>\n" + kStyle + "\n</head><body>\n" + content + "</body></html>\n";
 }
 
 // A name the program writes for a trace row's state or medium, and its caption; "" when unknown.
-std::string caption(const std::string &name, std::initializer_list<std::pair<const char *, const char *>> captions)
+std::string captionOf(const std::string &name, std::initializer_list<std::pair<const char *, const char *>> captions)
 {
     for (const auto &[known, shown] : captions) {
         if (name == known)
@@ -73,18 +73,18 @@ std::string caption(const std::string &name, std::initializer_list<std::pair<con
 
 std::string traceState(const std::string &state)
 {
-    const std::string shown = caption(state, {{"present", "есть"},
-                                              {"deleted", "удалён"},
-                                              {"recycled", "в корзине"},
-                                              {"created", "создан"},
-                                              {"renamed", "переименован"}});
+    const std::string shown = captionOf(state, {{"present", "есть"},
+                                                {"deleted", "удалён"},
+                                                {"recycled", "в корзине"},
+                                                {"created", "создан"},
+                                                {"renamed", "переименован"}});
     return shown.empty() ? "—" : shown;
 }
 
 // Where a shortcut's target lay.
-std::string medium(const std::string &name)
+std::string mediumCaption(const std::string &name)
 {
-    return caption(name, {{"removable", "съёмный"}, {"network", "сетевой"}, {"cd", "CD"}});
+    return captionOf(name, {{"removable", "съёмный"}, {"network", "сетевой"}, {"cd", "CD"}});
 }
 
 // A collection of execution traces: signs, unreadable sources, then the rows as the program recorded
@@ -98,16 +98,18 @@ std::string tracesHtml(const nlohmann::json &event)
     for (const nlohmann::json &row : rows) {
         const bool matched = row.is_object() && row.contains("rule");
         matches += matched ? 1 : 0;
-        const std::string rowClass = matched ? (number(row, "level") != 0 ? " class=\"bad\"" : " class=\"warn\"") : "";
-        table +=
-            "<tr" + rowClass + "><td class=\"time\">" + htmlEscape(text(row, "time")) + "</td><td>" +
-            htmlEscape(text(row, "path")) + "</td><td>" + htmlEscape(text(row, "source")) + "</td><td>" +
-            traceState(text(row, "state")) +
-            (text(row, "renamed_to").empty() ? "" : " → " + htmlEscape(text(row, "renamed_to"))) + "</td><td>" +
-            htmlEscape(text(row, "rule")) +
-            (text(row, "matched_file").empty() ? "" : " (загружен " + htmlEscape(text(row, "matched_file")) + ")") +
-            "</td><td>" + medium(text(row, "medium")) + "</td><td class=\"id\">" + htmlEscape(text(row, "sha256")) +
-            "</td></tr>\n";
+        const std::string rowClass =
+            matched ? (numberField(row, "level") != 0 ? " class=\"bad\"" : " class=\"warn\"") : "";
+        table += "<tr" + rowClass + "><td class=\"time\">" + htmlEscape(textField(row, "time")) + "</td><td>" +
+                 htmlEscape(textField(row, "path")) + "</td><td>" + htmlEscape(textField(row, "source")) + "</td><td>" +
+                 traceState(textField(row, "state")) +
+                 (textField(row, "renamed_to").empty() ? "" : " → " + htmlEscape(textField(row, "renamed_to"))) +
+                 "</td><td>" + htmlEscape(textField(row, "rule")) +
+                 (textField(row, "matched_file").empty()
+                      ? ""
+                      : " (загружен " + htmlEscape(textField(row, "matched_file")) + ")") +
+                 "</td><td>" + mediumCaption(textField(row, "medium")) + "</td><td class=\"id\">" +
+                 htmlEscape(textField(row, "sha256")) + "</td></tr>\n";
     }
     std::string line = "Следы запуска: " + std::to_string(rows.size()) + ", совпадений: " + std::to_string(matches);
     std::string list;
@@ -132,65 +134,66 @@ std::string tracesHtml(const nlohmann::json &event)
 
 std::string eventHtml(const nlohmann::json &event)
 {
-    const std::string type = text(event, "type");
+    const std::string type = textField(event, "type");
     std::string line;
     if (type == "scan") {
         const nlohmann::json findings =
             event.contains("findings") && event["findings"].is_array() ? event["findings"] : nlohmann::json::array();
         std::size_t detections = 0;
         for (const nlohmann::json &finding : findings)
-            detections += text(finding, "kind") == "unreadable" ? 0 : 1;
+            detections += textField(finding, "kind") == "unreadable" ? 0 : 1;
         line = "Сканирование, обнаружений: " + std::to_string(detections);
         if (!findings.empty()) {
             line += "<ul>";
             for (const nlohmann::json &finding : findings) {
-                if (text(finding, "kind") == "unreadable") {
-                    line += "<li class=\"warn\">Не прочитано: " + htmlEscape(text(finding, "target")) + " (" +
-                            htmlEscape(text(finding, "reason")) + ")</li>";
-                } else if (text(finding, "kind") == "signature" && finding.contains("error")) {
-                    std::string target = htmlEscape(text(finding, "target"));
+                if (textField(finding, "kind") == "unreadable") {
+                    line += "<li class=\"warn\">Не прочитано: " + htmlEscape(textField(finding, "target")) + " (" +
+                            htmlEscape(textField(finding, "reason")) + ")</li>";
+                } else if (textField(finding, "kind") == "signature" && finding.contains("error")) {
+                    std::string target = htmlEscape(textField(finding, "target"));
                     if (finding.contains("pid"))
-                        target = "процесс " + target + " (PID " + htmlEscape(text(finding, "pid")) + ")";
-                    line += text(finding, "error") == "timeout"
+                        target = "процесс " + target + " (PID " + htmlEscape(textField(finding, "pid")) + ")";
+                    line += textField(finding, "error") == "timeout"
                                 ? "<li class=\"bad\">Не проверено за 10 с: " + target + "</li>"
                                 : "<li class=\"bad\">Не прочитано: " + target + " (" +
-                                      htmlEscape(text(finding, "error")) + ")</li>";
-                } else if (text(finding, "kind") == "search_term") {
-                    line += "<li class=\"warn\">Подозрительный запрос: " + htmlEscape(text(finding, "term"));
-                    if (!text(finding, "browser").empty())
-                        line += " (" + htmlEscape(text(finding, "browser") + ", " + text(finding, "profile")) + ")";
+                                      htmlEscape(textField(finding, "error")) + ")</li>";
+                } else if (textField(finding, "kind") == "search_term") {
+                    line += "<li class=\"warn\">Подозрительный запрос: " + htmlEscape(textField(finding, "term"));
+                    if (!textField(finding, "browser").empty())
+                        line += " (" +
+                                htmlEscape(textField(finding, "browser") + ", " + textField(finding, "profile")) + ")";
                     line += "</li>";
                 } else {
-                    std::string target = htmlEscape(text(finding, "target"));
-                    if (text(finding, "kind") == "signature") {
+                    std::string target = htmlEscape(textField(finding, "target"));
+                    if (textField(finding, "kind") == "signature") {
                         if (finding.contains("pid"))
-                            target = "процесс " + target + " (PID " + htmlEscape(text(finding, "pid")) + ")";
-                        target += " [" + htmlEscape(text(finding, "rule")) + "]";
+                            target = "процесс " + target + " (PID " + htmlEscape(textField(finding, "pid")) + ")";
+                        target += " [" + htmlEscape(textField(finding, "rule")) + "]";
                     }
-                    line += std::string("<li class=\"") + (number(finding, "level") != 0 ? "bad" : "warn") + "\">" +
-                            htmlEscape(text(finding, "description")) + ": " + target + "</li>";
+                    line += std::string("<li class=\"") + (numberField(finding, "level") != 0 ? "bad" : "warn") +
+                            "\">" + htmlEscape(textField(finding, "description")) + ": " + target + "</li>";
                 }
             }
             line += "</ul>";
         }
     } else if (type == "account") {
-        line =
-            "Аккаунт: " + htmlEscape(text(event, "persona_name")) + " ( " + htmlEscape(text(event, "steam_id")) + " ) ";
-        if (!flag(event, "looked_up")) {
+        line = "Аккаунт: " + htmlEscape(textField(event, "persona_name")) + " ( " +
+               htmlEscape(textField(event, "steam_id")) + " ) ";
+        if (!flagField(event, "looked_up")) {
             line += "проверка не удалась";
         } else {
-            std::string bans =
-                std::string(flag(event, "vac") ? "[VAC]" : "") + (flag(event, "community") ? "[COMMUNITY]" : "");
-            if (number(event, "game_bans") > 0)
-                bans += "[GAME BANS: " + std::to_string(number(event, "game_bans")) + "]";
+            std::string bans = std::string(flagField(event, "vac") ? "[VAC]" : "") +
+                               (flagField(event, "community") ? "[COMMUNITY]" : "");
+            if (numberField(event, "game_bans") > 0)
+                bans += "[GAME BANS: " + std::to_string(numberField(event, "game_bans")) + "]";
             line += bans.empty() ? "блокировок нет" : "<b class=\"bad\">" + bans + "</b>";
         }
     } else if (type == "utility") {
-        line = "Запущена утилита: " + htmlEscape(text(event, "program"));
+        line = "Запущена утилита: " + htmlEscape(textField(event, "program"));
     } else if (type == "folder") {
-        line = "Открыта папка: " + htmlEscape(text(event, "path"));
+        line = "Открыта папка: " + htmlEscape(textField(event, "path"));
     } else if (type == "repair") {
-        line = "Исправление (" + htmlEscape(text(event, "action")) + "): ";
+        line = "Исправление (" + htmlEscape(textField(event, "action")) + "): ";
         std::string folders;
         if (event.contains("folders") && event["folders"].is_array()) {
             for (const nlohmann::json &folder : event["folders"])
@@ -203,7 +206,7 @@ std::string eventHtml(const nlohmann::json &event)
     } else {
         line = htmlEscape(event.dump());
     }
-    return "<tr><td class=\"time\">" + htmlEscape(text(event, "time")) + "</td><td>" + line + "</td></tr>\n";
+    return "<tr><td class=\"time\">" + htmlEscape(textField(event, "time")) + "</td><td>" + line + "</td></tr>\n";
 }
 } // namespace
 
@@ -238,20 +241,21 @@ std::string htmlEscape(const std::string &text)
 Report summarizeReport(const nlohmann::json &report)
 {
     Report summary;
-    summary.machine = text(report, "machine");
-    summary.user = text(report, "user");
+    summary.machine = textField(report, "machine");
+    summary.user = textField(report, "user");
     std::set<std::string> banned;
     if (report.contains("events") && report["events"].is_array()) {
         for (const nlohmann::json &event : report["events"]) {
-            const std::string type = text(event, "type");
+            const std::string type = textField(event, "type");
             if (type == "scan" && event.contains("findings") && event["findings"].is_array()) {
                 summary.findings += static_cast<int>(event["findings"].size());
             } else if (type == "traces" && event.contains("rows") && event["rows"].is_array()) {
                 for (const nlohmann::json &row : event["rows"])
                     summary.findings += row.is_object() && row.contains("rule") ? 1 : 0;
             }
-            if (type == "account" && (flag(event, "vac") || flag(event, "community") || number(event, "game_bans") > 0))
-                banned.insert(text(event, "steam_id"));
+            if (type == "account" &&
+                (flagField(event, "vac") || flagField(event, "community") || numberField(event, "game_bans") > 0))
+                banned.insert(textField(event, "steam_id"));
         }
     }
     summary.banned = static_cast<int>(banned.size());
@@ -290,12 +294,12 @@ std::string reportListPage(const std::vector<Report> &reports, int limit)
                 std::to_string(report.banned) + "</td><td class=\"" +
                 (report.linkHolds ? "ok\">цела" : "bad\">нарушена") + "</td></tr>\n";
     }
-    return page("Отчёты о проверках",
-                "<h1>Отчёты о проверках</h1>\n<p>Последние " + std::to_string(limit) +
-                    ", новые сверху.</p>\n<table>\n<tr><th>Код</th><th>Получен (UTC)</th><th>Компьютер</th>"
-                    "<th class=\"wide\">Пользователь</th><th>Обнаружения</th><th>Аккаунты с банами</th>"
-                    "<th>Цепочка</th></tr>\n" +
-                    rows + "</table>\n");
+    return htmlPage("Отчёты о проверках",
+                    "<h1>Отчёты о проверках</h1>\n<p>Последние " + std::to_string(limit) +
+                        ", новые сверху.</p>\n<table>\n<tr><th>Код</th><th>Получен (UTC)</th><th>Компьютер</th>"
+                        "<th class=\"wide\">Пользователь</th><th>Обнаружения</th><th>Аккаунты с банами</th>"
+                        "<th>Цепочка</th></tr>\n" +
+                        rows + "</table>\n");
 }
 
 std::string reportPage(const Report &report)
@@ -304,10 +308,10 @@ std::string reportPage(const Report &report)
     // safe, never walked.
     const std::string fault = reportTextFault(report.body);
     if (!fault.empty())
-        return page("Отчёт " + report.id,
-                    "<p><a href=\"/admin/reports\">Все отчёты</a> · <a href=\"/admin/reports/" + htmlEscape(report.id) +
-                        ".json\">JSON</a></p>\n<h1>Отчёт " + htmlEscape(report.id) +
-                        "</h1>\n<p class=\"bad\">Отчёт не показан: " + htmlEscape(fault) + "</p>\n");
+        return htmlPage("Отчёт " + report.id,
+                        "<p><a href=\"/admin/reports\">Все отчёты</a> · <a href=\"/admin/reports/" +
+                            htmlEscape(report.id) + ".json\">JSON</a></p>\n<h1>Отчёт " + htmlEscape(report.id) +
+                            "</h1>\n<p class=\"bad\">Отчёт не показан: " + htmlEscape(fault) + "</p>\n");
     const nlohmann::json body = nlohmann::json::parse(report.body, nullptr, false);
     std::string header;
     const std::pair<const char *, const char *> fields[] = {{"Компьютер", "machine"},
@@ -322,16 +326,17 @@ std::string reportPage(const Report &report)
               htmlEscape(report.received) + "</td></tr>\n<tr><th>SHA-256</th><td>" + htmlEscape(report.sha256) +
               "</td></tr>\n";
     for (const auto &field : fields)
-        header +=
-            std::string("<tr><th>") + field.first + "</th><td>" + htmlEscape(text(body, field.second)) + "</td></tr>\n";
+        header += std::string("<tr><th>") + field.first + "</th><td>" + htmlEscape(textField(body, field.second)) +
+                  "</td></tr>\n";
     std::string events;
     if (body.is_object() && body.contains("events") && body["events"].is_array()) {
         for (const nlohmann::json &event : body["events"])
             events += eventHtml(event);
     }
-    return page("Отчёт " + report.id,
-                "<p><a href=\"/admin/reports\">Все отчёты</a> · <a href=\"/admin/reports/" + htmlEscape(report.id) +
-                    ".json\">JSON</a></p>\n<h1>Отчёт " + htmlEscape(report.id) + "</h1>\n<table>\n" + header +
-                    "</table>\n<h2>Ход проверки</h2>\n<table>\n" + events +
-                    "</table>\n<h2>Комментарий проверяющего</h2>\n<pre>" + htmlEscape(text(body, "note")) + "</pre>\n");
+    return htmlPage("Отчёт " + report.id, "<p><a href=\"/admin/reports\">Все отчёты</a> · <a href=\"/admin/reports/" +
+                                              htmlEscape(report.id) + ".json\">JSON</a></p>\n<h1>Отчёт " +
+                                              htmlEscape(report.id) + "</h1>\n<table>\n" + header +
+                                              "</table>\n<h2>Ход проверки</h2>\n<table>\n" + events +
+                                              "</table>\n<h2>Комментарий проверяющего</h2>\n<pre>" +
+                                              htmlEscape(textField(body, "note")) + "</pre>\n");
 }

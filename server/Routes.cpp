@@ -74,7 +74,7 @@ const char *jsonBool(bool value)
     return value ? "true" : "false";
 }
 
-std::string json(const nlohmann::json &value)
+std::string jsonText(const nlohmann::json &value)
 {
     return value.dump();
 }
@@ -162,8 +162,8 @@ void addRoutes(HttpServer &server, const Services &services)
                 return fail(response, 500, "the report could not be stored");
             }
             response.setContent(
-                json({{"ok", true},
-                      {"data", {{"id", stored.id}, {"sha256", stored.sha256}, {"received", stored.received}}}}),
+                jsonText({{"ok", true},
+                          {"data", {{"id", stored.id}, {"sha256", stored.sha256}, {"received", stored.received}}}}),
                 "application/json");
         });
 

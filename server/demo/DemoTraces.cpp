@@ -16,7 +16,7 @@
 #include <QtEndian>
 
 namespace {
-bool write(const QString &path, const QByteArray &content)
+bool writeFile(const QString &path, const QByteArray &content)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
@@ -28,7 +28,7 @@ QByteArray utf16Hex(const QString &text)
     return QByteArray(reinterpret_cast<const char *>(text.utf16()), int(text.size()) * 2).toHex().toUpper();
 }
 
-QByteArray event(int id, const char *channel, const QDateTime &time, const QByteArray &body)
+QByteArray eventXml(int id, const char *channel, const QDateTime &time, const QByteArray &body)
 {
     return "<Event xmlns='http://schemas.microsoft.com/win/2004/08/events/event'><System><EventID>" +
            QByteArray::number(id) + "</EventID><TimeCreated SystemTime='" +
@@ -60,8 +60,8 @@ int main(int argc, char **argv)
                                     separator + QStringLiteral("ntdll.dll"),
                                 inMachine(QStringLiteral("AppData/Local/Temp/triggerbot.dll"))};
     written &=
-        write(machine + QStringLiteral("/Windows/Prefetch/CSGO.EXE-6C5A1E2F.pf"),
-              compressedPrefetch(prefetchFile(now.addSecs(-2 * 3600), 30, QStringLiteral("CSGO.EXE"), 14, loaded)));
+        writeFile(machine + QStringLiteral("/Windows/Prefetch/CSGO.EXE-6C5A1E2F.pf"),
+                  compressedPrefetch(prefetchFile(now.addSecs(-2 * 3600), 30, QStringLiteral("CSGO.EXE"), 14, loaded)));
     // The other programs' Prefetch files, as Windows 10 writes them.
     const struct
     {
@@ -72,12 +72,12 @@ int main(int argc, char **argv)
     } others[] = {{"AIMBOT.EXE-1A2B3C4D.pf", "AIMBOT.EXE", "AppData/Roaming/CheatTools/aimbot_loader.exe", 20},
                   {"STEAM.EXE-0E8D4C3B.pf", "STEAM.EXE", "Steam/steam.exe", 3}};
     for (const auto &other : others)
-        written &=
-            write(machine + QStringLiteral("/Windows/Prefetch/") + QLatin1String(other.file),
-                  compressedPrefetch(prefetchFile(now.addSecs(-3600 * other.hoursAgo), 30, QLatin1String(other.program),
-                                                  3, {inMachine(QLatin1String(other.loaded))})));
-    written &= write(machine + QStringLiteral("/AppData/Roaming/Microsoft/Windows/Recent/loader.exe.lnk"),
-                     shortcutFile("E:\\loader.exe", 2));
+        written &= writeFile(
+            machine + QStringLiteral("/Windows/Prefetch/") + QLatin1String(other.file),
+            compressedPrefetch(prefetchFile(now.addSecs(-3600 * other.hoursAgo), 30, QLatin1String(other.program), 3,
+                                            {inMachine(QLatin1String(other.loaded))})));
+    written &= writeFile(machine + QStringLiteral("/AppData/Roaming/Microsoft/Windows/Recent/loader.exe.lnk"),
+                         shortcutFile("E:\\loader.exe", 2));
 
     const QString bin = machine + QStringLiteral("/$Recycle.Bin/S-1-5-21-1001-1001/");
     QByteArray entry(8, '\0');
@@ -91,9 +91,9 @@ int main(int argc, char **argv)
     qToLittleEndian<quint32>(quint32(original.size() + 1), length.data());
     entry += deleted + length + QByteArray(reinterpret_cast<const char *>(original.utf16()), int(original.size()) * 2) +
              QByteArray(2, '\0');
-    written &= write(bin + QStringLiteral("$I7Q2K9D.exe"), entry);
+    written &= writeFile(bin + QStringLiteral("$I7Q2K9D.exe"), entry);
     QFile loader(machine + QStringLiteral("/AppData/Roaming/CheatTools/aimbot_loader.exe"));
-    written &= loader.open(QIODevice::ReadOnly) && write(bin + QStringLiteral("$R7Q2K9D.exe"), loader.readAll());
+    written &= loader.open(QIODevice::ReadOnly) && writeFile(bin + QStringLiteral("$R7Q2K9D.exe"), loader.readAll());
 
     // A journal made 20 minutes ago: after the demo machine's start only if that was earlier.
     QByteArray journal(8, '\0');
@@ -101,20 +101,21 @@ int main(int argc, char **argv)
                              journal.data());
     journal += usnRecord(2, 41, 5, now.addSecs(-5400), 0x100 | 0x80000000u, QStringLiteral("spoofer.exe")) +
                usnRecord(2, 41, 5, now.addSecs(-4000), 0x200 | 0x80000000u, QStringLiteral("spoofer.exe"));
-    written &= write(machine + QStringLiteral("/usn-journal.bin"), journal);
+    written &= writeFile(machine + QStringLiteral("/usn-journal.bin"), journal);
 
     QByteArray log = "<Events>\n";
-    log += event(1102, "Security", now.addSecs(-7200),
-                 "<UserData><LogFileCleared xmlns='http://manifests.microsoft.com/win/2004/08/windows/eventlog'>"
-                 "<SubjectUserName>player</SubjectUserName><SubjectDomainName>DEMO-PC</SubjectDomainName>"
-                 "</LogFileCleared></UserData>");
-    log += event(7045, "System", now.addSecs(-6000),
+    log += eventXml(1102, "Security", now.addSecs(-7200),
+                    "<UserData><LogFileCleared xmlns='http://manifests.microsoft.com/win/2004/08/windows/eventlog'>"
+                    "<SubjectUserName>player</SubjectUserName><SubjectDomainName>DEMO-PC</SubjectDomainName>"
+                    "</LogFileCleared></UserData>");
+    log +=
+        eventXml(7045, "System", now.addSecs(-6000),
                  "<EventData><Data Name='ServiceName'>kbdfilter</Data><Data Name='ImagePath'>\\SystemRoot\\System32\\"
                  "drivers\\kbdfilter.sys</Data><Data Name='ServiceType'>kernel mode driver</Data></EventData>");
-    log += event(7036, "System", now.addSecs(-5000),
-                 "<EventData><Data Name='param1'>SysMain</Data><Data Name='param2'>stopped</Data><Binary>" +
-                     utf16Hex(QStringLiteral("SysMain/1")) + "</Binary></EventData>");
+    log += eventXml(7036, "System", now.addSecs(-5000),
+                    "<EventData><Data Name='param1'>SysMain</Data><Data Name='param2'>stopped</Data><Binary>" +
+                        utf16Hex(QStringLiteral("SysMain/1")) + "</Binary></EventData>");
     log += "</Events>\n";
-    written &= write(machine + QStringLiteral("/events.xml"), log);
+    written &= writeFile(machine + QStringLiteral("/events.xml"), log);
     return written ? 0 : 1;
 }

@@ -42,7 +42,7 @@ struct EventApi
     }
 };
 
-void fail(EventLogRead &read, DWORD code)
+void failRead(EventLogRead &read, DWORD code)
 {
     read.access = code == ERROR_ACCESS_DENIED ? EventLogRead::Access::Denied : EventLogRead::Access::Failed;
     read.error = systemMessage(code);
@@ -67,7 +67,7 @@ EventLogRead readEventLog(const QString &channel, const QVector<int> &ids, int d
         api.query(nullptr, reinterpret_cast<const wchar_t *>(channel.utf16()),
                   reinterpret_cast<const wchar_t *>(query.utf16()), EvtQueryChannelPath | EvtQueryReverseDirection);
     if (!results) {
-        fail(read, GetLastError());
+        failRead(read, GetLastError());
         return read;
     }
     read.access = EventLogRead::Access::Read;
@@ -86,7 +86,7 @@ EventLogRead readEventLog(const QString &channel, const QVector<int> &ids, int d
         if (!api.next(results, 64, events, 1000, 0, &returned)) {
             const DWORD code = GetLastError();
             if (code != ERROR_NO_MORE_ITEMS)
-                fail(read, code);
+                failRead(read, code);
             break;
         }
         for (DWORD i = 0; i < returned; ++i) {

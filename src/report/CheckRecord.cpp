@@ -20,7 +20,7 @@ QString escaped(const QJsonValue &value)
     return value.toString().toHtmlEscaped();
 }
 
-QString row(const QString &caption, const QJsonValue &value)
+QString tableRow(const QString &caption, const QJsonValue &value)
 {
     return QStringLiteral("<tr><th>%1</th><td>%2</td></tr>\n").arg(caption.toHtmlEscaped(), escaped(value));
 }
@@ -372,14 +372,14 @@ QString renderReportHtml(const QJsonObject &report, ReportDetail detail)
                           "</style></head><body>\n<h1>%1</h1>\n<table>\n%2</table>\n<h2>%3</h2>\n<table>\n%4</table>\n"
                           "<h2>%5</h2>\n<pre>%6</pre>\n</body></html>\n")
         .arg(QObject::tr("Отчёт о проверке"),
-             row(QObject::tr("Компьютер"), report.value(QStringLiteral("machine"))) +
-                 row(QObject::tr("Пользователь"), report.value(QStringLiteral("user"))) +
-                 row(QObject::tr("Система"), report.value(QStringLiteral("os"))) +
-                 row(QObject::tr("Начало проверки (UTC)"), report.value(QStringLiteral("started"))) +
-                 row(QObject::tr("Версия программы"), report.value(QStringLiteral("program_version"))) +
-                 row(QObject::tr("Версия сервера"), report.value(QStringLiteral("server_version"))) +
-                 row(QObject::tr("Папка игры"), report.value(QStringLiteral("game_folder"))) +
-                 row(QObject::tr("Папка Steam"), report.value(QStringLiteral("steam_folder"))),
+             tableRow(QObject::tr("Компьютер"), report.value(QStringLiteral("machine"))) +
+                 tableRow(QObject::tr("Пользователь"), report.value(QStringLiteral("user"))) +
+                 tableRow(QObject::tr("Система"), report.value(QStringLiteral("os"))) +
+                 tableRow(QObject::tr("Начало проверки (UTC)"), report.value(QStringLiteral("started"))) +
+                 tableRow(QObject::tr("Версия программы"), report.value(QStringLiteral("program_version"))) +
+                 tableRow(QObject::tr("Версия сервера"), report.value(QStringLiteral("server_version"))) +
+                 tableRow(QObject::tr("Папка игры"), report.value(QStringLiteral("game_folder"))) +
+                 tableRow(QObject::tr("Папка Steam"), report.value(QStringLiteral("steam_folder"))),
              QObject::tr("Ход проверки"), events, QObject::tr("Комментарий проверяющего"), note.toHtmlEscaped());
 }
 
