@@ -2,21 +2,25 @@
 
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTest>
 
-// The rule of src/CMakeLists.txt, read from the #include lines of src/: no dependency runs back up.
+// The rule of src/CMakeLists.txt, read from the #include lines of src/: no dependency runs back up,
+// and a trace source stands on its own. And no file of src/ or server/ grows past what a reader holds
+// in their head.
 class IncludeRuleTest : public QObject
 {
     Q_OBJECT
 
 private slots:
     void includesFollowTheLayers();
+    void filesStayShort();
 };
 
 namespace {
-const QStringList kPages = {QStringLiteral("scan"),   QStringLiteral("traces"), QStringLiteral("report"),
-                            QStringLiteral("accounts"), QStringLiteral("tools"), QStringLiteral("app")};
+const QStringList kPages = {QStringLiteral("scan"),     QStringLiteral("traces"), QStringLiteral("report"),
+                            QStringLiteral("accounts"), QStringLiteral("tools"),  QStringLiteral("app")};
 
 // Headers one page offers others: app/'s helpers to every page, the pages' widgets and the record to
 // app/, and the traces' collection to the scan and the report.
@@ -31,6 +35,22 @@ bool meantFor(const QString &header, const QString &from)
         return kWidget.match(header).hasMatch() || header == QLatin1String("report/CheckRecord.h");
     return header == QLatin1String("traces/ExecutionTraces.h") &&
            (from == QLatin1String("scan") || from == QLatin1String("report"));
+}
+
+// A trace source reads through the platform layer, the rules layer and the traces' shared parts; it
+// never includes the collector, the page or another source.
+bool sourceMayInclude(const QString &file, const QString &header)
+{
+    static const QStringList kNotShared = {QStringLiteral("traces/ExecutionTraces.h"),
+                                           QStringLiteral("traces/TracesWidget.h"),
+                                           QStringLiteral("traces/TraceTableModel.h")};
+    const QString to = header.section(QLatin1Char('/'), 0, 0);
+    if (to == QLatin1String("platform") || to == QLatin1String("rules"))
+        return true;
+    if (to != QLatin1String("traces") || kNotShared.contains(header))
+        return false;
+    return !header.startsWith(QLatin1String("traces/sources/")) ||
+           QFileInfo(header).completeBaseName() == QFileInfo(file).completeBaseName();
 }
 
 bool allowed(const QString &from, const QString &header)
@@ -60,19 +80,43 @@ void IncludeRuleTest::includesFollowTheLayers()
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
-        const QString from = path.mid(source.size() + 1).section(QLatin1Char('/'), 0, 0);
+        const QString relative = path.mid(source.size() + 1);
+        const QString from = relative.section(QLatin1Char('/'), 0, 0);
+        const bool traceSource = relative.startsWith(QLatin1String("traces/sources/"));
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         ++files;
         auto includes = kInclude.globalMatch(QString::fromUtf8(file.readAll()));
         while (includes.hasNext()) {
             const QString header = includes.next().captured(1);
-            if (!allowed(from, header))
-                broken.append(path.mid(source.size() + 1) + QStringLiteral(" includes ") + header);
+            if (!allowed(from, header) || (traceSource && !sourceMayInclude(relative, header)))
+                broken.append(relative + QStringLiteral(" includes ") + header);
         }
     }
     QVERIFY(files > 50);
     QVERIFY2(broken.isEmpty(), qPrintable(broken.join(QLatin1Char('\n'))));
+}
+
+void IncludeRuleTest::filesStayShort()
+{
+    constexpr int kLongestFile = 500;
+    QStringList tooLong;
+    int files = 0;
+    for (const QString &root : {QStringLiteral(VIGILOR_SOURCE_DIR), QStringLiteral(VIGILOR_SERVER_DIR)}) {
+        QDirIterator it(root, {QStringLiteral("*.h"), QStringLiteral("*.cpp")}, QDir::Files,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString path = it.next();
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            ++files;
+            const int lines = file.readAll().count('\n');
+            if (lines > kLongestFile)
+                tooLong.append(QStringLiteral("%1: %2 lines").arg(QDir(root).relativeFilePath(path)).arg(lines));
+        }
+    }
+    QVERIFY(files > 100);
+    QVERIFY2(tooLong.isEmpty(), qPrintable(tooLong.join(QLatin1Char('\n'))));
 }
 
 VIGILOR_GUILESS_TEST_MAIN(IncludeRuleTest)
