@@ -4,6 +4,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QStringList>
 
 #include <algorithm>
@@ -94,6 +95,19 @@ QFileInfoList listFiles(const QString &folder, const QStringList &nameFilters, b
     std::sort(files.begin(), files.end(),
               [](const QFileInfo &a, const QFileInfo &b) { return a.fileName() < b.fileName(); });
     return files;
+}
+
+QFileInfoList distinctFiles(const QFileInfoList &files, QSet<QString> &seen)
+{
+    QFileInfoList distinct;
+    for (const QFileInfo &file : files) {
+        const QString identity = fileIdentity(file.filePath());
+        if (identity.isEmpty() || !seen.contains(identity)) {
+            seen.insert(identity);
+            distinct.append(file);
+        }
+    }
+    return distinct;
 }
 
 ReadEnd readWholeFile(const QString &path, qint64 limit, QByteArray &content, QString &error)

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QFileInfoList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -56,6 +57,12 @@ QFileInfoList listFiles(const QString &folder, const QStringList &nameFilters, b
 // What every name of one file shares (its device and inode, or its volume and file index), so that
 // a file spelled many ways or linked under many names is read once; empty when it cannot be had.
 QString fileIdentity(const QString &path);
+
+// `files` with each file kept once, by its identity, the first name that leads to it (by the list's
+// order) standing for the others: a hard link, a junction or a second name costs nothing. `seen` holds
+// the identities met so far (also by earlier lists) and gains these. Files whose identity cannot be
+// had are kept.
+QFileInfoList distinctFiles(const QFileInfoList &files, QSet<QString> &seen);
 
 // When the file at `path` itself was last written, in UTC; invalid when it cannot be read. A
 // shortcut's own time, where Qt would give its target's.

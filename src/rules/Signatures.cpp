@@ -420,9 +420,14 @@ SignatureScan scanSignatures(const SignatureRules &rules, const QStringList &fil
     for (const QString &file : files) {
         const QFileInfo info(file);
         const QString canonical = info.canonicalFilePath();
-        if (canonical.isEmpty() || !info.isFile() || seen.contains(pathKey(canonical)))
+        if (canonical.isEmpty() || !info.isFile())
             continue;
-        seen.insert(pathKey(canonical));
+        // One file, one scan, whatever names lead to it: hard links share their identity.
+        const QString identity = platform::fileIdentity(canonical);
+        const QString key = identity.isEmpty() ? pathKey(canonical) : identity;
+        if (seen.contains(key))
+            continue;
+        seen.insert(key);
         targets.append({canonical, -1, QString(), QString()});
     }
     for (const platform::RunningProcess &process : processes) {

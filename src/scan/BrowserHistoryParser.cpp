@@ -1,11 +1,13 @@
 #include "scan/BrowserHistoryParser.h"
 
+#include "platform/FileSystem.h"
 #include "platform/Parallel.h"
 #include "scan/GuardedSqlite.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSet>
 #include <QUrl>
 #include <QUrlQuery>
 
@@ -150,10 +152,26 @@ QVector<bool> collectBrowserTerms(const QList<IBrowserHistoryParser *> &parsers,
         QString failure;
     };
     QVector<Read> reads;
+    QVector<UnreadHistory> crowded;
+    QSet<QString> databases; // the identities of the files taken
     for (IBrowserHistoryParser *parser : parsers) {
         const QString browser = parser->browserName();
-        for (const HistorySource &source : parser->sources())
+        QSet<QString> profiles;
+        for (const HistorySource &source : parser->sources()) {
+            if (!profiles.contains(source.profile) && profiles.size() == kLargestBrowserProfiles) {
+                const QString profileFolder = QFileInfo(QDir::cleanPath(source.path)).absolutePath();
+                crowded.append({QDir::toNativeSeparators(QFileInfo(profileFolder).absolutePath()),
+                                QObject::tr("больше %1 профилей, прочитаны первые").arg(kLargestBrowserProfiles)});
+                break;
+            }
+            profiles.insert(source.profile);
+            // A profile that is a link to another one's folder holds that one's database: read once.
+            const QString identity = platform::fileIdentity(QDir::cleanPath(source.path));
+            if (!identity.isEmpty() && databases.contains(identity))
+                continue;
+            databases.insert(identity);
             reads.append({parser, browser, source, {}, false, {}});
+        }
     }
     // Each database is a file of its own with a connection of its own: they are read side by side,
     // the largest files first so that the cores finish together.
@@ -167,6 +185,7 @@ QVector<bool> collectBrowserTerms(const QList<IBrowserHistoryParser *> &parsers,
             read.present = readSource(read.source, read.browser, read.terms, read.failure, stop);
     });
     if (unread) {
+        *unread += crowded;
         for (const Read &read : qAsConst(reads)) {
             if (!read.failure.isEmpty())
                 unread->append({QDir::toNativeSeparators(QDir::cleanPath(read.source.path)), read.failure});

@@ -81,9 +81,14 @@ signals:
     void elementsFound(int a);
 };
 
+// The most profiles of one browser that are read: real ones have a handful, and each costs a read.
+constexpr int kLargestBrowserProfiles = 64;
+
 // Collects the terms of every browser in `parsers`, in their order, as each one's collect would; the
 // databases of all of them are read side by side on the machine's cores. Which browsers had any.
 // Each database is read for at most 5 s, 1,000,000 rows and 1 GiB; all stop soon after `stop` is set.
+// A database is read once whatever links, junctions or profiles lead to it; a browser's profiles past
+// kLargestBrowserProfiles are named in `unread`, not read.
 QVector<bool> collectBrowserTerms(const QList<IBrowserHistoryParser *> &parsers, QVector<SearchTerm> &terms,
                                   QVector<UnreadHistory> *unread = nullptr, const std::atomic<bool> *stop = nullptr);
 

@@ -5,11 +5,13 @@
 #include "rules/PathPlaceholders.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QSet>
 
+#include <algorithm>
 #include <iterator>
 
 const ChromiumBrowser kChromiumBrowsers[8] = {
@@ -93,8 +95,16 @@ QVector<HistorySource> ChromiumHistoryParser::sources()
     if (browser.profiles) {
         profiles.append(kDefaultProfile);
         const QDir userData(QDir::cleanPath(expandPath(root, true)));
-        const QStringList folders = userData.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
-        for (const QString &folder : folders) {
+        // A listing of the player's folder, bounded; one profile past the limit tells the collector to
+        // name the cut.
+        QStringList folders;
+        QDirIterator entries(userData.path(), QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden);
+        while (entries.hasNext() && folders.size() < platform::kLargestFolderListing)
+            folders.append(QFileInfo(entries.next()).fileName());
+        std::sort(folders.begin(), folders.end());
+        for (const QString &folder : qAsConst(folders)) {
+            if (profiles.size() > kLargestBrowserProfiles)
+                break;
             if (folder != kDefaultProfile &&
                 QFileInfo(userData.filePath(folder + QLatin1Char('/') + kHistory)).isFile())
                 profiles.append(folder);

@@ -16,6 +16,9 @@
 #include <sys/stat.h>
 #endif
 
+#include <filesystem>
+#include <memory>
+
 namespace {
 // The browser check of the scan that shows its findings under `browser`.
 std::unique_ptr<IBrowserHistoryParser> makeParser(const QString &browser)
@@ -72,6 +75,8 @@ private slots:
     void termsNewestFirstAfterClosingTheBrowser_data();
     void termsNewestFirstAfterClosingTheBrowser();
     void everyProfileDefaultFirst();
+    void profilesLinkedToOneDatabaseReadItOnce();
+    void profilesPastTheLimitAreNamed();
     void lockedDatabaseIsReadFromASnapshot();
     void firefoxProfilesRelativeAndAbsolute();
     void resultPageSearchTerm_data();
@@ -228,6 +233,42 @@ void BrowserHistoryParserTest::everyProfileDefaultFirst()
     QCOMPARE(textsOf(terms), (QStringList{"d", "g", "p1", "p2"}));
     QCOMPARE(sourcesOf(terms),
              (QStringList{"", "Google Chrome, Guest Profile", "Google Chrome, Profile 1", "Google Chrome, Profile 2"}));
+}
+
+// Thirty profile folders that are links (junctions on Windows) to Default: one database, one read.
+void BrowserHistoryParserTest::profilesLinkedToOneDatabaseReadItOnce()
+{
+    const QString userData = roaming() + QStringLiteral("/../Local/Google/Chrome/User Data/");
+    QVERIFY(writeHistoryDatabase(userData + QStringLiteral("Default/History"), {{1, QStringLiteral("d")}}));
+    for (int i = 0; i < 30; ++i) {
+        std::error_code failed;
+        std::filesystem::create_directory_symlink(
+            QFile::encodeName(QDir::cleanPath(userData + QStringLiteral("Default"))).constData(),
+            QFile::encodeName(QDir::cleanPath(userData + QStringLiteral("Profile %1").arg(i))).constData(), failed);
+        if (failed)
+            QSKIP(qPrintable(QStringLiteral("no folder links here: ") + QString::fromStdString(failed.message())));
+    }
+    ChromeBrowserHistoryParser parser;
+    QVector<SearchTerm> terms;
+    QVERIFY(parser.collect(terms));
+    QCOMPARE(textsOf(terms), QStringList{"d"});
+}
+
+void BrowserHistoryParserTest::profilesPastTheLimitAreNamed()
+{
+    const QString userData = roaming() + QStringLiteral("/../Local/Microsoft/Edge/User Data/");
+    QVERIFY(writeHistoryDatabase(userData + QStringLiteral("Default/History"), {{1, QStringLiteral("d")}}));
+    for (int i = 1; i < kLargestBrowserProfiles + 6; ++i)
+        QVERIFY(writeHistoryDatabase(userData + QStringLiteral("Profile %1/History").arg(i, 3, 10, QLatin1Char('0')),
+                                     {{1, QStringLiteral("p%1").arg(i)}}));
+    const std::unique_ptr<IBrowserHistoryParser> parser(new ChromiumHistoryParser(kChromiumBrowsers[3]));
+    QVector<SearchTerm> terms;
+    QVector<UnreadHistory> unread;
+    QVERIFY(collectBrowserTerms({parser.get()}, terms, &unread).first());
+    QCOMPARE(terms.size(), kLargestBrowserProfiles);
+    QCOMPARE(unread.size(), 1);
+    QCOMPARE(unread.first().path, QDir::toNativeSeparators(QDir::cleanPath(userData)));
+    QCOMPARE(unread.first().reason, QStringLiteral("больше 64 профилей, прочитаны первые"));
 }
 
 void BrowserHistoryParserTest::lockedDatabaseIsReadFromASnapshot()
