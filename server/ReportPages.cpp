@@ -115,7 +115,8 @@ std::string tracesHtml(const nlohmann::json &event)
     std::string list;
     const std::pair<const char *, const char *> lists[] = {{"signs", "<li class=\"bad\">"},
                                                            {"unreadable", "<li>Нет прав на чтение: "},
-                                                           {"not_read", "<li>Не прочитано: "}};
+                                                           {"not_read", "<li>Не прочитано: "},
+                                                           {"parser_errors", "<li>Ответ библиотеки разбора: "}};
     for (const auto &[key, opening] : lists) {
         if (!event.contains(key) || !event[key].is_array())
             continue;

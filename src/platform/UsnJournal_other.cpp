@@ -2,6 +2,7 @@
 
 #include "platform/FileSystem.h"
 
+#include <QFile>
 #include <QtEndian>
 
 namespace platform {
@@ -14,16 +15,47 @@ UsnJournalRead readUsnJournal(const QString &)
         read.access = UsnJournalRead::Access::Missing;
         return read;
     }
-    QByteArray content;
-    const ReadEnd end = readWholeFile(path, 8 + kLargestJournalRead, content, read.error);
-    if (end == ReadEnd::NotOpened || end == ReadEnd::Failed || content.size() < 8) {
-        read.error = read.error.isEmpty() ? QStringLiteral("no journal header") : read.error;
+    QFile file(path);
+    if (!openRegularFile(file, read.error))
+        return read;
+    const QByteArray header = file.read(8);
+    if (header.size() < 8) {
+        read.error = QStringLiteral("no journal header");
         return read;
     }
     read.access = UsnJournalRead::Access::Read;
-    read.cut = end == ReadEnd::TooLarge;
-    read.journalId = qFromLittleEndian<quint64>(content.constData());
-    read.records = content.mid(8);
+    read.journalId = qFromLittleEndian<quint64>(header.constData());
+    // The newest records, as the live journal gives them: a walk over the records' lengths, a piece
+    // at a time, finds the first record that starts within the last kLargestJournalRead bytes.
+    constexpr qint64 kLargestStandInFile = qint64(1) << 30;
+    const qint64 size = file.size();
+    if (size > kLargestStandInFile) {
+        read.access = UsnJournalRead::Access::Failed;
+        read.error = QStringLiteral("larger than 1 GiB");
+        return read;
+    }
+    qint64 at = 8;
+    while (size - at > kLargestJournalRead) {
+        const QByteArray piece = file.read(1024 * 1024);
+        qint64 offset = at - (file.pos() - piece.size());
+        while (size - at > kLargestJournalRead && offset + 4 <= piece.size()) {
+            const quint32 length = qFromLittleEndian<quint32>(piece.constData() + offset);
+            if (length < 8 || length % 8 != 0)
+                break; // a broken record: what follows it is read, and the reader names it
+            at += length;
+            offset += length;
+            read.cut = true;
+        }
+        if (piece.isEmpty() || (offset + 4 <= piece.size() && size - at > kLargestJournalRead) || !file.seek(at))
+            break;
+    }
+    if (!file.seek(at)) {
+        read.access = UsnJournalRead::Access::Failed;
+        read.error = file.errorString();
+        return read;
+    }
+    read.records = file.read(kLargestJournalRead);
+    read.cut = read.cut || !file.atEnd();
     return read;
 }
 

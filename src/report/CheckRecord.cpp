@@ -123,6 +123,10 @@ QString tracesHtml(const QJsonObject &event, ReportDetail detail)
         list += QStringLiteral("<li>%1%2</li>").arg(QObject::tr("Нет прав на чтение: "), escaped(source));
     for (const QJsonValue &source : event.value(QStringLiteral("not_read")).toArray())
         list += QStringLiteral("<li>%1%2</li>").arg(QObject::tr("Не прочитано: "), escaped(source));
+    if (!summary) {
+        for (const QJsonValue &error : event.value(QStringLiteral("parser_errors")).toArray())
+            list += QStringLiteral("<li>%1%2</li>").arg(QObject::tr("Ответ библиотеки разбора: "), escaped(error));
+    }
     if (!list.isEmpty())
         text += QStringLiteral("<ul>%1</ul>").arg(list);
     if (!shown.isEmpty())
@@ -343,12 +347,15 @@ void CheckRecord::tracesCollected(const TraceCollection &collection)
     }
     for (const QJsonValue &row : qAsConst(others))
         matched.append(row);
-    append(QStringLiteral("traces"),
-           QJsonObject{{QStringLiteral("time"), collection.collected.toString(Qt::ISODate)},
+    QJsonObject traces{{QStringLiteral("time"), collection.collected.toString(Qt::ISODate)},
                        {QStringLiteral("signs"), QJsonArray::fromStringList(collection.signs)},
                        {QStringLiteral("unreadable"), QJsonArray::fromStringList(collection.unreadable)},
                        {QStringLiteral("not_read"), QJsonArray::fromStringList(collection.notRead)},
-                       {QStringLiteral("rows"), matched}});
+                       {QStringLiteral("rows"), matched}};
+    // The parsing libraries' own words stay with the report for whoever has to explain a reason.
+    if (!collection.parserErrors.isEmpty())
+        traces.insert(QStringLiteral("parser_errors"), QJsonArray::fromStringList(collection.parserErrors));
+    append(QStringLiteral("traces"), traces);
 }
 
 QString renderReportHtml(const QJsonObject &report, ReportDetail detail)

@@ -4,12 +4,16 @@
 #include <QRegularExpression>
 #include <QXmlStreamReader>
 
-QVector<LoggedEvent> parseEvents(const QString &xml, QString &error)
+#include <optional>
+
+namespace {
+// One event's XML, parsed alone: empty, with `error` set, when it is not well-formed.
+std::optional<LoggedEvent> parseEvent(QStringView xml, QString &error)
 {
-    QVector<LoggedEvent> events;
-    QXmlStreamReader reader(xml);
+    QXmlStreamReader reader(xml.toString());
     LoggedEvent event;
     bool inEvent = false;
+    bool complete = false;
     QString section; // "EventData", "UserData" or empty
     QString userDataElement;
     while (!reader.atEnd()) {
@@ -46,15 +50,63 @@ QVector<LoggedEvent> parseEvents(const QString &xml, QString &error)
             event.data[userDataElement] += reader.text().toString().trimmed();
         } else if (reader.isEndElement()) {
             if (reader.name() == QLatin1String("Event") && inEvent) {
-                events.append(event);
                 inEvent = false;
+                complete = true;
             } else if (reader.name() == QLatin1String("EventData") || reader.name() == QLatin1String("UserData")) {
                 section.clear();
             }
         }
     }
-    if (reader.hasError())
-        error = QStringLiteral("%1 (line %2)").arg(reader.errorString()).arg(reader.lineNumber());
+    if (reader.hasError() || !complete) {
+        error = reader.hasError() ? reader.errorString() : QStringLiteral("no complete event");
+        return std::nullopt;
+    }
+    return event;
+}
+
+// Where the event starting at or after `from` begins: "<Event" followed by white space, '>' or '/',
+// never "<Events"; -1 when there is none.
+int nextEventStart(const QString &xml, int from)
+{
+    for (int at = xml.indexOf(QLatin1String("<Event"), from); at >= 0;
+         at = xml.indexOf(QLatin1String("<Event"), at + 1)) {
+        const int after = at + 6;
+        if (after >= xml.size())
+            return at;
+        const QChar c = xml.at(after);
+        if (c == QLatin1Char('>') || c == QLatin1Char('/') || c.isSpace())
+            return at;
+    }
+    return -1;
+}
+} // namespace
+
+QVector<LoggedEvent> parseEvents(const QString &xml, QString &error, QString *detail)
+{
+    // Each event is parsed on its own, as Windows renders them one by one: one that cannot be read
+    // is skipped and counted, and the ones after it are still read.
+    static const QLatin1String kEnd("</Event>");
+    QVector<LoggedEvent> events;
+    int skipped = 0;
+    QString firstError;
+    for (int start = nextEventStart(xml, 0); start >= 0;) {
+        const int next = nextEventStart(xml, start + 1);
+        // An event ends at its "</Event>" before the next one starts; without one, it was cut off.
+        const QStringView span = QStringView(xml).mid(start, (next < 0 ? xml.size() : next) - start);
+        const int close = span.indexOf(kEnd);
+        QString reason;
+        const std::optional<LoggedEvent> event = parseEvent(close < 0 ? span : span.left(close + kEnd.size()), reason);
+        if (event)
+            events.append(*event);
+        else if (skipped++ == 0)
+            firstError = reason;
+        start = next;
+    }
+    if (skipped > 0) {
+        error = QObject::tr("пропущено повреждённых событий: %1").arg(skipped);
+        if (detail)
+            *detail = firstError;
+    }
     return events;
 }
 

@@ -17,9 +17,10 @@ struct LoggedEvent
 };
 
 // The events of `xml` (<Events><Event>…</Event>…</Events>, as the event log API renders them and
-// `wevtutil qe … /f:xml /e:Events` writes them). `error` tells where the XML broke; the events before
-// it are kept.
-QVector<LoggedEvent> parseEvents(const QString &xml, QString &error);
+// `wevtutil qe … /f:xml /e:Events` writes them), each parsed on its own. An event that cannot be read
+// is skipped: `error` counts them in the examiner's words, `detail` (when given) holds the XML
+// reader's words of the first. No events at all is no error.
+QVector<LoggedEvent> parseEvents(const QString &xml, QString &error, QString *detail = nullptr);
 
 // The text of a hex string of UTF-16LE (7036's Binary: "<service>/<state>"); empty when it is none.
 QString utf16FromHex(const QString &hex);

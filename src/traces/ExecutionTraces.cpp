@@ -48,6 +48,7 @@ void appendFindings(TraceCollection &result, TraceFindings &&found)
     result.signs += found.signs;
     result.unreadable += found.unreadable;
     result.notRead += found.notRead;
+    result.parserErrors += found.parserErrors;
     result.gameLoaded += found.gameLoaded;
 }
 
@@ -113,12 +114,13 @@ void settleStates(const TraceMachine &machine, TraceCollection &result, TraceLim
         if (!row.storedAt.isEmpty())
             targets.append({row.storedAt, &row.sha256, nullptr}); // in the bin: its state is the bin's
         else if (row.state == TraceState::NameOnly && row.medium != TraceMedium::Network &&
-                 traces::isAbsoluteProgramPath(row.path))
+                 !traces::isShareOrDevicePath(row.path) && traces::isAbsoluteProgramPath(row.path))
             targets.append({row.path, &row.sha256, &row.state});
     }
     for (TraceRow &row : result.rows) {
         for (TraceFile &loaded : row.loaded) {
-            if (traces::isAbsoluteProgramPath(loaded.path) && !traces::isBelow(loaded.path, machine.windowsFolder))
+            if (traces::isAbsoluteProgramPath(loaded.path) && !traces::isShareOrDevicePath(loaded.path) &&
+                !traces::isBelow(loaded.path, machine.windowsFolder))
                 targets.append({loaded.path, &loaded.sha256, nullptr});
         }
     }
@@ -169,6 +171,23 @@ void settleStates(const TraceMachine &machine, TraceCollection &result, TraceLim
             *targets[i].sha256 = *targets.at(sameAs.at(i)).sha256;
     }
 }
+// Identical signs as one, with their count: a crafted file repeating one sign a million times must
+// not bury the others.
+QStringList foldedSigns(const QStringList &signs)
+{
+    QStringList order;
+    QHash<QString, int> counts;
+    for (const QString &sign : signs) {
+        if (counts[sign]++ == 0)
+            order.append(sign);
+    }
+    QStringList folded;
+    for (const QString &sign : qAsConst(order)) {
+        const int count = counts.value(sign);
+        folded.append(count == 1 ? sign : QObject::tr("%1 (×%2)").arg(sign).arg(count));
+    }
+    return folded;
+}
 } // namespace
 
 TraceCollection collectTraces(const TraceMachine &machine, const QList<DetectionRule> &rules,
@@ -195,6 +214,7 @@ TraceCollection collectTraces(const TraceMachine &machine, const QList<Detection
         step();
     }
     result.signs += machineSigns(machine);
+    result.signs = foldedSigns(result.signs);
     step();
     settleStates(machine, result, limits, progress, steps, hashFiles, stop);
     matchTraces(result.rows, rules);

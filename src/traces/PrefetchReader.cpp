@@ -8,6 +8,9 @@
 #include <libfwnt.h>
 #include <libscca.h>
 
+#include <QSet>
+
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -17,7 +20,7 @@ constexpr int kRunTimes = 8;
 
 // The plain content of a file that may be compressed ("MAM\x04": Xpress Huffman, the uncompressed
 // size, an optional checksum, the data).
-std::optional<QByteArray> plainContent(const QByteArray &data, QString &error)
+std::optional<QByteArray> plainContent(const QByteArray &data, QString &error, QString *detail)
 {
     if (!data.startsWith("MAM"))
         return data;
@@ -37,8 +40,10 @@ std::optional<QByteArray> plainContent(const QByteArray &data, QString &error)
     if (libfwnt_lzxpress_huffman_decompress(reinterpret_cast<const uint8_t *>(data.constData() + start),
                                             static_cast<size_t>(data.size() - start),
                                             reinterpret_cast<uint8_t *>(plain.data()), &written, &fwntError) != 1) {
-        error = QObject::tr("не распаковывается: %1")
-                    .arg(parserError(fwntError, libfwnt_error_backtrace_sprint, libfwnt_error_free));
+        error = QObject::tr("не распаковывается");
+        const QString cause = parserError(fwntError, libfwnt_error_backtrace_sprint, libfwnt_error_free);
+        if (detail)
+            *detail = cause;
         return std::nullopt;
     }
     plain.truncate(static_cast<int>(written));
@@ -50,6 +55,45 @@ QString utf16Text(const char *start, int units)
     QString text = QString::fromUtf16(reinterpret_cast<const char16_t *>(start), units);
     const int end = text.indexOf(QChar(0));
     return end >= 0 ? text.left(end) : text;
+}
+
+// The file names of every format, read in one pass from the file information's strings (their offset
+// at 100 and size at 104 in each format's layout): at most kLargestPrefetchNames, each kept once.
+bool readFileNames(const QByteArray &plain, PrefetchRecord &record, QString &error)
+{
+    const auto number = [&plain](int offset) { return qFromLittleEndian<quint32>(plain.constData() + offset); };
+    if (plain.size() < 108) {
+        error = QObject::tr("файл обрезан");
+        return false;
+    }
+    const quint32 offset = number(100);
+    const quint32 size = number(104);
+    if (quint64(offset) + size > quint64(plain.size())) {
+        error = QObject::tr("имена файлов за концом файла");
+        return false;
+    }
+    const auto *units = reinterpret_cast<const char16_t *>(plain.constData() + offset);
+    const int count = static_cast<int>(size / 2);
+    QSet<QString> seen;
+    for (int start = 0; start < count;) {
+        int end = start;
+        while (end < count && units[end] != 0)
+            ++end;
+        if (end > start) {
+            if (record.files.size() == kLargestPrefetchNames) {
+                record.filesCut = true;
+                break;
+            }
+            const QString name = QString::fromUtf16(units + start, end - start);
+            const QString key = name.toUpper(); // NTFS names ignore case
+            if (!seen.contains(key)) {
+                seen.insert(key);
+                record.files.append(name);
+            }
+        }
+        start = end + 1;
+    }
+    return true;
 }
 
 // Format 31 (Windows 11), read from the published layout of format 30, which it keeps: an 84-byte
@@ -74,28 +118,24 @@ std::optional<PrefetchRecord> readFormat31(const QByteArray &plain, QString &err
     record.runCount = number(metricsOffset == 0x128 ? 0xC8 : 0xD0);
 
     const quint64 size = static_cast<quint64>(plain.size());
-    const quint32 namesOffset = number(100);
-    const quint32 namesSize = number(104);
-    if (quint64(namesOffset) + namesSize > size) {
-        error = QObject::tr("имена файлов за концом файла");
+    if (!readFileNames(plain, record, error))
         return std::nullopt;
-    }
-    const QString names = QString::fromUtf16(reinterpret_cast<const char16_t *>(plain.constData() + namesOffset),
-                                             static_cast<int>(namesSize / 2));
-    for (const QString &name : names.split(QChar(0), Qt::SkipEmptyParts))
-        record.files.append(name);
 
     const quint32 volumesOffset = number(108);
-    const quint32 volumeCount = number(112);
+    const quint32 volumeCount = std::min<quint32>(number(112), kLargestPrefetchVolumes + 1);
     constexpr quint32 kVolumeEntry = 96;
     if (quint64(volumesOffset) + quint64(volumeCount) * kVolumeEntry > size) {
         error = QObject::tr("тома за концом файла");
         return std::nullopt;
     }
     for (quint32 v = 0; v < volumeCount; ++v) {
+        if (v == kLargestPrefetchVolumes) {
+            record.volumesCut = true;
+            break;
+        }
         const quint32 entry = volumesOffset + v * kVolumeEntry;
         const quint64 pathOffset = quint64(volumesOffset) + number(static_cast<int>(entry));
-        const quint32 pathChars = number(static_cast<int>(entry + 4));
+        const quint32 pathChars = std::min<quint32>(number(static_cast<int>(entry + 4)), kLongestVolumePath);
         if (pathOffset + quint64(pathChars) * 2 > size) {
             error = QObject::tr("тома за концом файла");
             return std::nullopt;
@@ -118,7 +158,8 @@ struct SccaFile
     }
 };
 
-std::optional<PrefetchRecord> readWithLibrary(const QByteArray &plain, const QString &scratchFolder, QString &error)
+std::optional<PrefetchRecord> readWithLibrary(const QByteArray &plain, const QString &scratchFolder, QString &error,
+                                              QString *detail)
 {
     const ParserCopy copy(plain, scratchFolder);
     if (!copy.isValid()) {
@@ -128,7 +169,10 @@ std::optional<PrefetchRecord> readWithLibrary(const QByteArray &plain, const QSt
     SccaFile scca;
     libscca_error_t *sccaError = nullptr;
     const auto fail = [&]() -> std::optional<PrefetchRecord> {
-        error = parserError(sccaError, libscca_error_backtrace_sprint, libscca_error_free);
+        error = QObject::tr("повреждён");
+        const QString cause = parserError(sccaError, libscca_error_backtrace_sprint, libscca_error_free);
+        if (detail)
+            *detail = cause;
         return std::nullopt;
     };
     if (libscca_file_initialize(&scca.file, &sccaError) != 1)
@@ -164,20 +208,14 @@ std::optional<PrefetchRecord> readWithLibrary(const QByteArray &plain, const QSt
     uint32_t runCount = 0;
     if (libscca_file_get_run_count(file, &runCount, nullptr) == 1)
         record.runCount = runCount;
-    int names = 0;
-    libscca_file_get_number_of_filenames(file, &names, nullptr);
-    for (int i = 0; i < names; ++i) {
-        const QString name =
-            parserText([file, i](size_t *size) { return libscca_file_get_utf16_filename_size(file, i, size, nullptr); },
-                       [file, i](uint16_t *text, size_t size) {
-                           return libscca_file_get_utf16_filename(file, i, text, size, nullptr);
-                       });
-        if (!name.isEmpty())
-            record.files.append(name);
-    }
+    // The library finds a name by its index from the start of the strings each time: its names are
+    // read here in one pass instead.
+    if (!readFileNames(plain, record, error))
+        return std::nullopt;
     int volumes = 0;
     libscca_file_get_number_of_volumes(file, &volumes, nullptr);
-    for (int i = 0; i < volumes; ++i) {
+    record.volumesCut = volumes > kLargestPrefetchVolumes;
+    for (int i = 0; i < std::min(volumes, kLargestPrefetchVolumes); ++i) {
         libscca_volume_information_t *volume = nullptr;
         if (libscca_file_get_volume_information(file, i, &volume, nullptr) != 1)
             continue;
@@ -197,9 +235,10 @@ std::optional<PrefetchRecord> readWithLibrary(const QByteArray &plain, const QSt
 }
 } // namespace
 
-std::optional<PrefetchRecord> readPrefetch(const QByteArray &data, const QString &scratchFolder, QString &error)
+std::optional<PrefetchRecord> readPrefetch(const QByteArray &data, const QString &scratchFolder, QString &error,
+                                           QString *detail)
 {
-    const std::optional<QByteArray> plain = plainContent(data, error);
+    const std::optional<QByteArray> plain = plainContent(data, error, detail);
     if (!plain)
         return std::nullopt;
     if (plain->size() < 8 || plain->mid(4, 4) != "SCCA") {
@@ -208,14 +247,15 @@ std::optional<PrefetchRecord> readPrefetch(const QByteArray &data, const QString
     }
     if (qFromLittleEndian<quint32>(plain->constData()) == 31)
         return readFormat31(*plain, error);
-    return readWithLibrary(*plain, scratchFolder, error);
+    return readWithLibrary(*plain, scratchFolder, error, detail);
 }
 
 QString prefetchDrivePath(const QString &path, const QVector<QPair<QString, quint32>> &volumes,
                           const QHash<quint32, QString> &drives)
 {
     for (const auto &[device, serial] : volumes) {
-        if (device.isEmpty() || !path.startsWith(device, Qt::CaseInsensitive))
+        if (device.isEmpty() || !path.startsWith(device, Qt::CaseInsensitive) ||
+            (path.size() > device.size() && path.at(device.size()) != QLatin1Char('\\')))
             continue;
         const QString drive = drives.value(serial);
         if (drive.isEmpty())

@@ -21,7 +21,8 @@ struct LnkFile
 
 } // namespace
 
-std::optional<ShortcutTarget> readShortcut(const QByteArray &data, const QString &scratchFolder, QString &error)
+std::optional<ShortcutTarget> readShortcut(const QByteArray &data, const QString &scratchFolder, QString &error,
+                                           QString *detail)
 {
     const ParserCopy copy(data, scratchFolder);
     if (!copy.isValid()) {
@@ -31,7 +32,10 @@ std::optional<ShortcutTarget> readShortcut(const QByteArray &data, const QString
     LnkFile lnk;
     liblnk_error_t *lnkError = nullptr;
     const auto fail = [&]() -> std::optional<ShortcutTarget> {
-        error = parserError(lnkError, liblnk_error_backtrace_sprint, liblnk_error_free);
+        error = QObject::tr("не ярлык или повреждён");
+        const QString cause = parserError(lnkError, liblnk_error_backtrace_sprint, liblnk_error_free);
+        if (detail)
+            *detail = cause;
         return std::nullopt;
     };
     if (liblnk_file_initialize(&lnk.file, &lnkError) != 1)

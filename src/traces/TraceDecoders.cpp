@@ -127,6 +127,15 @@ bool isAbsoluteProgramPath(const QString &path)
            (QDir::separator() == QLatin1Char('/') && path.startsWith(QLatin1Char('/')));
 }
 
+bool isShareOrDevicePath(const QString &path)
+{
+    static const QRegularExpression drivePath(QStringLiteral("^[\\\\/]{2}\\?[\\\\/][A-Za-z]:[\\\\/]"));
+    const bool doubleSlash = path.size() > 1 && (path.at(0) == QLatin1Char('\\') || path.at(0) == QLatin1Char('/')) &&
+                             (path.at(1) == QLatin1Char('\\') || path.at(1) == QLatin1Char('/'));
+    return (doubleSlash && !drivePath.match(path).hasMatch()) ||
+           path.startsWith(QLatin1String("\\??\\UNC\\"), Qt::CaseInsensitive);
+}
+
 QString programFileName(const QString &path)
 {
     const int slash = std::max(path.lastIndexOf(QLatin1Char('\\')), path.lastIndexOf(QLatin1Char('/')));

@@ -58,6 +58,11 @@ bool isAbsoluteProgramPath(const QString &path);
 // length first). Empty when `data` is neither.
 std::optional<QPair<QString, QDateTime>> recycledFile(const QByteArray &data);
 
+// Whether `path` names a share ("\\server\…", "\\?\UNC\…") or a device ("\\.\…"): a place
+// that is never asked, since an unreachable host or a pipe keeps the asker waiting. A drive path
+// written "\\?\C:\…" is neither; "\\.\C:" is the volume itself, a device.
+bool isShareOrDevicePath(const QString &path);
+
 // The last component of a Windows or native path.
 QString programFileName(const QString &path);
 

@@ -2,8 +2,12 @@
 
 #include "traces/TraceDecoders.h"
 
+#include <QLoggingCategory>
+
 #include <algorithm>
 #include <iterator>
+
+Q_LOGGING_CATEGORY(lcTraces, "vigilor.traces", QtWarningMsg)
 
 TraceRow &TraceFindings::addRow(const QString &source, const QString &path, const QDateTime &time)
 {
@@ -14,6 +18,24 @@ TraceRow &TraceFindings::addRow(const QString &source, const QString &path, cons
     row.source = source;
     rows.append(row);
     return rows.last();
+}
+
+QFileInfoList TraceFindings::listTraceFiles(const QString &source, const QString &folder, const QString &filter)
+{
+    bool cut = false;
+    const QFileInfoList listed = platform::listFiles(folder, {filter}, cut);
+    if (cut)
+        notRead.append(QObject::tr("%1 (%2): больше %3 файлов, прочитаны первые")
+                           .arg(source, QDir::toNativeSeparators(folder))
+                           .arg(platform::kLargestFolderListing));
+    return platform::distinctFiles(listed, filesListed);
+}
+
+void TraceFindings::addParserError(const QString &source, const QString &path, const QString &detail)
+{
+    const QString line = QStringLiteral("%1 (%2): %3").arg(source, QDir::toNativeSeparators(path), detail);
+    qCWarning(lcTraces).noquote() << line;
+    parserErrors.append(line);
 }
 
 TraceLimits::TraceLimits() = default;

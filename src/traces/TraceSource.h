@@ -5,10 +5,13 @@
 #include "traces/TraceTypes.h"
 
 #include <QDir>
+#include <QLoggingCategory>
 #include <QTemporaryDir>
 
 #include <memory>
 #include <utility>
+
+Q_DECLARE_LOGGING_CATEGORY(lcTraces)
 
 // What one source of traces found: its rows, its red signs, what it could not read for lack of
 // rights, what it could not read in full for any other reason, and the files the game loaded from
@@ -18,16 +21,28 @@ struct TraceFindings
     QVector<TraceRow> rows;
     QStringList signs;
     QStringList unreadable;
-    QStringList notRead; // "<source> (<path>): <reason>"
+    QStringList notRead;      // "<source> (<path>): <reason>", the reason in the examiner's words
+    QStringList parserErrors; // "<source> (<path>): <the parsing library's own words>", for the report
     QStringList gameLoaded;
 
     TraceRow &addRow(const QString &source, const QString &path, const QDateTime &time);
 
-    // The trace file at `path` of `source`, read whole up to `limit` and handed to `parse`; what cannot
-    // be read or parsed is named among what was not read, with `tooLarge` for a file past the limit.
+    // The files of `folder` whose names match `filter`, each file once in the source's reading
+    // whatever links or junctions lead to it; a folder cut at the listing's limit is named among what
+    // was not read.
+    QFileInfoList listTraceFiles(const QString &source, const QString &folder, const QString &filter);
+    QSet<QString> filesListed; // their identities
+
+    // The trace file at `path` of `source`, read whole up to `limit` and handed to `parse` (the bytes,
+    // the reason, the library's detail); what cannot be read or parsed is named among what was not
+    // read, with `tooLarge` for a file past the limit, and the library's words go to the log and the
+    // report.
     template <typename Parse>
     auto parseTraceFile(const QString &source, const QString &path, qint64 limit, const QString &tooLarge, Parse parse)
-        -> decltype(parse(QByteArray(), std::declval<QString &>()));
+        -> decltype(parse(QByteArray(), std::declval<QString &>(), nullptr));
+
+    // Names the library's own words of why `path` of `source` could not be parsed.
+    void addParserError(const QString &source, const QString &path, const QString &detail);
 };
 
 // What the sources of one collection share and draw from: the bytes left to hash, and one folder of
@@ -47,7 +62,12 @@ public:
     // system's root instead).
     QString scratchFolder();
 
+    // The files all Prefetch files of one collection may name as loaded.
+    static constexpr int kLargestLoadedFiles = 200000;
+
     qint64 hashingBytesLeft = kHashingBudget;
+    int loadedFilesLeft = kLargestLoadedFiles;
+    bool loadedFilesCut = false; // named once
 
 private:
     std::unique_ptr<QTemporaryDir> scratch;
@@ -84,17 +104,21 @@ QString registryPlace(HKEY hive, const QString &key);
 
 template <typename Parse>
 auto TraceFindings::parseTraceFile(const QString &source, const QString &path, qint64 limit, const QString &tooLarge,
-                                   Parse parse) -> decltype(parse(QByteArray(), std::declval<QString &>()))
+                                   Parse parse) -> decltype(parse(QByteArray(), std::declval<QString &>(), nullptr))
 {
     QByteArray data;
     QString reason;
+    QString detail;
     const platform::ReadEnd end = platform::readWholeFile(path, limit, data, reason);
-    decltype(parse(data, reason)) parsed;
+    decltype(parse(data, reason, &detail)) parsed;
     if (end == platform::ReadEnd::Whole)
-        parsed = parse(data, reason);
+        parsed = parse(data, reason, &detail);
     else if (end == platform::ReadEnd::TooLarge)
         reason = tooLarge;
-    if (!parsed)
+    if (!parsed) {
         notRead.append(QStringLiteral("%1 (%2): %3").arg(source, QDir::toNativeSeparators(path), reason));
+        if (!detail.isEmpty())
+            addParserError(source, path, detail);
+    }
     return parsed;
 }

@@ -54,8 +54,9 @@ struct TraceCollection
     QVector<TraceRow> rows;
     QStringList signs;
     QStringList unreadable;
-    QStringList notRead;    // "<source> (<path>): <reason>"
-    QStringList gameLoaded; // files the game loaded from outside its own and the system's folders
+    QStringList notRead;      // "<source> (<path>): <reason>"
+    QStringList parserErrors; // the parsing libraries' own words of why, for the report
+    QStringList gameLoaded;   // files the game loaded from outside its own and the system's folders
 
     int matchCount() const;
 };

@@ -26,6 +26,7 @@ private slots:
     void pcaEncodings_data();
     void pcaEncodings();
     void pcaTimeInTheExaminersSummerGap();
+    void sharesAndDevicesAreNeverAsked();
     void everySource_data();
     void everySource();
     void matchesByDigestAndByTraceName();
@@ -234,6 +235,31 @@ void ExecutionTracesTest::pcaTimeInTheExaminersSummerGap()
     tzset();
     const auto launches = traces::pcaLaunches("C:\\aim.exe|2023-03-26 02:30:00.000\r\n", nullptr);
     QCOMPARE(launches.at(0).second, QDateTime(QDate(2023, 3, 26), QTime(2, 30), Qt::UTC));
+}
+
+// A share may keep the collection waiting on an unreachable host, and a device or a pipe may never
+// answer: whatever source names them, they stay unasked ("—"), never "удалён".
+void ExecutionTracesTest::sharesAndDevicesAreNeverAsked()
+{
+    QTemporaryDir root;
+    ScopedEnvironment environment;
+    QVERIFY(useRegistry(environment, root.filePath(QStringLiteral("registry.reg")),
+                        "Windows Registry Editor Version 5.00\r\n"));
+    const QStringList places = {QStringLiteral("\\\\10.255.255.1\\s\\x.exe"),
+                                QStringLiteral("\\\\?\\UNC\\10.255.255.1\\s\\y.exe"),
+                                QStringLiteral("//10.255.255.1/s/z.exe"), QStringLiteral("\\\\.\\pipe\\p.exe")};
+    QByteArray pca;
+    for (const QString &place : places)
+        pca += place.toUtf8() + "|2026-12-01 09:30:15.000\r\n";
+    QVERIFY(writeFile(root.filePath(QStringLiteral("Windows/appcompat/pca/PcaAppLaunchDic.txt")), pca));
+    const TraceCollection collection = collectTraces(machine(root.path()), {});
+    QStringList states;
+    for (const TraceRow &row : collection.rows)
+        states.append(row.path + QLatin1Char(' ') + traceStateName(row.state));
+    QStringList expected;
+    for (const QString &place : places)
+        expected.append(place + QStringLiteral(" name"));
+    QCOMPARE(states, expected);
 }
 
 void ExecutionTracesTest::everySource_data()

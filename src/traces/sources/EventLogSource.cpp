@@ -39,13 +39,18 @@ void EventLogSource::readChannel(const TraceMachine &machine, const QString &cha
     if (read.cut)
         found.notRead.append(shown + QObject::tr(": прочитаны последние %1 событий").arg(platform::kLargestEventRead));
     QString error;
-    const QVector<LoggedEvent> events = parseEvents(read.xml, error);
+    QString detail;
+    const QVector<LoggedEvent> events = parseEvents(read.xml, error, &detail);
     if (!error.isEmpty())
         found.notRead.append(shown + QStringLiteral(": ") + error);
+    if (!detail.isEmpty())
+        found.addParserError(name(), channel, detail);
     for (const LoggedEvent &event : events) {
-        if (event.channel.compare(channel, Qt::CaseInsensitive) != 0 || !ids.contains(event.id))
-            continue;
         const qint64 age = event.time.isValid() ? event.time.secsTo(machine.now) : 0;
+        // The window is the same whoever read the log: the live query asks for it, a file may not.
+        if (event.channel.compare(channel, Qt::CaseInsensitive) != 0 || !ids.contains(event.id) ||
+            age > kServiceDays * 86400)
+            continue;
         const QString when = event.time.isValid() ? traces::shownTime(event.time) : QObject::tr("время неизвестно");
         const QString user = event.data.value(QStringLiteral("SubjectDomainName")).isEmpty()
                                  ? event.data.value(QStringLiteral("SubjectUserName"))

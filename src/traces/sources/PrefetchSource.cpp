@@ -5,6 +5,7 @@
 #include "traces/TraceDecoders.h"
 
 #include <QFileInfo>
+#include <QSet>
 
 #include <algorithm>
 
@@ -29,21 +30,43 @@ void readPrefetchFile(const TraceMachine &machine, const QVector<QPair<QString, 
     const QString source = QStringLiteral("Prefetch");
     const std::optional<PrefetchRecord> record =
         found.parseTraceFile(source, file.filePath(), kLargestPrefetchFile, QObject::tr("больше 16 МиБ"),
-                             [&limits](const QByteArray &data, QString &reason) {
-                                 return readPrefetch(data, limits.scratchFolder(), reason);
+                             [&limits](const QByteArray &data, QString &reason, QString *detail) {
+                                 return readPrefetch(data, limits.scratchFolder(), reason, detail);
                              });
     if (!record) {
         found.addRow(source, traces::prefetchProgram(file.fileName()), changed);
         return;
     }
+    const QString shown = QStringLiteral("%1 (%2)").arg(source, QDir::toNativeSeparators(file.filePath()));
+    if (record->filesCut)
+        found.notRead.append(
+            shown + QObject::tr(": больше %1 загруженных файлов, прочитаны первые").arg(kLargestPrefetchNames));
+    if (record->volumesCut)
+        found.notRead.append(shown + QObject::tr(": больше %1 томов, прочитаны первые").arg(kLargestPrefetchVolumes));
     const QString program =
         record->executable.isEmpty() ? traces::prefetchProgram(file.fileName()) : record->executable;
     TraceRow &row = found.addRow(source, program, record->runTimes.value(0, changed));
     row.earlierRuns = record->runTimes.mid(1);
     row.runCount = static_cast<int>(record->runCount);
-    for (const QString &recorded : qAsConst(record->files))
-        row.loaded.append(
-            {traces::dosPath(prefetchDrivePath(recorded, record->volumes, machine.volumeDrives), devices), QString()});
+    // Two spellings of one volume name one file: it is a loaded file once.
+    QSet<QString> seen;
+    for (const QString &recorded : qAsConst(record->files)) {
+        if (limits.loadedFilesLeft == 0) {
+            if (!limits.loadedFilesCut)
+                found.notRead.append(QObject::tr("%1: больше %2 загруженных файлов за сбор, остальные не прочитаны")
+                                         .arg(source)
+                                         .arg(TraceLimits::kLargestLoadedFiles));
+            limits.loadedFilesCut = true;
+            break;
+        }
+        const QString path =
+            traces::dosPath(prefetchDrivePath(recorded, record->volumes, machine.volumeDrives), devices);
+        if (seen.contains(path.toLower()))
+            continue;
+        seen.insert(path.toLower());
+        row.loaded.append({path, QString()});
+        --limits.loadedFilesLeft;
+    }
     if (!isGame(machine, row.fileName))
         return;
     // What the game loaded from elsewhere than its own and the system's folders was put there for
@@ -56,7 +79,9 @@ void readPrefetchFile(const TraceMachine &machine, const QVector<QPair<QString, 
             continue;
         found.signs.append(
             QObject::tr("Игра загружала файл вне своих папок: %1 (%2)").arg(loaded.path, file.fileName()));
-        found.gameLoaded.append(loaded.path);
+        // What lies on a share or names a device is never asked for its bytes.
+        if (!traces::isShareOrDevicePath(loaded.path))
+            found.gameLoaded.append(loaded.path);
     }
 }
 } // namespace
@@ -86,12 +111,7 @@ TraceFindings PrefetchSource::collect(const TraceMachine &machine, TraceLimits &
     int files = 0;
     QDateTime newest;
     if (access == platform::FolderAccess::Readable) {
-        bool cut = false;
-        const QFileInfoList listed = platform::listFiles(folder, {QStringLiteral("*.pf")}, cut);
-        if (cut)
-            found.notRead.append(QObject::tr("%1 (%2): больше %3 файлов, прочитаны первые")
-                                     .arg(name(), QDir::toNativeSeparators(folder))
-                                     .arg(platform::kLargestFolderListing));
+        const QFileInfoList listed = found.listTraceFiles(name(), folder, QStringLiteral("*.pf"));
         const QVector<QPair<QString, QString>> devices = platform::driveDevices();
         for (const QFileInfo &file : listed) {
             const QDateTime changed = platform::lastWritten(file.filePath());

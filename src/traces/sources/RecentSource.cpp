@@ -27,18 +27,12 @@ TraceFindings RecentSource::collect(const TraceMachine &machine, TraceLimits &li
         found.unreadable.append(QStringLiteral("%1 (%2)").arg(name(), QDir::toNativeSeparators(folder)));
     if (access != platform::FolderAccess::Readable)
         return found;
-    bool cut = false;
-    const QFileInfoList shortcuts = platform::listFiles(folder, {QStringLiteral("*.lnk")}, cut);
-    if (cut)
-        found.notRead.append(QObject::tr("%1 (%2): больше %3 файлов, прочитаны первые")
-                                 .arg(name(), QDir::toNativeSeparators(folder))
-                                 .arg(platform::kLargestFolderListing));
-    for (const QFileInfo &file : shortcuts) {
+    for (const QFileInfo &file : found.listTraceFiles(name(), folder, QStringLiteral("*.lnk"))) {
         const QDateTime changed = platform::lastWritten(file.filePath());
         const std::optional<ShortcutTarget> target =
             found.parseTraceFile(name(), file.filePath(), kLargestShortcut, QObject::tr("больше 1 МиБ"),
-                                 [&limits](const QByteArray &data, QString &reason) {
-                                     return readShortcut(data, limits.scratchFolder(), reason);
+                                 [&limits](const QByteArray &data, QString &reason, QString *detail) {
+                                     return readShortcut(data, limits.scratchFolder(), reason, detail);
                                  });
         const QString shortcutName = file.fileName().left(file.fileName().size() - 4); // less ".lnk"
         TraceRow &row = found.addRow(name(), target && !target->path.isEmpty() ? target->path : shortcutName, changed);

@@ -41,21 +41,17 @@ void RecycleBinSource::readDrive(const QString &drive, TraceFindings &found) con
             found.unreadable.append(QStringLiteral("%1 (%2)").arg(source, QDir::toNativeSeparators(folder)));
             continue;
         }
-        bool cut = false;
-        const QFileInfoList entries = platform::listFiles(folder, {QStringLiteral("$I*")}, cut);
-        if (cut)
-            found.notRead.append(QObject::tr("%1 (%2): больше %3 файлов, прочитаны первые")
-                                     .arg(source, QDir::toNativeSeparators(folder))
-                                     .arg(platform::kLargestFolderListing));
+        const QFileInfoList entries = found.listTraceFiles(source, folder, QStringLiteral("$I*"));
         const QString notAnEntry = QObject::tr("не запись корзины");
         for (const QFileInfo &entry : entries) {
-            const auto recycled = found.parseTraceFile(source, entry.filePath(), kLargestRecycleBinEntry, notAnEntry,
-                                                       [&notAnEntry](const QByteArray &data, QString &reason) {
-                                                           const auto decoded = traces::recycledFile(data);
-                                                           if (!decoded)
-                                                               reason = notAnEntry;
-                                                           return decoded;
-                                                       });
+            const auto recycled =
+                found.parseTraceFile(source, entry.filePath(), kLargestRecycleBinEntry, notAnEntry,
+                                     [&notAnEntry](const QByteArray &data, QString &reason, QString *) {
+                                         const auto decoded = traces::recycledFile(data);
+                                         if (!decoded)
+                                             reason = notAnEntry;
+                                         return decoded;
+                                     });
             if (!recycled)
                 continue;
             TraceRow &row = found.addRow(source, recycled->first, recycled->second);

@@ -62,6 +62,7 @@ void UsnJournalSource::readDrive(const TraceMachine &machine, const QString &dri
     };
     QVector<Change> changes;
     QHash<QByteArray, int> pendingRename; // a file's old name waiting for its new one
+    QHash<QByteArray, int> lastRename;    // a file's last rename, whose closing record repeats its new name
     for (const traces::UsnRecord &record : records) {
         if (!record.time.isValid() || record.time.secsTo(machine.now) > kJournalDays * 86400)
             continue;
@@ -70,11 +71,19 @@ void UsnJournalSource::readDrive(const TraceMachine &machine, const QString &dri
             std::any_of(watched.cbegin(), watched.cend(),
                         [&record](const QRegularExpression &pattern) { return pattern.match(record.name).hasMatch(); });
         if (record.reasons & kNewName) {
+            // Windows writes a rename as OLD_NAME, NEW_NAME, then NEW_NAME|CLOSE: one rename. A new name
+            // whose old one is not in the journal's window was still a rename, never a creation.
             const auto old = pendingRename.constFind(record.file);
-            if (old != pendingRename.cend())
+            const auto done = lastRename.constFind(record.file);
+            if (old != pendingRename.cend()) {
                 changes[*old].renamedTo = record.name;
-            else if (isWatched)
-                changes.append({record, TraceState::Created, QString()});
+                lastRename.insert(record.file, *old);
+            } else if (done != lastRename.cend() && changes.at(*done).renamedTo == record.name) {
+                // the same rename, closed
+            } else if (isWatched) {
+                lastRename.insert(record.file, changes.size());
+                changes.append({record, TraceState::Renamed, record.name});
+            }
             pendingRename.remove(record.file);
             continue;
         }
