@@ -2,6 +2,8 @@
 
 #include "HttpSession.h"
 
+#include <algorithm>
+
 using Clock = std::chrono::steady_clock;
 
 bool ConnectionTable::admit(const std::string &address, const std::shared_ptr<HttpSession> &session)
@@ -9,18 +11,34 @@ bool ConnectionTable::admit(const std::string &address, const std::shared_ptr<Ht
     std::shared_ptr<HttpSession> victim;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        auto &connections = byAddress[address];
-        if (connections.size() >= cap) {
-            auto oldest = connections.end();
-            for (auto it = connections.begin(); it != connections.end(); ++it)
-                if (it->second.waiting && (oldest == connections.end() || it->second.since < oldest->second.since))
-                    oldest = it;
-            if (oldest == connections.end())
-                return false;
-            victim = oldest->second.session.lock();
-            connections.erase(oldest);
+        Address &own = byAddress[address];
+        // At the address's cap its own connection gives way; at the server's cap, one of the address
+        // holding most.
+        Address *from = &own;
+        if (own.connections.size() < cap && connections >= totalCap) {
+            from = &std::max_element(byAddress.begin(), byAddress.end(), [](const auto &a, const auto &b) {
+                        return a.second.connections.size() < b.second.connections.size();
+                    })->second;
         }
-        connections[session.get()] = Entry{session, true, Clock::now()};
+        if (own.connections.size() >= cap || connections >= totalCap) {
+            auto oldest = from->connections.end();
+            for (auto it = from->connections.begin(); it != from->connections.end(); ++it)
+                if (it->second.waiting &&
+                    (oldest == from->connections.end() || it->second.since < oldest->second.since))
+                    oldest = it;
+            if (oldest == from->connections.end()) {
+                if (own.connections.empty())
+                    byAddress.erase(address);
+                return false;
+            }
+            victim = oldest->second.session.lock();
+            from->bodies -= oldest->second.body;
+            bodies -= oldest->second.body;
+            from->connections.erase(oldest);
+            --connections;
+        }
+        own.connections[session.get()] = Entry{session, true, Clock::now()};
+        ++connections;
     }
     if (victim)
         cutConnection(victim);
@@ -30,23 +48,73 @@ bool ConnectionTable::admit(const std::string &address, const std::shared_ptr<Ht
 void ConnectionTable::setWaiting(const HttpSession *session, const std::string &address, bool waiting)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    const auto connections = byAddress.find(address);
-    if (connections == byAddress.end())
+    const auto found = byAddress.find(address);
+    if (found == byAddress.end())
         return;
-    const auto found = connections->second.find(session);
-    if (found == connections->second.end())
+    const auto entry = found->second.connections.find(session);
+    if (entry == found->second.connections.end())
         return;
-    found->second.waiting = waiting;
-    found->second.since = Clock::now();
+    entry->second.waiting = waiting;
+    entry->second.since = Clock::now();
 }
 
 void ConnectionTable::remove(const HttpSession *session, const std::string &address)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    const auto connections = byAddress.find(address);
-    if (connections == byAddress.end())
+    const auto found = byAddress.find(address);
+    if (found == byAddress.end())
         return;
-    connections->second.erase(session);
-    if (connections->second.empty())
-        byAddress.erase(connections);
+    const auto entry = found->second.connections.find(session);
+    if (entry != found->second.connections.end()) {
+        found->second.bodies -= entry->second.body;
+        bodies -= entry->second.body;
+        found->second.connections.erase(entry);
+        --connections;
+    }
+    if (found->second.connections.empty())
+        byAddress.erase(found);
+}
+
+bool ConnectionTable::holdBody(const HttpSession *session, const std::string &address, std::size_t size)
+{
+    std::shared_ptr<HttpSession> victim;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        const auto found = byAddress.find(address);
+        if (found == byAddress.end())
+            return size == 0;
+        const auto entry = found->second.connections.find(session);
+        if (entry == found->second.connections.end())
+            return size == 0;
+        found->second.bodies = found->second.bodies - entry->second.body + size;
+        bodies = bodies - entry->second.body + size;
+        entry->second.body = size;
+        if (size == 0)
+            return true;
+        if (found->second.bodies > kBodiesPerAddress)
+            return false;
+        if (bodies > kBodiesInFlight) {
+            const HttpSession *key = nullptr;
+            std::string holder;
+            victim = largestBodyLocked(key, holder);
+            if (key == session)
+                return false;
+        }
+    }
+    if (victim)
+        cutConnection(victim);
+    return true;
+}
+
+std::shared_ptr<HttpSession> ConnectionTable::largestBodyLocked(const HttpSession *&key, std::string &address)
+{
+    const auto most = std::max_element(byAddress.begin(), byAddress.end(),
+                                       [](const auto &a, const auto &b) { return a.second.bodies < b.second.bodies; });
+    if (most == byAddress.end() || most->second.bodies == 0)
+        return nullptr;
+    const auto largest = std::max_element(most->second.connections.begin(), most->second.connections.end(),
+                                          [](const auto &a, const auto &b) { return a.second.body < b.second.body; });
+    key = largest->first;
+    address = most->first;
+    return largest->second.session.lock();
 }

@@ -1,10 +1,13 @@
 #include "Files.h"
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 bool readFile(const std::string &path, std::string &content)
 {
@@ -34,6 +37,51 @@ std::string readTrimmed(const std::string &path)
 
 SharedFile::SharedFile(std::string path) : path(std::move(path)) {}
 
+namespace {
+constexpr auto kSettleTime = std::chrono::seconds(2);
+
+using Identity = std::tuple<long long, long long, long long, unsigned long long>;
+
+Identity identityOf(const struct stat &status)
+{
+    return std::make_tuple(static_cast<long long>(status.st_size), static_cast<long long>(status.st_mtim.tv_sec),
+                           static_cast<long long>(status.st_mtim.tv_nsec),
+                           static_cast<unsigned long long>(status.st_ino));
+}
+
+// The whole regular file at `path` as one version: the same size, time and inode before and after
+// the read, and exactly its size read. False when it changed meanwhile or cannot be read.
+bool readOneVersion(const std::string &path, std::string &content, Identity &identity)
+{
+    const int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0)
+        return false;
+    struct stat before
+    {
+    };
+    struct stat after
+    {
+    };
+    bool whole = fstat(descriptor, &before) == 0 && S_ISREG(before.st_mode);
+    if (whole) {
+        content.assign(static_cast<std::size_t>(before.st_size), '\0');
+        std::size_t done = 0;
+        while (done < content.size()) {
+            const ssize_t got = read(descriptor, &content[done], content.size() - done);
+            if (got <= 0)
+                break;
+            done += static_cast<std::size_t>(got);
+        }
+        char extra = 0;
+        whole = done == content.size() && read(descriptor, &extra, 1) == 0 && fstat(descriptor, &after) == 0 &&
+                identityOf(before) == identityOf(after);
+    }
+    close(descriptor);
+    identity = identityOf(before);
+    return whole;
+}
+} // namespace
+
 std::shared_ptr<const std::string> SharedFile::content()
 {
     struct stat status
@@ -41,16 +89,25 @@ std::shared_ptr<const std::string> SharedFile::content()
     };
     if (stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
         return nullptr;
-    const auto identity =
-        std::make_tuple(static_cast<long long>(status.st_size), static_cast<long long>(status.st_mtim.tv_sec),
-                        static_cast<long long>(status.st_mtim.tv_nsec), static_cast<unsigned long long>(status.st_ino));
     std::lock_guard<std::mutex> lock(mutex);
-    if (!cached || identity != readAs) {
+    if (cached && identityOf(status) == readAs)
+        return cached;
+    // A file written within the last two seconds may still be being written in place: the copy read before
+    // is served until the file has settled.
+    const auto written = std::chrono::system_clock::time_point(std::chrono::seconds(status.st_mtim.tv_sec) +
+                                                               std::chrono::nanoseconds(status.st_mtim.tv_nsec));
+    if (cached && std::chrono::system_clock::now() - written < kSettleTime)
+        return cached;
+    // A file rewritten in place while it is read is never served half old, half new: the copy read
+    // before keeps being served until one whole version is read.
+    for (int attempt = 0; attempt < 3; ++attempt) {
         auto text = std::make_shared<std::string>();
-        if (!readFile(path, *text))
-            return nullptr;
-        cached = std::move(text);
-        readAs = identity;
+        Identity identity;
+        if (readOneVersion(path, *text, identity)) {
+            cached = std::move(text);
+            readAs = identity;
+            return cached;
+        }
     }
     return cached;
 }

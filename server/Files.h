@@ -13,7 +13,9 @@ bool readFile(const std::string &path, std::string &content);
 std::string readTrimmed(const std::string &path);
 
 // A file read once and shared by every answer; read again when it changes on disk (by its size,
-// modification time or inode), so a content update needs no restart. Thread-safe.
+// modification time or inode), so a content update needs no restart. A new version is served once it
+// has been still for two seconds and is read whole (the same size, time and inode before and after);
+// until then the copy read before is. Thread-safe.
 class SharedFile
 {
 public:

@@ -50,8 +50,14 @@ using HttpHandler = std::function<void(const HttpRequest &, HttpResponse &)>;
 // - One address holds at most `perAddress` connections. At the cap, its connection that has waited
 //   longest without a complete request gives way to the new one, so an examiner behind the same NAT
 //   as a player holding slow connections still gets in.
-// - Routes that wait on something else (a database, Steam, rendering a report) run on a bounded pool
-//   of workers; when its queue is full the answer is 503 at once. The others run on the I/O threads.
+// - Routes that wait on something else run on bounded pools of workers: those that wait on an
+//   upstream (Steam) on their own, so that they never delay those that wait on the store (reports,
+//   the admin pages). When a pool's queue is full, or holds one address's share, the answer is 503 at
+//   once. The others run on the I/O threads.
+// - Bodies being received hold at most 256 MiB together and 32 MiB of one address; when all hold the
+//   budget, the largest body of the address holding most gives way. A body may be silent 10 s at most.
+// - The server holds at most `connections` connections; at that cap, the longest-waiting connection
+//   of the address holding most gives way.
 // Behind a TCP balancer named in `balancers`, each connection starts with a PROXY protocol (version 1)
 // line carrying the examiner's address, which is then the one limited and logged.
 class HttpServer
@@ -68,10 +74,15 @@ public:
         std::chrono::milliseconds delay{0}; // held back before each answer, to show a slow network
         int workers = 32;
         int queuedRequests = 512;
+        int upstreamWorkers = 16;
+        int queuedUpstream = 256;
+        int queuedPerAddress = 64; // in each pool
+        int connections = 10000;
     };
     enum class Runs {
-        OnIoThread, // answers from memory or a file, never waiting on anything else
-        OnWorkers,
+        OnIoThread,        // answers from memory or a file, never waiting on anything else
+        OnWorkers,         // waits on the store
+        OnUpstreamWorkers, // waits on Steam
     };
 
     explicit HttpServer(Settings settings);

@@ -2,6 +2,7 @@
 
 #include "ConnectionTable.h"
 #include "HttpServer.h"
+#include "LogWriter.h"
 #include "ProxyProtocol.h"
 #include "WorkPool.h"
 
@@ -41,8 +42,10 @@ class HttpServer::Impl
 {
 public:
     explicit Impl(Settings settings)
-        : settings(std::move(settings)), table(this->settings.perAddress),
-          pool(this->settings.workers, this->settings.queuedRequests)
+        : settings(std::move(settings)), table(this->settings.perAddress, this->settings.connections),
+          logWriter(std::cout),
+          pool(this->settings.workers, this->settings.queuedRequests, this->settings.queuedPerAddress),
+          upstreamPool(this->settings.upstreamWorkers, this->settings.queuedUpstream, this->settings.queuedPerAddress)
     {
         for (const std::string &balancer : this->settings.balancers)
             balancers.insert(normalAddress(balancer));
@@ -60,11 +63,7 @@ public:
 
     void accept();
     const Route *find(const HttpRequest &request, std::vector<std::string> &matches) const;
-    void log(const std::string &line)
-    {
-        std::lock_guard<std::mutex> lock(logMutex);
-        std::cout << line << std::endl;
-    }
+    void log(std::string line) { logWriter.write(std::move(line)); }
 
     const Settings settings;
     std::set<std::string> balancers; // as normalAddress gives them
@@ -75,7 +74,8 @@ public:
     net::steady_timer acceptPause{io};
     std::vector<Route> routes;
     ConnectionTable table;
-    std::atomic<std::size_t> bodiesInFlight{0};
-    std::mutex logMutex;
-    WorkPool pool; // last: its workers end before what they use
+    LogWriter logWriter;
+    // Last: their workers end before what they use.
+    WorkPool pool;
+    WorkPool upstreamPool;
 };

@@ -15,9 +15,8 @@ constexpr std::uint64_t kLargestBody = 16 * 1024 * 1024;
 constexpr std::uint64_t kBytesPerSecond = 64 * 1024;
 // What a connection's read buffer may hold: a whole head, or one read of a body.
 constexpr std::size_t kReadBuffer = kLargestHead + 64 * 1024;
-// Bodies of every connection being received at once: each may be 16 MiB, and a thousand fast
-// senders must not take the machine's memory.
-constexpr std::size_t kBodiesInFlight = 256 * 1024 * 1024;
+// The longest a body may be silent, whatever it sent before: sending early buys no silence.
+constexpr auto kLongestSilence = std::chrono::seconds(10);
 constexpr std::size_t kLongestProxyLine = 107; // the protocol's own limit, "\r\n" included
 constexpr auto kCloseTime = std::chrono::seconds(2);
 
@@ -166,10 +165,13 @@ private:
         readBody();
     }
 
-    // The body arrives at 64 KiB/s at least once its first phase is over, counted as a total.
+    // The body arrives at 64 KiB/s at least once its first phase is over, counted as a total, and is
+    // never silent longer than kLongestSilence, whatever it sent before.
     void readBody()
     {
-        expireAtPace(bodyStart, parser->get().body().size());
+        const Clock::time_point paced =
+            bodyStart + server.settings.headTime + timeFor(parser->get().body().size() + kBytesPerSecond);
+        lowest().expires_at(std::min(paced, Clock::now() + kLongestSilence));
         http::async_read_some(
             stream, buffer, *parser,
             [self = shared_from_this()](beast::error_code error, std::size_t) { self->onBody(error); });
@@ -178,7 +180,7 @@ private:
     void onBody(beast::error_code error)
     {
         const std::size_t size = parser->get().body().size();
-        server.bodiesInFlight += size - bodyCounted;
+        const bool held = server.table.holdBody(this, client, size);
         bodyCounted = size;
         if (error == http::error::body_limit)
             return refuse(413, R"({"ok":false,"message":"a report is at most 16 MiB"})");
@@ -187,7 +189,7 @@ private:
                 return refuse(400, R"({"ok":false,"message":"not an HTTP request body"})");
             return;
         }
-        if (server.bodiesInFlight > kBodiesInFlight)
+        if (!held)
             return refuse(503, R"({"ok":false,"message":"the server is busy; try again shortly"})");
         if (parser->is_done())
             return dispatch();
@@ -232,7 +234,8 @@ private:
     {
         if (route.runs == HttpServer::Runs::OnIoThread)
             return write(answer(route, *request));
-        const bool queued = server.pool.submit([self = shared_from_this(), &route, request] {
+        WorkPool &pool = route.runs == HttpServer::Runs::OnUpstreamWorkers ? server.upstreamPool : server.pool;
+        const bool queued = pool.submit(client, [self = shared_from_this(), &route, request] {
             HttpResponse response = self->answer(route, *request);
             net::post(self->stream.get_executor(),
                       [self, response = std::move(response)]() mutable { self->write(std::move(response)); });
@@ -341,7 +344,8 @@ private:
 
     void releaseBody()
     {
-        server.bodiesInFlight -= bodyCounted;
+        if (bodyCounted > 0 && admitted)
+            server.table.holdBody(this, client, 0);
         bodyCounted = 0;
     }
 

@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <set>
 #include <vector>
 
@@ -12,17 +13,24 @@ class ReportChecker : public nlohmann::json_sax<nlohmann::json>
 public:
     std::string fault;
 
-    bool null() override { return true; }
-    bool boolean(bool) override { return true; }
-    bool number_integer(number_integer_t) override { return true; }
-    bool number_unsigned(number_unsigned_t) override { return true; }
-    bool number_float(number_float_t, const string_t &) override { return true; }
-    bool binary(binary_t &) override { return true; }
-    bool string(string_t &value) override { return noNul(value, "a string"); }
+    bool formatFound = false;
+
+    bool null() override { return counted(); }
+    bool boolean(bool) override { return counted(); }
+    bool number_integer(number_integer_t) override { return counted(); }
+    bool number_unsigned(number_unsigned_t) override { return counted(); }
+    bool number_float(number_float_t, const string_t &) override { return counted(); }
+    bool binary(binary_t &) override { return counted(); }
+    bool string(string_t &value) override
+    {
+        if (keys.size() == 1 && lastKey == "format")
+            formatFound = value == "vigilor-report/1";
+        return noNul(value, "a string") && counted();
+    }
     bool start_object(std::size_t) override
     {
         keys.emplace_back();
-        return deepEnough();
+        return deepEnough() && counted();
     }
     bool key(string_t &value) override
     {
@@ -32,6 +40,7 @@ public:
             fault = "the key \"" + value + "\" appears twice in one object";
             return false;
         }
+        lastKey = value;
         return true;
     }
     bool end_object() override
@@ -42,7 +51,8 @@ public:
     bool start_array(std::size_t) override
     {
         keys.emplace_back(); // arrays count for the depth, and hold no keys
-        return deepEnough();
+        lastKey.clear();
+        return deepEnough() && counted();
     }
     bool end_array() override
     {
@@ -57,6 +67,13 @@ public:
     }
 
 private:
+    bool counted()
+    {
+        if (++values <= kMaxReportValues)
+            return true;
+        fault = "more than " + std::to_string(kMaxReportValues) + " values";
+        return false;
+    }
     bool deepEnough()
     {
         if (keys.size() <= kMaxReportDepth)
@@ -73,6 +90,8 @@ private:
     }
 
     std::vector<std::set<std::string>> keys;
+    std::string lastKey; // of the object open at the top level, when a value follows it there
+    std::size_t values = 0;
 };
 } // namespace
 
@@ -82,6 +101,8 @@ std::string reportTextFault(const std::string &text)
     const bool whole = nlohmann::json::sax_parse(text, &checker, nlohmann::json::input_format_t::json, false);
     if (!whole && checker.fault.empty())
         return "not JSON";
+    if (checker.fault.empty() && !checker.formatFound)
+        return "format must be vigilor-report/1";
     return checker.fault;
 }
 
@@ -105,9 +126,12 @@ void LoginThrottle::failed(const std::string &address, Clock::time_point now)
     std::lock_guard<std::mutex> lock(mutex);
     if (records.size() > 10000)
         forgetOld(now);
-    // Still this many: so many addresses are not examiners at a LAN; the table is bounded all the same.
-    if (records.size() > 100000)
-        records.clear();
+    // Still this many: so many addresses are not examiners at a LAN. The table is bounded all the same,
+    // by the address whose window began longest ago, never by forgetting every refused address at once.
+    if (records.size() > 100000 && !records.count(address))
+        records.erase(std::min_element(records.begin(), records.end(), [](const auto &a, const auto &b) {
+            return a.second.windowStart < b.second.windowStart;
+        }));
     Record &record = records[address];
     if (record.failures == 0 || now - record.windowStart > std::chrono::minutes(1)) {
         record.windowStart = now;

@@ -11,7 +11,8 @@ void usage(std::ostream &out)
 {
     out << "usage: vigilor-content-server --content DIR --cert PEM --key PEM [--port N] [--bind ADDRESS]\n"
            "                             [--delay-ms N] [--steam-api-key-file FILE] [--steam-api-url URL]\n"
-           "                             [--steam-api-ca PEM] [--ban-cache-seconds N] [--admin-token-file FILE]\n"
+           "                             [--steam-api-ca PEM] [--ban-cache-seconds N] [--steam-rest-seconds N]\n"
+           "                             [--admin-token-file FILE]\n"
            "                             [--reports-per-minute N] [--connections-per-address N]\n"
            "                             [--request-head-seconds N] [--database postgresql://...]\n"
            "                             [--proxy-protocol-from ADDRESS[,ADDRESS...]]\n"
@@ -21,7 +22,9 @@ void usage(std::ostream &out)
            "  --steam-api-key-file turns on ban lookups through Steam's Web API (GetPlayerBans), at\n"
            "  --steam-api-url (default https://api.steampowered.com/), verified against --steam-api-ca\n"
            "  or the system's store; answers are cached in DIR/ban-cache.sqlite for\n"
-           "  --ban-cache-seconds (default 3600). The table's bans are added to Steam's.\n"
+           "  --ban-cache-seconds (default 3600). The table's bans are added to Steam's. For\n"
+           "  --steam-rest-seconds after Steam failed or timed out (default 30), a lookup the cache\n"
+           "  cannot answer fails at once rather than wait on Steam again.\n"
            "  Reports POSTed to /report are kept in DIR/reports.sqlite; --admin-token-file FILE opens\n"
            "  /admin/reports to user admin with the file's content as password. One address may send\n"
            "  --reports-per-minute reports a minute (default 30; more for examiners behind one NAT).\n"
@@ -74,6 +77,7 @@ const ValueOption kValueOptions[] = {
     {"--steam-api-url", &Options::steamUrl},
     {"--steam-api-ca", &Options::steamCa},
     {"--ban-cache-seconds", &Options::banCacheSeconds},
+    {"--steam-rest-seconds", &Options::steamRestSeconds},
     {"--admin-token-file", &Options::adminTokenFile},
     {"--reports-per-minute", &Options::reportsPerMinute},
     {"--connections-per-address", &Options::connectionsPerAddress},
@@ -120,6 +124,6 @@ bool parseOptions(int argc, char **argv, Options &options)
     if (!options.copyReportsTo.empty())
         return !options.content.empty() && options.database.empty();
     return !options.content.empty() && !options.cert.empty() && !options.key.empty() && options.port > 0 &&
-           options.port < 65536 && options.banCacheSeconds >= 0 && options.reportsPerMinute > 0 &&
-           options.connectionsPerAddress > 0 && options.requestHeadSeconds > 0;
+           options.port < 65536 && options.banCacheSeconds >= 0 && options.steamRestSeconds >= 0 &&
+           options.reportsPerMinute > 0 && options.connectionsPerAddress > 0 && options.requestHeadSeconds > 0;
 }

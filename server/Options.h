@@ -17,6 +17,7 @@ struct Options
     std::string steamUrl = "https://api.steampowered.com/";
     std::string steamCa;
     long long banCacheSeconds = 3600;
+    long long steamRestSeconds = 30; // after a failure, cache misses fail at once this long
     std::string adminTokenFile;
     int reportsPerMinute = 30;
     int connectionsPerAddress = 256;

@@ -10,6 +10,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <malloc.h>
+
 #include <cstdio>
 #include <functional>
 #include <iostream>
@@ -19,6 +21,24 @@
 namespace {
 
 constexpr int kListedReports = 500;
+
+// Gives what a large report's tree took back to the system once it is freed: the allocator would
+// otherwise keep it for the process, and a burst of large reports would stay as resident memory.
+class TrimAfterLargeBody
+{
+public:
+    explicit TrimAfterLargeBody(std::size_t size) : large(size > 4 * 1024 * 1024) {}
+    ~TrimAfterLargeBody()
+    {
+        if (large)
+            malloc_trim(0);
+    }
+    TrimAfterLargeBody(const TrimAfterLargeBody &) = delete;
+    TrimAfterLargeBody &operator=(const TrimAfterLargeBody &) = delete;
+
+private:
+    const bool large;
+};
 const char *const kStoreUnavailable = "the reports cannot be stored now; try again shortly";
 const char *const kStoreUnreadable = "the reports cannot be read now; try again shortly";
 
@@ -102,7 +122,7 @@ void addRoutes(HttpServer &server, const Services &services)
 
     // The league's table is one SQLite connection, read by one worker at a time.
     auto bansMutex = std::make_shared<std::mutex>();
-    server.route("GET", "/bans", HttpServer::Runs::OnWorkers,
+    server.route("GET", "/bans", HttpServer::Runs::OnUpstreamWorkers,
                  [services, bansMutex](const HttpRequest &request, HttpResponse &response) {
                      if (!request.hasParam("account")) {
                          response.setContent(failure("account is required"), "application/json");
@@ -142,15 +162,16 @@ void addRoutes(HttpServer &server, const Services &services)
             const std::string fault = reportTextFault(request.body);
             if (!fault.empty())
                 return fail(response, 400, "not a report: " + fault);
-            const nlohmann::json body = nlohmann::json::parse(request.body, nullptr, false);
-            if (body.is_discarded() || !body.is_object() || !body.contains("format") ||
-                body["format"] != "vigilor-report/1")
-                return fail(response, 400, "not a report: format must be vigilor-report/1");
+            // The limit is counted before the tree is built, so that a refused report never costs one.
             const RateLimit::Verdict verdict = services.reportLimit->allow(request.client);
             if (verdict == RateLimit::Verdict::Unavailable)
                 return fail(response, 503, kStoreUnavailable);
             if (verdict == RateLimit::Verdict::Refused)
                 return fail(response, 429, "too many reports a minute from this address");
+            const TrimAfterLargeBody trim(request.body.size());
+            const nlohmann::json body = nlohmann::json::parse(request.body, nullptr, false);
+            if (body.is_discarded() || !body.is_object())
+                return fail(response, 400, "not a report: format must be vigilor-report/1");
             Report stored = summarizeReport(body);
             stored.body = request.body;
             std::string error;

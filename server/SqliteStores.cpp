@@ -4,7 +4,9 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <iostream>
+#include <iterator>
 
 namespace {
 Report readRow(const Statement &row)
@@ -74,15 +76,25 @@ ReportStore::Outcome SqliteReportStore::add(Report &report, std::string &error)
     report.sha256 = sha256Hex(report.body);
 
     // The previous chain value and the new row in one transaction: two reports never chain to one.
-    if (sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    // A database another process holds is busy for a moment: the examiner is told to try again (503).
+    const int begun = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    if (begun != SQLITE_OK) {
         error = sqlite3_errmsg(db);
-        return Outcome::Failed;
+        return begun == SQLITE_BUSY || begun == SQLITE_LOCKED ? Outcome::Unavailable : Outcome::Failed;
     }
     std::string previous = kChainGenesis;
     {
+        // A head that cannot be read fails the report: a report chained to the genesis value in the
+        // middle of the chain would break it for every later check.
         Statement last(db, "SELECT chain FROM reports ORDER BY seq DESC LIMIT 1");
-        if (last.step() == SQLITE_ROW)
+        const int step = last.step();
+        if (step == SQLITE_ROW) {
             previous = last.text(0);
+        } else if (step != SQLITE_DONE) {
+            error = sqlite3_errmsg(db);
+            sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+            return step == SQLITE_BUSY || step == SQLITE_LOCKED ? Outcome::Unavailable : Outcome::Failed;
+        }
     }
     report.chain = chainValue(previous, report.sha256, report.received);
 
@@ -102,10 +114,12 @@ ReportStore::Outcome SqliteReportStore::add(Report &report, std::string &error)
         stored = insert.step() == SQLITE_DONE;
         report.seq = sqlite3_last_insert_rowid(db);
     }
-    if (!stored || sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    const int committed = stored ? sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) : SQLITE_ERROR;
+    if (committed != SQLITE_OK) {
+        const int code = sqlite3_errcode(db);
         error = sqlite3_errmsg(db);
         sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-        return Outcome::Failed;
+        return code == SQLITE_BUSY || code == SQLITE_LOCKED ? Outcome::Unavailable : Outcome::Failed;
     }
     return Outcome::Stored;
 }
@@ -194,6 +208,17 @@ RateLimit::Verdict MemoryRateLimit::allow(const std::string &address)
 {
     const auto now = std::chrono::steady_clock::now();
     std::lock_guard<std::mutex> lock(mutex);
+    // Addresses whose minute has passed are forgotten; past the table's size, the one heard from least
+    // lately makes room, never every address at once.
+    if (recent.size() >= kLargestTable && !recent.count(address)) {
+        for (auto it = recent.begin(); it != recent.end();)
+            it = it->second.empty() || now - it->second.back() >= std::chrono::minutes(1) ? recent.erase(it)
+                                                                                          : std::next(it);
+        if (recent.size() >= kLargestTable)
+            recent.erase(std::min_element(recent.begin(), recent.end(), [](const auto &a, const auto &b) {
+                return a.second.back() < b.second.back();
+            }));
+    }
     std::deque<std::chrono::steady_clock::time_point> &times = recent[address];
     while (!times.empty() && now - times.front() >= std::chrono::minutes(1))
         times.pop_front();

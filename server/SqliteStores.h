@@ -60,6 +60,8 @@ private:
 class MemoryRateLimit : public RateLimit
 {
 public:
+    static constexpr std::size_t kLargestTable = 100000; // addresses
+
     explicit MemoryRateLimit(int limit) : limit(limit) {}
     Verdict allow(const std::string &address) override;
 

@@ -16,8 +16,9 @@ long long now()
 }
 } // namespace
 
-SteamBans::SteamBans(const SteamApi &api, BanCache &cache, long long cacheSeconds)
-    : api(api), cache(cache), cacheSeconds(cacheSeconds)
+SteamBans::SteamBans(const SteamApi &api, BanCache &cache, long long cacheSeconds,
+                     std::chrono::seconds restAfterFailure)
+    : api(api), cache(cache), cacheSeconds(cacheSeconds), restAfterFailure(restAfterFailure)
 {
 }
 
@@ -42,9 +43,17 @@ std::optional<PlayerBans> SteamBans::lookup(const std::string &account)
     return std::nullopt;
 }
 
+bool SteamBans::steamRestingLocked() const
+{
+    // Lookups would only queue behind Steam's time-outs.
+    return failedOnce && std::chrono::steady_clock::now() - failedAt < restAfterFailure;
+}
+
 std::optional<PlayerBans> SteamBans::askSteam(const std::string &account)
 {
     std::unique_lock<std::mutex> lock(mutex);
+    if (steamRestingLocked())
+        return std::nullopt;
     std::shared_ptr<Batch> batch;
     bool leader = false;
     const auto asked = pending.find(account);
@@ -77,6 +86,10 @@ std::optional<PlayerBans> SteamBans::askSteam(const std::string &account)
             std::cerr << "Steam ban lookup of " << accounts.size() << " accounts failed: " << error << std::endl;
 
         lock.lock();
+        if (!answer) {
+            failedAt = std::chrono::steady_clock::now();
+            failedOnce = true;
+        }
         batch->answer = std::move(answer);
         batch->done = true;
         for (const std::string &asked : accounts)

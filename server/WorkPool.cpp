@@ -1,6 +1,7 @@
 #include "WorkPool.h"
 
-WorkPool::WorkPool(int threads, int queueLimit) : queueLimit(static_cast<std::size_t>(queueLimit))
+WorkPool::WorkPool(int threads, int queueLimit, int perAddress)
+    : queueLimit(static_cast<std::size_t>(queueLimit)), perAddress(perAddress)
 {
     for (int i = 0; i < threads; ++i)
         this->threads.emplace_back([this] { work(); });
@@ -17,13 +18,18 @@ WorkPool::~WorkPool()
         thread.join();
 }
 
-bool WorkPool::submit(std::function<void()> job)
+bool WorkPool::submit(const std::string &address, std::function<void()> job)
 {
     {
         std::lock_guard<std::mutex> lock(mutex);
-        if (queue.size() >= queueLimit)
+        int &queued = queuedBy[address];
+        if (queue.size() >= queueLimit || queued >= perAddress) {
+            if (queued == 0)
+                queuedBy.erase(address);
             return false;
-        queue.push_back(std::move(job));
+        }
+        ++queued;
+        queue.emplace_back(address, std::move(job));
     }
     wake.notify_one();
     return true;
@@ -38,7 +44,10 @@ void WorkPool::work()
             wake.wait(lock, [this] { return stopping || !queue.empty(); });
             if (queue.empty())
                 return;
-            job = std::move(queue.front());
+            job = std::move(queue.front().second);
+            const auto queued = queuedBy.find(queue.front().first);
+            if (queued != queuedBy.end() && --queued->second == 0)
+                queuedBy.erase(queued);
             queue.pop_front();
         }
         job();

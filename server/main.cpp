@@ -21,6 +21,7 @@
 #include <memory>
 #include <string>
 
+#include <malloc.h>
 #include <sys/resource.h>
 
 namespace {
@@ -122,6 +123,11 @@ int main(int argc, char **argv)
         files.rlim_cur = files.rlim_max;
         setrlimit(RLIMIT_NOFILE, &files);
     }
+    // Bodies of up to 16 MiB come and go by the hundred: each is mapped on its own and unmapped when
+    // freed (a fixed threshold, not glibc's rising one), and the threads share a few arenas, so what a
+    // burst took goes back to the system.
+    mallopt(M_MMAP_THRESHOLD, 1024 * 1024);
+    mallopt(M_ARENA_MAX, 4);
     if (!options.copyReportsTo.empty())
         return copyReports(options.content, options.copyReportsTo);
 
@@ -230,7 +236,8 @@ int main(int argc, char **argv)
             }
             banCache = std::move(sqliteCache);
         }
-        steam = std::make_unique<SteamBans>(*steamApi, *banCache, options.banCacheSeconds);
+        steam = std::make_unique<SteamBans>(*steamApi, *banCache, options.banCacheSeconds,
+                                            std::chrono::seconds(options.steamRestSeconds));
         std::cout << "Steam lookups on at " << options.steamUrl << ", answers cached for " << options.banCacheSeconds
                   << " s" << std::endl;
     }

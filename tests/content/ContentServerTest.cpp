@@ -221,13 +221,13 @@ void ContentServerTest::initTestCase()
                                cached}));
     QVERIFY(writeFile(content.filePath(QStringLiteral("steam.key")), kSteamKey + "\n"));
     steamServer.setProcessChannelMode(QProcess::MergedChannels);
-    QVERIFY(
-        startContentServer(steamServer, QStringLiteral(CONTENT_SERVER_PATH), pki, content.path(),
-                           QStringList{QStringLiteral("--steam-api-key-file"),
-                                       content.filePath(QStringLiteral("steam.key")), QStringLiteral("--steam-api-url"),
-                                       steamApi->baseUrl(), QStringLiteral("--steam-api-ca"), pki.caPath()} +
-                               storeOptions(QStringLiteral("reports")),
-                           steamPort));
+    QVERIFY(startContentServer(
+        steamServer, QStringLiteral(CONTENT_SERVER_PATH), pki, content.path(),
+        QStringList{QStringLiteral("--steam-api-key-file"), content.filePath(QStringLiteral("steam.key")),
+                    QStringLiteral("--steam-api-url"), steamApi->baseUrl(), QStringLiteral("--steam-api-ca"),
+                    pki.caPath(), QStringLiteral("--steam-rest-seconds"), QStringLiteral("1")} +
+            storeOptions(QStringLiteral("reports")),
+        steamPort));
     // The server made the schema as it started.
     if (postgres)
         QVERIFY2(postgres->sql(QStringLiteral("reports"), cached), qPrintable(postgres->errorString()));
@@ -313,41 +313,51 @@ void ContentServerTest::steamBans_data()
     QTest::addColumn<int>("calls");
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("body");
+    // After a failure Steam is asked again only after its rest (a second here): the rows after one
+    // wait it out.
+    QTest::addColumn<bool>("rested");
 
     const QString unavailable = R"({"ok":false,"message":"ban lookup unavailable"})";
     // Rows run in this order against one server and one cache.
     QTest::newRow("steam answers") << "76561198000000011"
                                    << "ok" << 1 << 200
                                    << R"({"ok":true,"data":{"vac":true,"community":false,"vac_bans":1,)"
-                                      R"("game_bans":0,"days_since_last_ban":42,"economy":"none"}})";
+                                      R"("game_bans":0,"days_since_last_ban":42,"economy":"none"}})"
+                                   << false;
     QTest::newRow("cache hit makes no call") << "76561198000000011"
                                              << "fail" << 0 << 200
                                              << R"({"ok":true,"data":{"vac":true,"community":false,"vac_bans":1,)"
-                                                R"("game_bans":0,"days_since_last_ban":42,"economy":"none"}})";
+                                                R"("game_bans":0,"days_since_last_ban":42,"economy":"none"}})"
+                                             << false;
     QTest::newRow("league's table adds its ban") << "76561198000000002"
                                                  << "ok" << 1 << 200
                                                  << R"({"ok":true,"data":{"vac":false,"community":true,"vac_bans":0,)"
-                                                    R"("game_bans":0,"days_since_last_ban":42,"economy":"none"}})";
+                                                    R"("game_bans":0,"days_since_last_ban":42,"economy":"none"}})"
+                                                 << false;
     QTest::newRow("outage, answer of two hours ago") << "76561198000000013"
                                                      << "fail" << 1 << 200
                                                      << R"({"ok":true,"data":{"vac":false,"community":false,)"
                                                         R"("vac_bans":0,"game_bans":3,"days_since_last_ban":5,)"
-                                                        R"("economy":"none"}})";
+                                                        R"("economy":"none"}})"
+                                                     << false;
     QTest::newRow("outage, answer of two days ago") << "76561198000000014"
-                                                    << "fail" << 1 << 502 << unavailable;
+                                                    << "fail" << 1 << 502 << unavailable << true;
     QTest::newRow("outage, nothing cached") << "76561198000000015"
-                                            << "fail" << 1 << 502 << unavailable;
+                                            << "fail" << 1 << 502 << unavailable << true;
+    QTest::newRow("right after an outage, a miss fails without asking") << "76561198000000020"
+                                                                        << "ok" << 0 << 502 << unavailable << false;
     QTest::newRow("malformed answer") << "76561198000000016"
-                                      << "malformed" << 1 << 502 << unavailable;
+                                      << "malformed" << 1 << 502 << unavailable << true;
     QTest::newRow("stalled") << "76561198000000017"
-                             << "stall" << 1 << 502 << unavailable;
+                             << "stall" << 1 << 502 << unavailable << true;
     QTest::newRow("answer of 2 MiB") << "76561198000000018"
-                                     << "huge" << 1 << 502 << unavailable;
+                                     << "huge" << 1 << 502 << unavailable << true;
     QTest::newRow("answer a byte at a time") << "76561198000000019"
-                                             << "trickle" << 1 << 502 << unavailable;
+                                             << "trickle" << 1 << 502 << unavailable << true;
     QTest::newRow("not a SteamID64")
         << "7656119800000001"
-        << "ok" << 0 << 400 << R"x({"ok":false,"message":"account must be a SteamID64 (17 digits starting 7656119)"})x";
+        << "ok" << 0 << 400 << R"x({"ok":false,"message":"account must be a SteamID64 (17 digits starting 7656119)"})x"
+        << true;
 }
 
 void ContentServerTest::steamBans()
@@ -357,7 +367,10 @@ void ContentServerTest::steamBans()
     QFETCH(int, calls);
     QFETCH(int, status);
     QFETCH(QString, body);
+    QFETCH(bool, rested);
 
+    if (rested)
+        QTest::qWait(1100);
     steamMode = mode;
     const int callsBefore = steamCalls;
     QNetworkAccessManager network;

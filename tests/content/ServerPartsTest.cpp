@@ -76,14 +76,24 @@ void ServerPartsTest::reportText_data()
     QTest::addColumn<QString>("fault");
     const QByteArray deep = QByteArray(64, '[') + QByteArray(64, ']');
     QTest::newRow("a report") << QByteArray(R"({"format":"vigilor-report/1","events":[{"type":"scan"}]})") << "";
-    QTest::newRow("64 deep") << "{\"e\":" + QByteArray(63, '[') + QByteArray(63, ']') + "}"
+    const QByteArray format = R"("format":"vigilor-report/1",)";
+    QTest::newRow("64 deep") << "{" + format + "\"e\":" + QByteArray(63, '[') + QByteArray(63, ']') + "}"
                              << "";
     QTest::newRow("65 deep") << "{\"e\":" + deep + "}"
                              << "nested deeper than 64 levels";
     QTest::newRow("50,000 deep") << QByteArray(50000, '[') << "nested deeper than 64 levels";
     QTest::newRow("a key twice, nested") << QByteArray(R"({"a":{"b":1,"b":2}})")
                                          << "the key \"b\" appears twice in one object";
-    QTest::newRow("one key in two objects") << QByteArray(R"({"a":{"b":1},"c":{"b":2}})") << "";
+    QTest::newRow("one key in two objects") << "{" + format + R"("a":{"b":1},"c":{"b":2}})"
+                                            << "";
+    // Refused before any tree is built: the format, and what the bytes would expand into.
+    QTest::newRow("no format") << QByteArray(R"({"events":[]})") << "format must be vigilor-report/1";
+    QTest::newRow("another format") << QByteArray(R"({"format":"other"})") << "format must be vigilor-report/1";
+    QTest::newRow("the format nested") << QByteArray(R"({"a":{"format":"vigilor-report/1"}})")
+                                       << "format must be vigilor-report/1";
+    QTest::newRow("not an object") << QByteArray(R"(["vigilor-report/1"])") << "format must be vigilor-report/1";
+    QTest::newRow("2,000,000 empty objects") << "{" + format + "\"e\":[{}" + QByteArray(",{}").repeated(1999999) + "]}"
+                                             << "more than 1000000 values";
     QTest::newRow("NUL in a string") << QByteArray(R"({"machine":"PC-\u0000-HIDDEN"})")
                                      << "a NUL character in a string";
     QTest::newRow("NUL in a key") << QByteArray(R"({"m\u0000":1})") << "a NUL character in a key";
