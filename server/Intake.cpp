@@ -98,7 +98,8 @@ private:
 std::string reportTextFault(const std::string &text)
 {
     ReportChecker checker;
-    const bool whole = nlohmann::json::sax_parse(text, &checker, nlohmann::json::input_format_t::json, false);
+    // Strict: what follows the report is no part of it, and would make the text no JSON to a reader.
+    const bool whole = nlohmann::json::sax_parse(text, &checker, nlohmann::json::input_format_t::json, true);
     if (!whole && checker.fault.empty())
         return "not JSON";
     if (checker.fault.empty() && !checker.formatFound)

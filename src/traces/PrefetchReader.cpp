@@ -50,9 +50,20 @@ std::optional<QByteArray> plainContent(const QByteArray &data, QString &error, Q
     return plain;
 }
 
+// `units` UTF-16LE units at any offset of the file: the file may place them on an odd byte, where
+// they cannot be read in place as 16-bit units.
+QString utf16Units(const char *start, int units)
+{
+    QString text(units, Qt::Uninitialized);
+    for (int i = 0; i < units; ++i)
+        text[i] = QChar(qFromLittleEndian<quint16>(start + 2 * i));
+    return text;
+}
+
+// The same up to its first zero.
 QString utf16Text(const char *start, int units)
 {
-    QString text = QString::fromUtf16(reinterpret_cast<const char16_t *>(start), units);
+    const QString text = utf16Units(start, units);
     const int end = text.indexOf(QChar(0));
     return end >= 0 ? text.left(end) : text;
 }
@@ -72,19 +83,19 @@ bool readFileNames(const QByteArray &plain, PrefetchRecord &record, QString &err
         error = QObject::tr("имена файлов за концом файла");
         return false;
     }
-    const auto *units = reinterpret_cast<const char16_t *>(plain.constData() + offset);
-    const int count = static_cast<int>(size / 2);
+    // The strings as one text read in one pass, then cut at their zeros.
+    const QString strings = utf16Units(plain.constData() + offset, static_cast<int>(size / 2));
     QSet<QString> seen;
-    for (int start = 0; start < count;) {
-        int end = start;
-        while (end < count && units[end] != 0)
-            ++end;
+    for (int start = 0; start < strings.size();) {
+        int end = strings.indexOf(QChar(0), start);
+        if (end < 0)
+            end = strings.size();
         if (end > start) {
             if (record.files.size() == kLargestPrefetchNames) {
                 record.filesCut = true;
                 break;
             }
-            const QString name = QString::fromUtf16(units + start, end - start);
+            const QString name = strings.mid(start, end - start);
             const QString key = name.toUpper(); // NTFS names ignore case
             if (!seen.contains(key)) {
                 seen.insert(key);

@@ -3,10 +3,69 @@
 #include "traces/ParserCopy.h"
 
 #include <QVector>
+#include <QtEndian>
+
+#include <algorithm>
+#include <initializer_list>
 
 #include <liblnk.h>
 
 namespace {
+// Whether the shortcut's location information is within itself, as its published layout has it: the
+// library allocates what its offsets and sizes claim before it checks them against the file, so a
+// few crafted bytes would cost gigabytes.
+bool linkInfoFits(const QByteArray &data)
+{
+    const auto number = [&data](qint64 at, int bytes) -> qint64 {
+        if (at < 0 || at + bytes > data.size())
+            return -1;
+        return bytes == 2 ? qFromLittleEndian<quint16>(data.constData() + at)
+                          : qFromLittleEndian<quint32>(data.constData() + at);
+    };
+    const qint64 flags = number(20, 4);
+    if (flags < 0)
+        return false;
+    qint64 at = 76;
+    if (flags & 0x1) { // HasLinkTargetIDList
+        const qint64 idList = number(at, 2);
+        if (idList < 0)
+            return false;
+        at += 2 + idList;
+    }
+    if (!(flags & 0x2)) // HasLinkInfo
+        return true;
+    const qint64 size = number(at, 4);
+    const qint64 headerSize = number(at + 4, 4);
+    if (size < 28 || headerSize < 28 || headerSize > size || at + size > data.size())
+        return false;
+    // VolumeIDOffset, LocalBasePathOffset, CommonNetworkRelativeLinkOffset, CommonPathSuffixOffset,
+    // and the Unicode ones of a longer header: each within the block.
+    for (int field = 12; field < std::min<qint64>(headerSize, 36); field += 4) {
+        if (number(at + field, 4) >= size)
+            return false;
+    }
+    // The volume's block (its label's offset at 12) and the share's (its name's at 8, its device's at
+    // 12): their sizes and offsets within the block too.
+    const struct
+    {
+        int field;
+        std::initializer_list<int> offsets;
+    } blocks[] = {{12, {12}}, {20, {8, 12}}};
+    for (const auto &block : blocks) {
+        const qint64 offset = number(at + block.field, 4);
+        if (offset <= 0)
+            continue;
+        const qint64 blockSize = number(at + offset, 4);
+        if (blockSize < 16 || offset + blockSize > size)
+            return false;
+        for (const int inner : block.offsets) {
+            if (number(at + offset + inner, 4) >= blockSize)
+                return false;
+        }
+    }
+    return true;
+}
+
 struct LnkFile
 {
     liblnk_file_t *file = nullptr;
@@ -27,6 +86,12 @@ std::optional<ShortcutTarget> readShortcut(const QByteArray &data, const QString
     const ParserCopy copy(data, scratchFolder);
     if (!copy.isValid()) {
         error = QObject::tr("нет временной папки для копии");
+        return std::nullopt;
+    }
+    if (!linkInfoFits(data)) {
+        error = QObject::tr("не ярлык или повреждён");
+        if (detail)
+            *detail = QStringLiteral("the location information does not fit in the shortcut");
         return std::nullopt;
     }
     LnkFile lnk;

@@ -51,7 +51,7 @@ void RecentSourceTest::shortcuts()
     if (!read) {
         // The examiner reads why in their words; the library's stay for the log and the report.
         QCOMPARE(error, QStringLiteral("не ярлык или повреждён"));
-        QVERIFY2(detail.startsWith(QLatin1String("liblnk")), qPrintable(detail));
+        QVERIFY(!detail.isEmpty());
         return;
     }
     QCOMPARE(target->path, path);
