@@ -172,7 +172,13 @@ struct SccaFile
 std::optional<PrefetchRecord> readWithLibrary(const QByteArray &plain, const QString &scratchFolder, QString &error,
                                               QString *detail)
 {
-    const ParserCopy copy(plain, scratchFolder);
+    // The library reads the file names with a cost that grows with the square of their count (each
+    // is appended by walking those before it): they are read here in one pass instead, and its copy
+    // holds a single empty one.
+    QByteArray withoutNames = plain;
+    if (withoutNames.size() >= 108)
+        qToLittleEndian<quint32>(2, withoutNames.data() + 104);
+    const ParserCopy copy(withoutNames, scratchFolder);
     if (!copy.isValid()) {
         error = QObject::tr("нет временной папки для копии");
         return std::nullopt;
@@ -219,8 +225,6 @@ std::optional<PrefetchRecord> readWithLibrary(const QByteArray &plain, const QSt
     uint32_t runCount = 0;
     if (libscca_file_get_run_count(file, &runCount, nullptr) == 1)
         record.runCount = runCount;
-    // The library finds a name by its index from the start of the strings each time: its names are
-    // read here in one pass instead.
     if (!readFileNames(plain, record, error))
         return std::nullopt;
     int volumes = 0;

@@ -13,6 +13,8 @@ namespace {
 // Prefetch files are kilobytes; one far larger is made, not grown.
 constexpr qint64 kLargestPrefetchFile = 16 * 1024 * 1024;
 const char kGameImage[] = "csgo.exe";
+// The files one Prefetch file of the game may name in signs of their own.
+constexpr int kLargestGameSigns = 100;
 const char kPrefetchParameters[] =
     "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Memory Management\\PrefetchParameters";
 
@@ -71,18 +73,26 @@ void readPrefetchFile(const TraceMachine &machine, const QVector<QPair<QString, 
         return;
     // What the game loaded from elsewhere than its own and the system's folders was put there for
     // it: a cheat's library injected or side-loaded. The volume's own records ($MFT …) are no files.
+    // A sign names each such file up to kLargestGameSigns a Prefetch file; one more counts the rest,
+    // so that a crafted file cannot bury the other signs.
+    int outside = 0;
     for (const TraceFile &loaded : qAsConst(row.loaded)) {
         const QString name = traces::programFileName(loaded.path);
         if (name.startsWith(QLatin1Char('$')) ||
             std::any_of(machine.ownFolders.cbegin(), machine.ownFolders.cend(),
                         [&loaded](const QString &folder) { return traces::isBelow(loaded.path, folder); }))
             continue;
-        found.signs.append(
-            QObject::tr("Игра загружала файл вне своих папок: %1 (%2)").arg(loaded.path, file.fileName()));
+        if (++outside <= kLargestGameSigns)
+            found.signs.append(
+                QObject::tr("Игра загружала файл вне своих папок: %1 (%2)").arg(loaded.path, file.fileName()));
         // What lies on a share or names a device is never asked for its bytes.
         if (!traces::isShareOrDevicePath(loaded.path))
             found.gameLoaded.append(loaded.path);
     }
+    if (outside > kLargestGameSigns)
+        found.signs.append(QObject::tr("Игра загружала ещё %1 файлов вне своих папок (%2)")
+                               .arg(outside - kLargestGameSigns)
+                               .arg(file.fileName()));
 }
 } // namespace
 

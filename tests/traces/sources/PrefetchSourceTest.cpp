@@ -237,7 +237,8 @@ void PrefetchSourceTest::gameLoadsFromElsewhere()
 }
 
 // The game's Prefetch file under four more names (hard links) naming one library outside its folders
-// a thousand times: one row, one sign, the links cost nothing.
+// a thousand times and 150 others once: one row, one sign a library up to a hundred and one for the
+// rest, the links cost nothing.
 void PrefetchSourceTest::oneFileOneReadWhateverLinksLeadToIt()
 {
     QTemporaryDir root;
@@ -246,8 +247,11 @@ void PrefetchSourceTest::oneFileOneReadWhateverLinksLeadToIt()
                         "Windows Registry Editor Version 5.00\r\n"));
     const QString hook = root.filePath(QStringLiteral("Users/p/hook.dll"));
     const QString prefetch = root.filePath(QStringLiteral("Windows/Prefetch/"));
+    QStringList others; // 150 more libraries from elsewhere: signs of their own for the first 99
+    for (int i = 0; i < 150; ++i)
+        others.append(root.filePath(QStringLiteral("Users/p/other-%1.dll").arg(i)));
     QVERIFY(writeFile(prefetch + QStringLiteral("CSGO.EXE-12345678.pf"),
-                      prefetchFile(kRun, 31, QStringLiteral("CSGO.EXE"), 1, repeated(hook, 1000))));
+                      prefetchFile(kRun, 31, QStringLiteral("CSGO.EXE"), 1, repeated(hook, 1000) + others)));
     for (int i = 0; i < 4; ++i) {
         std::error_code failed;
         std::filesystem::create_hard_link(
@@ -262,8 +266,11 @@ void PrefetchSourceTest::oneFileOneReadWhateverLinksLeadToIt()
     for (const TraceRow &row : collection.rows)
         rows += row.source == QLatin1String("Prefetch") ? 1 : 0;
     QCOMPARE(rows, 1);
-    QCOMPARE(collection.signs.filter(QStringLiteral("Игра загружала")).size(), 1);
-    QCOMPARE(collection.gameLoaded, QStringList{hook});
+    QCOMPARE(collection.signs.filter(QStringLiteral("Игра загружала файл")).size(), 100);
+    QCOMPARE(collection.signs.filter(QStringLiteral("Игра загружала ещё")),
+             QStringList{QStringLiteral("Игра загружала ещё 51 файлов вне своих папок (CSGO.EXE-00000000.pf)")});
+    QCOMPARE(collection.gameLoaded.size(), 151);
+    QCOMPARE(collection.gameLoaded.first(), hook);
 }
 
 VIGILOR_GUILESS_TEST_MAIN(PrefetchSourceTest)
