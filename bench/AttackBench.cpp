@@ -3,8 +3,10 @@
 // 64 addresses hold on: slow TLS handshakes, slow request heads, slow bodies and slow reads of a
 // 32 MiB pack, a quarter each, a byte a second, each reconnecting as soon as the server cuts it off.
 // Printed: version p99 and reports/s with their ratios to the quiet run, and the server's peak RSS.
+// Then one address against each limit that is shared out per address (AttackRows.cpp).
 // Run: ./attack-bench
 
+#include "AttackRows.h"
 #include "ReportClients.h"
 #include "ServerContent.h"
 #include "TestEnvironment.h"
@@ -29,18 +31,6 @@ namespace {
 constexpr int kSlowConnections = 1000;
 constexpr int kAddresses = 64;
 constexpr int kPackBytes = 32 * 1024 * 1024;
-
-// The server's peak resident memory so far, in MiB.
-double peakRssMiB(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024;
-    return 0;
-}
 
 // One slow connection of each kind, a byte a second, made again whenever the server ends it.
 class Attackers : public QObject
@@ -214,5 +204,7 @@ int main(int argc, char **argv)
                .arg(attacked.reports.failed)
         << QStringLiteral("peak RSS          %1 MiB %2 MiB\n").arg(quietRss, 6, 'f', 0).arg(attackedRss, 6, 'f', 0)
         << QStringLiteral("goals: p99 under 1 s, reports/s at least half the quiet figure, RSS under 300 MB\n");
+    out.flush();
+    oneAddressRows(out, pki, content.path());
     return 0;
 }
