@@ -126,8 +126,9 @@ QString serviceImageFile(const QString &imagePath, const QString &windowsFolder)
         path = path.mid(1, close < 0 ? -1 : close - 1);
     } else {
         // An unquoted path with arguments: up to the first space after a file with an extension.
-        const int extension = path.indexOf(
-            QRegularExpression(QStringLiteral("\\.(exe|sys|dll)( |$)"), QRegularExpression::CaseInsensitiveOption));
+        static const QRegularExpression kExtension(QStringLiteral("\\.(exe|sys|dll)( |$)"),
+                                                   QRegularExpression::CaseInsensitiveOption);
+        const int extension = path.indexOf(kExtension);
         if (extension >= 0)
             path = path.left(extension + 4);
     }
