@@ -32,10 +32,7 @@ bool ConnectionTable::admit(const std::string &address, const std::shared_ptr<Ht
                 return false;
             }
             victim = oldest->second.session.lock();
-            from->bodies -= oldest->second.body;
-            bodies -= oldest->second.body;
-            from->connections.erase(oldest);
-            --connections;
+            forgetLocked(*from, oldest);
         }
         own.connections[session.get()] = Entry{session, true, Clock::now()};
         ++connections;
@@ -65,12 +62,8 @@ void ConnectionTable::remove(const HttpSession *session, const std::string &addr
     if (found == byAddress.end())
         return;
     const auto entry = found->second.connections.find(session);
-    if (entry != found->second.connections.end()) {
-        found->second.bodies -= entry->second.body;
-        bodies -= entry->second.body;
-        found->second.connections.erase(entry);
-        --connections;
-    }
+    if (entry != found->second.connections.end())
+        forgetLocked(found->second, entry);
     if (found->second.connections.empty())
         byAddress.erase(found);
 }
@@ -95,8 +88,7 @@ bool ConnectionTable::holdBody(const HttpSession *session, const std::string &ad
             return false;
         if (bodies > kBodiesInFlight) {
             const HttpSession *key = nullptr;
-            std::string holder;
-            victim = largestBodyLocked(key, holder);
+            victim = largestBodyLocked(key);
             if (key == session)
                 return false;
         }
@@ -106,7 +98,15 @@ bool ConnectionTable::holdBody(const HttpSession *session, const std::string &ad
     return true;
 }
 
-std::shared_ptr<HttpSession> ConnectionTable::largestBodyLocked(const HttpSession *&key, std::string &address)
+void ConnectionTable::forgetLocked(Address &from, std::map<const HttpSession *, Entry>::iterator entry)
+{
+    from.bodies -= entry->second.body;
+    bodies -= entry->second.body;
+    from.connections.erase(entry);
+    --connections;
+}
+
+std::shared_ptr<HttpSession> ConnectionTable::largestBodyLocked(const HttpSession *&key)
 {
     const auto most = std::max_element(byAddress.begin(), byAddress.end(),
                                        [](const auto &a, const auto &b) { return a.second.bodies < b.second.bodies; });
@@ -115,6 +115,5 @@ std::shared_ptr<HttpSession> ConnectionTable::largestBodyLocked(const HttpSessio
     const auto largest = std::max_element(most->second.connections.begin(), most->second.connections.end(),
                                           [](const auto &a, const auto &b) { return a.second.body < b.second.body; });
     key = largest->first;
-    address = most->first;
     return largest->second.session.lock();
 }

@@ -50,8 +50,11 @@ private:
         std::map<const HttpSession *, Entry> connections;
         std::size_t bodies = 0;
     };
-    // The connection holding the largest body of the address holding most; null when none holds any.
-    std::shared_ptr<HttpSession> largestBodyLocked(const HttpSession *&key, std::string &address);
+    // Drops `entry` of `from` from every count.
+    void forgetLocked(Address &from, std::map<const HttpSession *, Entry>::iterator entry);
+    // The connection holding the largest body of the address holding most, its key in `key`; null
+    // when none holds any.
+    std::shared_ptr<HttpSession> largestBodyLocked(const HttpSession *&key);
 
     const std::size_t cap;
     const std::size_t totalCap;

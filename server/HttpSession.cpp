@@ -71,9 +71,9 @@ private:
 
     // A body or an answer moves at 64 KiB/s at least once its first phase is over, counted as a
     // total from `start`: `bytes` so far buy one more second each 64 KiB.
-    void expireAtPace(Clock::time_point start, std::uint64_t bytes)
+    Clock::time_point pacedDeadline(Clock::time_point start, std::uint64_t bytes) const
     {
-        lowest().expires_at(start + server.settings.headTime + timeFor(bytes + kBytesPerSecond));
+        return start + server.settings.headTime + timeFor(bytes + kBytesPerSecond);
     }
 
     void readProxyLine()
@@ -169,9 +169,8 @@ private:
     // never silent longer than kLongestSilence, whatever it sent before.
     void readBody()
     {
-        const Clock::time_point paced =
-            bodyStart + server.settings.headTime + timeFor(parser->get().body().size() + kBytesPerSecond);
-        lowest().expires_at(std::min(paced, Clock::now() + kLongestSilence));
+        lowest().expires_at(
+            std::min(pacedDeadline(bodyStart, parser->get().body().size()), Clock::now() + kLongestSilence));
         http::async_read_some(
             stream, buffer, *parser,
             [self = shared_from_this()](beast::error_code error, std::size_t) { self->onBody(error); });
@@ -290,7 +289,7 @@ private:
     // client that stops reading is cut off, however large the answer.
     void writeSome()
     {
-        expireAtPace(writeStart, written);
+        lowest().expires_at(pacedDeadline(writeStart, written));
         http::async_write_some(stream, *serializer,
                                [self = shared_from_this()](beast::error_code error, std::size_t bytes) {
                                    self->written += bytes;

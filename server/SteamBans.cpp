@@ -46,7 +46,7 @@ std::optional<PlayerBans> SteamBans::lookup(const std::string &account)
 bool SteamBans::steamRestingLocked() const
 {
     // Lookups would only queue behind Steam's time-outs.
-    return failedOnce && std::chrono::steady_clock::now() - failedAt < restAfterFailure;
+    return failedAt && std::chrono::steady_clock::now() - *failedAt < restAfterFailure;
 }
 
 std::optional<PlayerBans> SteamBans::askSteam(const std::string &account)
@@ -86,10 +86,8 @@ std::optional<PlayerBans> SteamBans::askSteam(const std::string &account)
             std::cerr << "Steam ban lookup of " << accounts.size() << " accounts failed: " << error << std::endl;
 
         lock.lock();
-        if (!answer) {
+        if (!answer)
             failedAt = std::chrono::steady_clock::now();
-            failedOnce = true;
-        }
         batch->answer = std::move(answer);
         batch->done = true;
         for (const std::string &asked : accounts)

@@ -41,8 +41,7 @@ private:
     const std::chrono::seconds restAfterFailure;
     std::mutex mutex;
     std::condition_variable finished;
-    std::shared_ptr<Batch> open;                           // still taking accounts
-    std::map<std::string, std::shared_ptr<Batch>> pending; // account -> the batch that asks for it
-    std::chrono::steady_clock::time_point failedAt{};      // Steam's last failure
-    bool failedOnce = false;
+    std::shared_ptr<Batch> open;                                   // still taking accounts
+    std::map<std::string, std::shared_ptr<Batch>> pending;         // account -> the batch that asks for it
+    std::optional<std::chrono::steady_clock::time_point> failedAt; // Steam's last failure
 };
