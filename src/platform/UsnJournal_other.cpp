@@ -35,19 +35,20 @@ UsnJournalRead readUsnJournal(const QString &)
         return read;
     }
     qint64 at = 8;
-    while (size - at > kLargestJournalRead) {
+    bool broken = false; // a record's length is no record's: what follows it is read, and the reader names it
+    while (!broken && size - at > kLargestJournalRead && file.seek(at)) {
         const QByteArray piece = file.read(1024 * 1024);
-        qint64 offset = at - (file.pos() - piece.size());
-        while (size - at > kLargestJournalRead && offset + 4 <= piece.size()) {
+        if (piece.size() < 4)
+            break;
+        for (qint64 offset = 0; size - at > kLargestJournalRead && offset + 4 <= piece.size();) {
             const quint32 length = qFromLittleEndian<quint32>(piece.constData() + offset);
-            if (length < 8 || length % 8 != 0)
-                break; // a broken record: what follows it is read, and the reader names it
+            broken = length < 8 || length % 8 != 0;
+            if (broken)
+                break;
             at += length;
             offset += length;
             read.cut = true;
         }
-        if (piece.isEmpty() || (offset + 4 <= piece.size() && size - at > kLargestJournalRead) || !file.seek(at))
-            break;
     }
     if (!file.seek(at)) {
         read.access = UsnJournalRead::Access::Failed;
