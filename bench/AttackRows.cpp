@@ -26,22 +26,6 @@
 namespace {
 constexpr int kLargestBody = 16 * 1024 * 1024;
 
-std::unique_ptr<QSslSocket> connectFrom(const QString &source, int port)
-{
-    auto socket = std::make_unique<QSslSocket>();
-    socket->bind(QHostAddress(source));
-    socket->connectToHostEncrypted(QStringLiteral("127.0.0.1"), static_cast<quint16>(port));
-    socket->waitForEncrypted(5000);
-    return socket;
-}
-
-void writeAll(QSslSocket &socket, const QByteArray &bytes)
-{
-    socket.write(bytes);
-    while (socket.bytesToWrite() > 0 && socket.waitForBytesWritten(5000)) {
-    }
-}
-
 // A fresh server with `extra` options; `attack` runs on threads of its own (until `stop` is set)
 // while the examiners post their reports.
 void row(QTextStream &out, const QString &what, const TestPki &pki, const QString &content, const QStringList &extra,
@@ -115,7 +99,7 @@ void oneAddressRows(QTextStream &out, const TestPki &pki, const QString &content
                 "\r\n\r\n";
             for (int i = 0; i < 16; ++i) {
                 held.push_back(connectFrom(QStringLiteral("127.0.2.2"), port));
-                writeAll(*held.back(), head + QByteArray(kLargestBody - 1, ' '));
+                sendAll(*held.back(), head + QByteArray(kLargestBody - 1, ' '));
             }
             while (!stop)
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -140,7 +124,7 @@ void oneAddressRows(QTextStream &out, const TestPki &pki, const QString &content
                 while (!stop && socket->state() == QAbstractSocket::ConnectedState) {
                     const QByteArray account =
                         QByteArray::number(76561198000000000LL + QRandomGenerator::global()->bounded(1000000));
-                    writeAll(*socket, "GET /bans?account=" + account + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+                    sendAll(*socket, "GET /bans?account=" + account + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
                     // The answer's head and its short body.
                     QByteArray answer;
                     while (!stop && !answer.contains("}") && socket->waitForReadyRead(1000))

@@ -47,15 +47,10 @@ constexpr int kLargestBody = 16 * 1024 * 1024;
 // byte, then keeps silent.
 std::unique_ptr<QSslSocket> almostWholeBody(const QString &source, int port)
 {
-    auto socket = std::make_unique<QSslSocket>();
-    socket->bind(QHostAddress(source));
-    socket->connectToHostEncrypted(QStringLiteral("127.0.0.1"), static_cast<quint16>(port));
-    if (!socket->waitForEncrypted(5000))
-        return socket;
-    socket->write("POST /report HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " + QByteArray::number(kLargestBody) +
-                  "\r\n\r\n" + QByteArray(kLargestBody - 1, ' '));
-    while (socket->bytesToWrite() > 0 && socket->waitForBytesWritten(5000)) {
-    }
+    std::unique_ptr<QSslSocket> socket = connectFrom(source, port);
+    if (socket->isEncrypted())
+        sendAll(*socket, "POST /report HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " +
+                             QByteArray::number(kLargestBody) + "\r\n\r\n" + QByteArray(kLargestBody - 1, ' '));
     return socket;
 }
 } // namespace

@@ -163,6 +163,23 @@ bool waitUntilListening(int port)
     return false;
 }
 
+std::unique_ptr<QSslSocket> connectFrom(const QString &source, int port)
+{
+    auto socket = std::make_unique<QSslSocket>();
+    if (socket->bind(QHostAddress(source))) {
+        socket->connectToHostEncrypted(QStringLiteral("127.0.0.1"), static_cast<quint16>(port));
+        socket->waitForEncrypted(5000);
+    }
+    return socket;
+}
+
+void sendAll(QSslSocket &socket, const QByteArray &bytes)
+{
+    socket.write(bytes);
+    while (socket.bytesToWrite() > 0 && socket.waitForBytesWritten(5000)) {
+    }
+}
+
 QByteArray getVersionFrom(const QString &source, int port)
 {
     return getFrom(source, port, "/version");
@@ -176,11 +193,9 @@ QByteArray getFrom(const QString &source, int port, const QByteArray &path, cons
 QByteArray requestFrom(const QString &source, int port, const QByteArray &requestLine, const QByteArray &headers,
                        const QByteArray &body)
 {
-    QSslSocket socket;
-    if (!socket.bind(QHostAddress(source)))
-        return QByteArray();
-    socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), static_cast<quint16>(port));
-    if (!socket.waitForEncrypted(5000))
+    const std::unique_ptr<QSslSocket> connection = connectFrom(source, port);
+    QSslSocket &socket = *connection;
+    if (!socket.isEncrypted())
         return socket.errorString().toUtf8();
     // A chunked body carries its own lengths.
     const QByteArray length = body.isNull() || headers.contains("Transfer-Encoding")

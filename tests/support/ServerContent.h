@@ -3,6 +3,7 @@
 #include <QProcess>
 #include <QStringList>
 
+#include <memory>
 #include <string>
 
 class TestPki;
@@ -11,6 +12,7 @@ class TestPki;
 #include <QString>
 
 class TestServer;
+class QSslSocket;
 
 class ScopedEnvironment;
 
@@ -38,6 +40,12 @@ bool startContentServer(QProcess &process, const QString &program, const TestPki
 
 // Waits until something listens on loopback `port`, ten seconds at most.
 bool waitUntilListening(int port);
+
+// A TLS connection from the loopback address `source` to `port`, trusting what the process trusts;
+// not encrypted (its error string says why) when it could not be made within 5 s.
+std::unique_ptr<QSslSocket> connectFrom(const QString &source, int port);
+// Writes `bytes` to `socket` and waits until they have left it, 5 s at most between pieces.
+void sendAll(QSslSocket &socket, const QByteArray &bytes);
 
 // The whole answer to `GET /version` over a TLS connection of its own from the loopback address
 // `source` to `port`, trusting what the process trusts.
