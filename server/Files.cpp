@@ -40,6 +40,7 @@ SharedFile::SharedFile(std::string path) : path(std::move(path)) {}
 namespace {
 constexpr auto kSettleTime = std::chrono::seconds(2);
 
+// Size, modification time (seconds, nanoseconds) and inode, as SharedFile keeps them.
 using Identity = std::tuple<long long, long long, long long, unsigned long long>;
 
 Identity identityOf(const struct stat &status)
@@ -90,22 +91,27 @@ std::shared_ptr<const std::string> SharedFile::content()
     if (stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
         return nullptr;
     std::lock_guard<std::mutex> lock(mutex);
-    if (cached && identityOf(status) == readAs)
+    const Identity identity = identityOf(status);
+    if (cached && identity == readAs)
         return cached;
-    // A file written within the last two seconds may still be being written in place: the copy read before
-    // is served until the file has settled.
-    const auto written = std::chrono::system_clock::time_point(std::chrono::seconds(status.st_mtim.tv_sec) +
-                                                               std::chrono::nanoseconds(status.st_mtim.tv_nsec));
-    if (cached && std::chrono::system_clock::now() - written < kSettleTime)
+    // A file that changed may still be being written in place, and a truncation need not move its
+    // time: the copy read before is served until the file has looked the same for two seconds by our
+    // own clock.
+    const auto now = std::chrono::steady_clock::now();
+    if (identity != changedTo) {
+        changedTo = identity;
+        changedAt = now;
+    }
+    if (cached && now - changedAt < kSettleTime)
         return cached;
     // A file rewritten in place while it is read is never served half old, half new: the copy read
     // before keeps being served until one whole version is read.
     for (int attempt = 0; attempt < 3; ++attempt) {
         auto text = std::make_shared<std::string>();
-        Identity identity;
-        if (readOneVersion(path, *text, identity)) {
+        Identity read;
+        if (readOneVersion(path, *text, read)) {
             cached = std::move(text);
-            readAs = identity;
+            readAs = read;
             return cached;
         }
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -14,8 +15,8 @@ std::string readTrimmed(const std::string &path);
 
 // A file read once and shared by every answer; read again when it changes on disk (by its size,
 // modification time or inode), so a content update needs no restart. A new version is served once it
-// has been still for two seconds and is read whole (the same size, time and inode before and after);
-// until then the copy read before is. Thread-safe.
+// has looked the same for two seconds and is read whole (the same size, time and inode before and
+// after); until then the copy read before is. Thread-safe.
 class SharedFile
 {
 public:
@@ -28,5 +29,8 @@ private:
     const std::string path;
     std::mutex mutex;
     std::shared_ptr<const std::string> cached;
-    std::tuple<long long, long long, long long, unsigned long long> readAs{}; // size, seconds, nanoseconds, inode
+    using Identity = std::tuple<long long, long long, long long, unsigned long long>; // size, mtime s, ns, inode
+    Identity readAs{};
+    Identity changedTo{}; // what the file looked like when last seen changed, and when that was
+    std::chrono::steady_clock::time_point changedAt{};
 };
