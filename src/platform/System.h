@@ -22,6 +22,8 @@ constexpr const char *kSystemX86 = "{D65231B0-B2F1-4857-A4CE-A8E7C6EA7D27}";
 constexpr const char *kProgramFiles = "{905E63B6-C1BF-494E-B29C-65B732D3D21A}";
 constexpr const char *kProgramFilesX86 = "{7C5A40EF-A0FB-4BFC-874A-C0F2E0B9FA8E}";
 constexpr const char *kRoamingAppData = "{3EB685DB-65F9-4CF6-A03A-E3EF65729F3D}";
+constexpr const char *kLocalAppData = "{F1B32785-6FBA-4FCF-9D55-7B8E7F157091}";
+constexpr const char *kUserProfiles = "{0762D272-C50A-4BB0-A382-697DCD729B80}";
 } // namespace knownFolder
 
 // The folder of the known-folder identifier `guid` ("{…}", any letter case), with native separators;
@@ -40,6 +42,9 @@ QVector<QPair<QString, QString>> driveDevices();
 
 // The roots of the fixed drives ("C:\\" …). The stand-in elsewhere: the folder SYSTEMDRIVE names.
 QStringList fixedDrives();
+
+// Whether `path` lies on a removable drive (a USB stick, a card). The stand-in elsewhere has none.
+bool isRemovableDrive(const QString &path);
 
 // The serial number of each drive's volume and the drive ("C:"), as Prefetch files name volumes.
 QHash<quint32, QString> volumeDrives();

@@ -22,6 +22,9 @@ QString knownFolderPath(const QString &guid)
         {knownFolder::kProgramFiles, "ProgramFiles", ""},
         {knownFolder::kProgramFilesX86, "ProgramFiles(x86)", ""},
         {knownFolder::kRoamingAppData, "APPDATA", ""},
+        {knownFolder::kLocalAppData, "LOCALAPPDATA", ""},
+        // One user's machine: its profile stands for the users' folder.
+        {knownFolder::kUserProfiles, "USERPROFILE", ""},
     };
     for (const auto &folder : kFolders) {
         if (guid.compare(QLatin1String(folder.guid), Qt::CaseInsensitive) != 0)
@@ -51,6 +54,11 @@ QDateTime bootTime()
 ServiceState serviceState(const QString &)
 {
     return ServiceState::Unknown;
+}
+
+bool isRemovableDrive(const QString &)
+{
+    return false;
 }
 
 QVector<QPair<QString, QString>> driveDevices()

@@ -67,6 +67,15 @@ QStringList fixedDrives()
     return drives;
 }
 
+bool isRemovableDrive(const QString &path)
+{
+    // Only a drive letter's root is asked: a share's would wait on its server.
+    if (path.size() < 3 || !path.at(0).isLetter() || path.at(1) != QLatin1Char(':'))
+        return false;
+    const wchar_t root[] = {wchar_t(path.at(0).unicode()), L':', L'\\', 0};
+    return GetDriveTypeW(root) == DRIVE_REMOVABLE;
+}
+
 QHash<quint32, QString> volumeDrives()
 {
     QHash<quint32, QString> drives;

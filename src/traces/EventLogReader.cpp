@@ -145,5 +145,8 @@ QString serviceImageFile(const QString &imagePath, const QString &windowsFolder)
         return below(path.mid(12));
     if (path.startsWith(QLatin1String("System32\\"), Qt::CaseInsensitive))
         return below(path);
+    // The Windows folder named from the system drive's root, as the loader names boot drivers.
+    if (path.startsWith(QLatin1String("\\Windows\\"), Qt::CaseInsensitive))
+        return below(path.mid(9));
     return path;
 }

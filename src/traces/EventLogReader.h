@@ -25,6 +25,6 @@ QVector<LoggedEvent> parseEvents(const QString &xml, QString &error, QString *de
 // The text of a hex string of UTF-16LE (7036's Binary: "<service>/<state>"); empty when it is none.
 QString utf16FromHex(const QString &hex);
 
-// A service's image path as the file it names: the quotes and arguments taken off, "\SystemRoot\" and
-// a leading "System32\" put under `windowsFolder`, "\??\" dropped.
+// A service's image path as the file it names: the quotes and arguments taken off, "\SystemRoot\",
+// "\Windows\" and a leading "System32\" put under `windowsFolder`, "\??\" dropped.
 QString serviceImageFile(const QString &imagePath, const QString &windowsFolder);
