@@ -133,6 +133,41 @@ std::string tracesHtml(const nlohmann::json &event)
     return line;
 }
 
+// A drivers check: its lines by level, then every driver row as the program recorded it.
+std::string driversHtml(const nlohmann::json &event)
+{
+    const auto arrayOf = [&event](const char *key) {
+        return event.contains(key) && event[key].is_array() ? event[key] : nlohmann::json::array();
+    };
+    const auto levelClass = [](const std::string &level) -> std::string {
+        return level == "red" ? " class=\"bad\"" : level == "orange" ? " class=\"warn\"" : "";
+    };
+    std::string list;
+    int red = 0;
+    for (const nlohmann::json &line : arrayOf("lines")) {
+        red += textField(line, "level") == "red" ? 1 : 0;
+        list += "<li" + levelClass(textField(line, "level")) + ">" + htmlEscape(textField(line, "text")) + "</li>";
+    }
+    std::string table;
+    const nlohmann::json findings = arrayOf("findings");
+    for (const nlohmann::json &row : findings) {
+        const std::string state =
+            captionOf(textField(row, "state"), {{"loaded", "загружен"}, {"service", "служба"}, {"deleted", "удалён"}});
+        table += "<tr" + levelClass(textField(row, "level")) + "><td>" + htmlEscape(textField(row, "name")) +
+                 "</td><td>" + htmlEscape(textField(row, "path")) + "</td><td>" + htmlEscape(textField(row, "signer")) +
+                 "</td><td class=\"id wide\">" + htmlEscape(textField(row, "sha256")) + "</td><td>" +
+                 htmlEscape(textField(row, "list")) + "</td><td>" + state + "</td></tr>\n";
+    }
+    std::string line = "Драйверы: " + std::to_string(findings.size()) + ", обнаружений: " + std::to_string(red);
+    if (!list.empty())
+        line += "<ul>" + list + "</ul>";
+    if (!table.empty())
+        line += "<table><tr><th>Драйвер</th><th>Путь</th><th>Подпись</th><th class=\"wide\">SHA-256</th>"
+                "<th>Список</th><th>Состояние</th></tr>\n" +
+                table + "</table>";
+    return line;
+}
+
 std::string eventHtml(const nlohmann::json &event)
 {
     const std::string type = textField(event, "type");
@@ -204,6 +239,8 @@ std::string eventHtml(const nlohmann::json &event)
         line += folders.empty() ? "ничего не перемещено" : folders;
     } else if (type == "traces") {
         line = tracesHtml(event);
+    } else if (type == "drivers") {
+        line = driversHtml(event);
     } else {
         line = htmlEscape(event.dump());
     }
@@ -253,6 +290,9 @@ Report summarizeReport(const nlohmann::json &report)
             } else if (type == "traces" && event.contains("rows") && event["rows"].is_array()) {
                 for (const nlohmann::json &row : event["rows"])
                     summary.findings += row.is_object() && row.contains("rule") ? 1 : 0;
+            } else if (type == "drivers" && event.contains("lines") && event["lines"].is_array()) {
+                for (const nlohmann::json &line : event["lines"])
+                    summary.findings += textField(line, "level") == "red" ? 1 : 0;
             }
             if (type == "account" &&
                 (flagField(event, "vac") || flagField(event, "community") || numberField(event, "game_bans") > 0))

@@ -55,6 +55,7 @@ const Document kDocuments[] = {
     {"/detection_data", "detection_data.json", "application/json"},
     {"/motd", "motd.html", "text/html; charset=utf-8"},
     {"/everything", "everything.json", "application/json"},
+    {"/drivers", "drivers.json", "application/json"},
     {"/unzip/dll", "unzip32.dll", "application/octet-stream"},
     {"/unzip/exe", "unzip.exe", "application/octet-stream"},
     {"/pack", "pack.zip", "application/zip"},

@@ -44,6 +44,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), record(checkConte
     tabs.addTab(&accountsPage, tr("Аккаунты"));
     tabs.addTab(&repairPage, tr("Исправление ошибок"));
     tabs.addTab(&tracesPage, tr("Следы запуска"));
+    tabs.addTab(&driversPage, tr("Драйверы"));
     tabs.addTab(&reportPage, tr("Отчёт"));
     // The pages announce what they did; only the window knows the record.
     connect(&prohibitedPage, &SusProgrammsWidget::scanStarted, &record, &CheckRecord::scanStarted);
@@ -58,6 +59,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), record(checkConte
     connect(&utilitiesPage, &AuxProgrammsWidget::folderOpened, &record, &CheckRecord::folderOpened);
     connect(&repairPage, &FixWidget::repaired, &record, &CheckRecord::repaired);
     connect(&tracesPage, &TracesWidget::tracesCollected, &record, &CheckRecord::tracesCollected);
+    connect(&driversPage, &DriversWidget::driversChecked, &record, &CheckRecord::driversChecked);
     reportPage.setRecord(&record);
     ui->gridLayout->addWidget(&tabs);
     showUpdateNotice();

@@ -3,6 +3,7 @@
 #include "accounts/AccountsWidget.h"
 #include "app/InfoWidget.h"
 #include "app/VerticalTabWidget.h"
+#include "drivers/DriversWidget.h"
 #include "report/CheckRecord.h"
 #include "report/ReportWidget.h"
 #include "scan/SusProgrammsWidget.h"
@@ -20,7 +21,7 @@ class MainWindow;
 // missing parts count as 0 and so does a part that is not a number.
 int compareVersions(const QString &a, const QString &b);
 
-// The window the examiner works in: the seven pages in a column of tabs, and the notice of a newer
+// The window the examiner works in: the eight pages in a column of tabs, and the notice of a newer
 // version announced by the content server.
 class MainWindow : public QMainWindow
 {
@@ -41,6 +42,7 @@ private:
     AccountsWidget accountsPage;
     FixWidget repairPage;
     TracesWidget tracesPage;
+    DriversWidget driversPage;
     ReportWidget reportPage;
     CheckRecord record;
     Ui::MainWindow *ui = nullptr;

@@ -5,7 +5,7 @@
 
 namespace {
 // One step per server reply of a complete load.
-constexpr int kServerReplies = 7;
+constexpr int kServerReplies = 8;
 } // namespace
 
 PreloaderWidget::PreloaderWidget(QWidget *parent) : QWidget(parent), ui(new Ui::PreloaderWidget)

@@ -78,6 +78,7 @@ bool ContentLoader::load()
         return false;
     if (!unpackUtilities(tempDir) || !loadEverythingPattern())
         return false;
+    loadDriverList();
 
     discoverFolders();
     return true;
@@ -147,6 +148,24 @@ bool ContentLoader::loadRules()
         return false;
     }
     return true;
+}
+
+void ContentLoader::loadDriverList()
+{
+    QJsonObject envelope;
+    const QString kept = errorText;
+    if (!fetchDocument(QStringLiteral("drivers"), envelope) ||
+        !envelope.value(QStringLiteral("data")).toObject().value(QStringLiteral("drivers")).isArray()) {
+        driverListProblem = errorText.isEmpty() ? errorString() : errorText;
+        if (driverListProblem.isEmpty())
+            driverListProblem = invalidResponse();
+        errorText = kept;
+        network->reset();
+        qCWarning(lcLoader) << "the driver list was not loaded:" << driverListProblem;
+        return;
+    }
+    driverListData =
+        std::make_shared<DriverList>(DriverList::fromJson(envelope.value(QStringLiteral("data")).toObject()));
 }
 
 bool ContentLoader::loadEverythingPattern()

@@ -2,6 +2,7 @@
 
 #include "platform/Registry.h"
 #include "rules/DetectionRule.h"
+#include "rules/DriverList.h"
 #include "rules/Signatures.h"
 
 #include <QList>
@@ -44,6 +45,9 @@ public:
     QList<DetectionRule> rules() const { return ruleList; }
     // The game's program names the detection data adds to csgo.exe.
     QStringList gameImages() const { return gameImageList; }
+    // The league's list of vulnerable and malicious drivers, and why it is not there (empty when it is).
+    std::shared_ptr<const DriverList> driverList() const { return driverListData; }
+    QString driverListError() const { return driverListProblem; }
     // The YARA rules of the detection data; null when it has none.
     std::shared_ptr<const SignatureRules> signatures() const { return signatureRules; }
 
@@ -61,6 +65,8 @@ private:
     bool loadVersion();
     bool loadRules();
     bool loadEverythingPattern();
+    // Never fails the start: a list that cannot be had is named on the drivers page instead.
+    void loadDriverList();
     bool unpackUtilities(const QString &tempDir);
     void stopRunningUtilities();
     void discoverFolders();
@@ -79,4 +85,6 @@ private:
     QList<DetectionRule> ruleList;
     QStringList gameImageList;
     std::shared_ptr<const SignatureRules> signatureRules;
+    std::shared_ptr<const DriverList> driverListData = std::make_shared<DriverList>();
+    QString driverListProblem;
 };

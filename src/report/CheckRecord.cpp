@@ -1,6 +1,8 @@
 #include "report/CheckRecord.h"
 
+#include "drivers/DriverTypes.h"
 #include "platform/Session.h"
+#include "report/DriversRecord.h"
 #include "rules/Signatures.h"
 #include "traces/ExecutionTraces.h"
 
@@ -183,6 +185,8 @@ QString eventHtml(const QJsonObject &event, ReportDetail detail)
                (folders.isEmpty() ? QObject::tr("ничего не перемещено") : folders.join(QStringLiteral(", ")));
     } else if (type == QLatin1String("traces")) {
         text = tracesHtml(event, detail);
+    } else if (type == QLatin1String("drivers")) {
+        text = driversHtml(event, detail == ReportDetail::Summary, kSummaryRows);
     } else {
         text = escaped(type);
     }
@@ -356,6 +360,11 @@ void CheckRecord::tracesCollected(const TraceCollection &collection)
     if (!collection.parserErrors.isEmpty())
         traces.insert(QStringLiteral("parser_errors"), QJsonArray::fromStringList(collection.parserErrors));
     append(QStringLiteral("traces"), traces);
+}
+
+void CheckRecord::driversChecked(const DriverCheck &check)
+{
+    append(QStringLiteral("drivers"), driversEvent(check));
 }
 
 QString renderReportHtml(const QJsonObject &report, ReportDetail detail)

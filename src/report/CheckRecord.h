@@ -8,6 +8,7 @@
 #include <QStringList>
 
 struct TraceCollection;
+struct DriverCheck;
 
 // What a check ran with, from whoever makes its record (the window, from the loader).
 struct CheckContext
@@ -49,6 +50,7 @@ public slots:
     void folderOpened(const QString &path);
     void repaired(const QString &action, const QStringList &folders);
     void tracesCollected(const TraceCollection &collection);
+    void driversChecked(const DriverCheck &check);
 
 signals:
     void changed();

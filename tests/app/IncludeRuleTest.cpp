@@ -22,8 +22,13 @@ namespace {
 const QStringList kPages = {QStringLiteral("scan"),     QStringLiteral("traces"), QStringLiteral("report"),
                             QStringLiteral("accounts"), QStringLiteral("tools"),  QStringLiteral("app")};
 
+// The traces' collector and page: no source and no other step builds on them.
+const QStringList kNotShared = {QStringLiteral("traces/ExecutionTraces.h"), QStringLiteral("traces/TracesWidget.h"),
+                                QStringLiteral("traces/TraceTableModel.h")};
+
 // Headers one page offers others: app/'s helpers to every page, the pages' widgets and the record to
-// app/, and the traces' collection to the scan and the report.
+// app/, the traces' collection to the scan and the report, the traces' shared readers to the drivers
+// check, and the drivers' types to the report.
 bool meantFor(const QString &header, const QString &from)
 {
     static const QStringList kHelpers = {QStringLiteral("app/HtmlLog.h"), QStringLiteral("app/PlainTextBox.h"),
@@ -33,6 +38,10 @@ bool meantFor(const QString &header, const QString &from)
         return true;
     if (from == QLatin1String("app"))
         return kWidget.match(header).hasMatch() || header == QLatin1String("report/CheckRecord.h");
+    if (from == QLatin1String("drivers"))
+        return header.startsWith(QLatin1String("traces/")) && !kNotShared.contains(header);
+    if (from == QLatin1String("report") && header == QLatin1String("drivers/DriverTypes.h"))
+        return true;
     return header == QLatin1String("traces/ExecutionTraces.h") &&
            (from == QLatin1String("scan") || from == QLatin1String("report"));
 }
@@ -41,9 +50,6 @@ bool meantFor(const QString &header, const QString &from)
 // never includes the collector, the page or another source.
 bool sourceMayInclude(const QString &file, const QString &header)
 {
-    static const QStringList kNotShared = {QStringLiteral("traces/ExecutionTraces.h"),
-                                           QStringLiteral("traces/TracesWidget.h"),
-                                           QStringLiteral("traces/TraceTableModel.h")};
     const QString to = header.section(QLatin1Char('/'), 0, 0);
     if (to == QLatin1String("platform") || to == QLatin1String("rules"))
         return true;

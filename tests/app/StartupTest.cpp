@@ -50,7 +50,7 @@ void StartupTest::successfulStartOpensMainWindow()
     auto *bar = preloader.findChild<QProgressBar *>(QStringLiteral("progressBar"));
     QVERIFY(bar);
     QCOMPARE(preloader.windowTitle(), QStringLiteral("CS:GO Vigilor Preloader"));
-    QCOMPARE(bar->maximum(), 7);
+    QCOMPARE(bar->maximum(), 8);
     QCOMPARE(bar->value(), -1); // no progress shown before the first reply
 
     {
@@ -58,7 +58,7 @@ void StartupTest::successfulStartOpensMainWindow()
         QVERIFY(loadResources(&preloader));
         QVERIFY(closer.boxes().isEmpty());
     }
-    QCOMPARE(bar->value(), 7);
+    QCOMPARE(bar->value(), 8);
     QVERIFY(!preloader.isVisible());
 
     bool windowVisibleDuringNotice = true;
@@ -81,19 +81,19 @@ void StartupTest::successfulStartOpensMainWindow()
     QCOMPARE(window.windowTitle(), QStringLiteral("CS:GO Vigilor"));
     auto *tabs = window.findChild<QTabWidget *>();
     QVERIFY(tabs);
-    const QStringList captions = {"Информация",         "Запрещенные программы", "Утилиты", "Аккаунты",
-                                  "Исправление ошибок", "Следы запуска",         "Отчёт"};
+    const QStringList captions = {"Информация",         "Запрещенные программы", "Утилиты",  "Аккаунты",
+                                  "Исправление ошибок", "Следы запуска",         "Драйверы", "Отчёт"};
     const QStringList pages = {"InfoWidget", "SusProgrammsWidget", "AuxProgrammsWidget", "AccountsWidget",
-                               "FixWidget",  "TracesWidget",       "ReportWidget"};
-    QCOMPARE(tabs->count(), 7);
-    for (int i = 0; i < 7; ++i) {
+                               "FixWidget",  "TracesWidget",       "DriversWidget",      "ReportWidget"};
+    QCOMPARE(tabs->count(), 8);
+    for (int i = 0; i < 8; ++i) {
         QCOMPARE(tabs->tabText(i), captions.at(i));
         QCOMPARE(tabs->widget(i)->objectName(), pages.at(i));
     }
     QCOMPARE(tabs->currentIndex(), 0);
     // What a page announces reaches the report.
     emit qobject_cast<AuxProgrammsWidget *>(tabs->widget(2))->folderOpened(QStringLiteral("/announced/"));
-    QVERIFY(tabs->widget(6)
+    QVERIFY(tabs->widget(7)
                 ->findChild<QTextBrowser *>(QStringLiteral("summary"))
                 ->toPlainText()
                 .contains(QStringLiteral("Открыта папка: /announced/")));

@@ -38,6 +38,7 @@ private slots:
     void unpackerGetsNoInput();
     void dataFolderThatSurvivesRemovalFailsTheLoad();
     void untrustedServerFailsTheLoad();
+    void missingDriverListDoesNotBlockTheStart();
 
 private:
     QList<int> partsOf(const QSignalSpy &spy) const;
@@ -100,9 +101,12 @@ void ContentLoaderTest::completeLoadFetchesEverythingInOrder()
 
     QVERIFY2(loader.load(), qPrintable(loader.errorString()));
 
-    QCOMPARE(partsOf(parts), (QList<int>{1, 2, 3, 4, 5, 6, 7}));
-    QCOMPARE(server->requests().mid(before),
-             (QStringList{"/version", "/detection_data", "/motd", "/unzip/dll", "/unzip/exe", "/pack", "/everything"}));
+    QCOMPARE(partsOf(parts), (QList<int>{1, 2, 3, 4, 5, 6, 7, 8}));
+    QCOMPARE(server->requests().mid(before), (QStringList{"/version", "/detection_data", "/motd", "/unzip/dll",
+                                                          "/unzip/exe", "/pack", "/everything", "/drivers"}));
+    QCOMPARE(loader.driverList()->size(), 1);
+    QVERIFY(loader.driverList()->byName(QStringLiteral("rtcore64.SYS")));
+    QVERIFY(loader.driverListError().isEmpty());
     QCOMPARE(loader.version(), QStringLiteral("0.0.1"));
     QCOMPARE(loader.motd(), QStringLiteral("<p>Vigilor ${version}</p>"));
     QCOMPARE(loader.everythingPattern(), QStringLiteral("cheat|hack"));
@@ -339,6 +343,17 @@ void ContentLoaderTest::untrustedServerFailsTheLoad()
     QVERIFY(!loader.errorString().isEmpty());
     QVERIFY(parts.isEmpty());
     QCOMPARE(loader.version(), QString());
+}
+
+// A server without the driver list still lets the check start; the loss is said, not hidden.
+void ContentLoaderTest::missingDriverListDoesNotBlockTheStart()
+{
+    server->setReply(QStringLiteral("drivers"), TestServer::Reply{404, "not found", 0});
+    ContentLoader loader(server->baseUrl());
+    QVERIFY2(loader.load(), qPrintable(loader.errorString()));
+    QVERIFY(loader.errorString().isEmpty());
+    QCOMPARE(loader.driverList()->size(), 0);
+    QVERIFY(!loader.driverListError().isEmpty());
 }
 
 VIGILOR_TEST_MAIN(ContentLoaderTest)

@@ -119,6 +119,9 @@ bool serveCompleteContent(TestServer &server, const QString &version)
     server.setReply(QStringLiteral("unzip/exe"), unzip);
     server.setReply(QStringLiteral("pack"), pack);
     server.setReply(QStringLiteral("everything"), okEnvelope("data", "\"cheat|hack\""));
+    server.setReply(QStringLiteral("drivers"),
+                    okEnvelope("data", "{\"drivers\":[{\"name\":\"RTCore64.sys\",\"category\":\"vulnerable\","
+                                       "\"sha1\":[\"f6f11ad2cd2b0cf95ed42324876bee1d83e01775\"]}]}"));
     return true;
 }
 

@@ -184,3 +184,58 @@ QByteArray usnRecord(int version, quint64 file, quint64 parent, const QDateTime 
     qToLittleEndian<quint16>(static_cast<quint16>(nameOffset), record.data() + after + 26);
     return record;
 }
+
+namespace {
+void put16(QByteArray &data, int offset, quint16 value)
+{
+    qToLittleEndian<quint16>(value, data.data() + offset);
+}
+
+void put64(QByteArray &data, int offset, quint64 value)
+{
+    qToLittleEndian<quint64>(value, data.data() + offset);
+}
+} // namespace
+
+QByteArray peImage(const QByteArray &payload)
+{
+    constexpr int kHeaders = 0x200;
+    const int section = (std::max(int(payload.size()), 1) + 0x1ff) & ~0x1ff;
+    QByteArray image(kHeaders + section, '\0');
+    image[0] = 'M';
+    image[1] = 'Z';
+    putNumber(image, 0x3c, 0x40);
+    putNumber(image, 0x40, 0x00004550); // "PE\0\0"
+    const int file = 0x44;
+    put16(image, file, 0x8664);      // x64
+    put16(image, file + 2, 1);       // one section
+    put16(image, file + 16, 240);    // the optional header's size
+    put16(image, file + 18, 0x0022); // executable, large addresses
+    const int optional = file + 20;
+    put16(image, optional, 0x20b);
+    putNumber(image, optional + 4, quint32(section)); // SizeOfCode
+    putNumber(image, optional + 16, 0x1000);          // AddressOfEntryPoint
+    putNumber(image, optional + 20, 0x1000);          // BaseOfCode
+    put64(image, optional + 24, 0x140000000ULL);
+    putNumber(image, optional + 32, 0x1000);                                         // SectionAlignment
+    putNumber(image, optional + 36, 0x200);                                          // FileAlignment
+    put16(image, optional + 40, 6);                                                  // OS version
+    put16(image, optional + 48, 6);                                                  // subsystem version
+    putNumber(image, optional + 56, quint32(0x1000 + ((section + 0xfff) & ~0xfff))); // SizeOfImage
+    putNumber(image, optional + 60, kHeaders);
+    put16(image, optional + 68, 1); // native: a driver
+    put64(image, optional + 72, 0x40000);
+    put64(image, optional + 80, 0x1000);
+    put64(image, optional + 88, 0x100000);
+    put64(image, optional + 96, 0x1000);
+    putNumber(image, optional + 108, 16); // data directories
+    const int header = optional + 240;
+    image.replace(header, 5, ".text");
+    putNumber(image, header + 8, quint32(payload.size()));
+    putNumber(image, header + 12, 0x1000);
+    putNumber(image, header + 16, quint32(section));
+    putNumber(image, header + 20, kHeaders);
+    putNumber(image, header + 36, 0x60000020); // code, readable, executable
+    image.replace(kHeaders, payload.size(), payload);
+    return image;
+}

@@ -28,3 +28,7 @@ QByteArray shortcutFile(const QByteArray &localPath, quint32 driveType, const QB
 // folder `parent`, padded to 8 bytes as the journal writes it.
 QByteArray usnRecord(int version, quint64 file, quint64 parent, const QDateTime &time, quint32 reasons,
                      const QString &name);
+
+// A 64-bit native PE image (a driver's layout) with one section holding `payload` (at most 4 KiB),
+// its size a multiple of eight, as signing tools take it unpadded.
+QByteArray peImage(const QByteArray &payload);
