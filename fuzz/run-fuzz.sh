@@ -31,6 +31,8 @@ case "$target" in
                             "$src/src/platform/FileSystem_other.cpp"); packages=(Qt5Core) ;;
     proxy_line) sources=("$src/server/ProxyProtocol.cpp"); packages=() ;;
     report_intake) sources=("$src/server/Intake.cpp"); packages=(nlohmann_json) ;;
+    driver_file) sources=("$src/src/drivers/PeImage.cpp" "$src/src/drivers/EmbeddedSignature.cpp")
+                 packages=(Qt5Core libcrypto) ;;
     *) echo "no fuzz target $target" >&2; exit 2 ;;
 esac
 flags=()
@@ -46,6 +48,8 @@ mkdir -p "$work/$target"
 corpora=("$work/$target/corpus")
 mkdir -p "${corpora[0]}"
 [ -n "$seeds" ] && [ -d "$seeds" ] && corpora+=("$seeds")
+# Inputs no writer of ours makes (a driver signed by the signing tool) are kept in the repository.
+[ -d "$src/fuzz/corpus/$target" ] && corpora+=("$src/fuzz/corpus/$target")
 # What the target once found, fixed since, stays among its seeds.
 [ -d "$src/fuzz/findings/$target" ] && corpora+=("$src/fuzz/findings/$target")
 # New inputs go to the work folder; the seeds are only read.

@@ -66,6 +66,7 @@ int main(int argc, char **argv)
                                        "2026-12-01 09:31:00.000\r\n");
     seed("pca", QStringLiteral("utf-8"), pca.toUtf8());
     seed("pca", QStringLiteral("utf-16"), QByteArray("\xFF\xFE") + utf16(pca));
+    seed("driver_file", QStringLiteral("unsigned.sys"), peImage("driver code"));
     seed("event_log", QStringLiteral("events.xml"),
          "<Events><Event xmlns='http://schemas.microsoft.com/win/2004/08/events/event'><System><EventID>7045"
          "</EventID><TimeCreated SystemTime='2026-12-01T09:30:15.000Z'/><Channel>System</Channel></System>"
