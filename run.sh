@@ -17,15 +17,18 @@ scripts/make-pki.sh "$pki"
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVIGILOR_BUILD_TESTS=OFF \
     -DVIGILOR_CONTENT_SERVER_URL="$url" -DVIGILOR_CONTENT_SERVER_CA="$pki/ca.pem"
-cmake --build "$build" -j"$(nproc)" --target vigilor vigilor-content-server vigilor-demo-traces
+cmake --build "$build" -j"$(nproc)" --target vigilor vigilor-content-server vigilor-demo-traces \
+    vigilor-demo-driver-list
 
-server/demo/prepare-content.sh "$build/content"
+server/demo/prepare-content.sh "$build/content" "" "$build/server/vigilor-demo-driver-list"
 
 # The examined machine of the demo: its folders, and the registry stand-in pointing into them.
 machine=$build/machine
 rm -rf "$machine"
 cp -r server/demo/machine "$machine"
-sed "s#@MACHINE@#$machine#g" server/demo/machine/registry.reg > "$machine/registry.reg"
+for file in registry.reg loaded-drivers.txt; do
+    sed "s#@MACHINE@#$machine#g" "server/demo/machine/$file" > "$machine/$file"
+done
 # Its Prefetch file of the game, a shortcut, the Recycle Bin, the change journal and the event log.
 "$build/server/vigilor-demo-traces" "$machine"
 # The browsers' databases are built from SQL, so that no binary database is kept in the repository.
@@ -63,6 +66,10 @@ export VIGILOR_REGISTRY_FILE=$machine/registry.reg
 export SystemRoot=$machine/Windows
 # Its change journal and event log, as the stand-ins read them.
 export VIGILOR_USN_JOURNAL=$machine/usn-journal.bin VIGILOR_EVENT_LOG=$machine/events.xml
+# Its kernel: signatures enforced, no debugger, the drivers it has loaded; its local application data
+# and Program Files, where the drivers check places files.
+export VIGILOR_CODE_INTEGRITY=0x1 VIGILOR_KERNEL_DEBUGGER=0 VIGILOR_LOADED_DRIVERS=$machine/loaded-drivers.txt
+export LOCALAPPDATA=$machine/AppData/Local ProgramFiles="$machine/Program Files"
 
 if [ -n "${DISPLAY:-}" ]; then
     echo "reports sent from the program: $url""admin/reports (user admin, password in $build/admin.token)"
@@ -105,8 +112,12 @@ import -window root "$build/error-fixing.png"
 xdotool mousemove 100 223 click 1 sleep 0.5 mousemove 870 30 click 1
 sleep 2
 import -window root "$build/traces.png"
+# The drivers, checked.
+xdotool mousemove 100 262 click 1 sleep 0.5 mousemove 870 30 click 1
+sleep 2
+import -window root "$build/drivers.png"
 # The report tab: a note, then the report sent to the server.
-xdotool mousemove 100 262 click 1 sleep 0.5 mousemove 550 430 click 1 sleep 0.3 type "Demo check before the final"
+xdotool mousemove 100 301 click 1 sleep 0.5 mousemove 550 430 click 1 sleep 0.3 type "Demo check before the final"
 xdotool mousemove 845 512 click 1
 sleep 2
 import -window root "$build/report.png"
@@ -130,7 +141,7 @@ HOME=$browser_home timeout 120 chromium --headless "${sandbox[@]}" --disable-gpu
     "https://admin:$(cat "$build/admin.token")@127.0.0.1:$port/admin/reports" > /dev/null 2>&1 ||
     echo "no screenshot of the admin page (chromium failed)"
 echo "screenshots: $build/preloader.png $build/main-window.png $build/prohibited-programs.png $build/accounts.png" \
-    "$build/utilities.png $build/error-fixing.png $build/traces.png $build/report.png $build/admin-reports.png"
+    "$build/utilities.png $build/error-fixing.png $build/traces.png $build/drivers.png $build/report.png $build/admin-reports.png"
 echo "reports on the server: $(sqlite3 "$build/content/reports.sqlite" 'select count(*) from reports' 2>/dev/null)"
 echo "tools started: $(cat "$TMPDIR/vigilor-demo-tools.log" 2>/dev/null | wc -l) (log: $TMPDIR/vigilor-demo-tools.log)"
 echo "game folder after the fix: $(ls "$machine/Games/csgo" | tr '\n' ' ')"

@@ -78,8 +78,8 @@ echo "deployed program: $(du -sh "$deploy" | cut -f1) in $(find "$deploy" -type 
 # demo content and the Windows unzip.exe, the boxes closed as a user would, the main window photographed.
 host=$build/host
 cmake -S . -B "$host" -DCMAKE_BUILD_TYPE=Release -DVIGILOR_BUILD_TESTS=OFF > /dev/null
-cmake --build "$host" -j"$(nproc)" --target vigilor-content-server vigilor-demo-traces > /dev/null
-server/demo/prepare-content.sh "$build/content" "$prefix/bin/unzip.exe"
+cmake --build "$host" -j"$(nproc)" --target vigilor-content-server vigilor-demo-traces vigilor-demo-driver-list > /dev/null
+server/demo/prepare-content.sh "$build/content" "$prefix/bin/unzip.exe" "$host/server/vigilor-demo-driver-list"
 machine=$build/machine
 rm -rf "$machine"
 cp -r server/demo/machine "$machine"

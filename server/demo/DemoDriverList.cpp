@@ -2,7 +2,7 @@
 // server's driver list document:
 //   {"ok": true, "data": {"source": …, "drivers": [{"name", "names", "category", "sha256", "sha1",
 //    "authenticode_sha256"}, …]}}
-// Run: vigilor-demo-driver-list DRIVERS_CSV OUT_JSON
+// Run: vigilor-demo-driver-list OUT_JSON DRIVERS_CSV...
 
 #include <QCoreApplication>
 #include <QFile>
@@ -56,33 +56,25 @@ QJsonArray listOf(const QString &cell)
     }
     return items;
 }
-} // namespace
-
-int main(int argc, char **argv)
+bool addDrivers(const QString &path, QJsonArray &drivers)
 {
-    QCoreApplication app(argc, argv);
-    if (argc != 3) {
-        QTextStream(stderr) << "usage: vigilor-demo-driver-list DRIVERS_CSV OUT_JSON\n";
-        return 2;
-    }
-    QFile input(QString::fromLocal8Bit(argv[1]));
+    QFile input(path);
     if (!input.open(QIODevice::ReadOnly)) {
         QTextStream(stderr) << input.fileName() << ": " << input.errorString() << "\n";
-        return 1;
+        return false;
     }
     const QVector<QStringList> records = csvRecords(QString::fromUtf8(input.readAll()));
     if (records.isEmpty())
-        return 1;
+        return false;
     const QStringList header = records.first();
     const auto column = [&header](const char *name) { return header.indexOf(QLatin1String(name)); };
     const int category = column("Category"), tags = column("Tags"), sha256 = column("KnownVulnerableSamples_SHA256"),
               sha1 = column("KnownVulnerableSamples_SHA1"),
               authenticode = column("KnownVulnerableSamples_Authentihash_SHA256");
     if (category < 0 || tags < 0 || sha256 < 0 || sha1 < 0 || authenticode < 0) {
-        QTextStream(stderr) << "the CSV lacks a column this needs\n";
-        return 1;
+        QTextStream(stderr) << path << ": the CSV lacks a column this needs\n";
+        return false;
     }
-    QJsonArray drivers;
     for (const QStringList &record : records.mid(1)) {
         if (record.size() != header.size())
             continue;
@@ -101,12 +93,28 @@ int main(int argc, char **argv)
             {QStringLiteral("sha1"), listOf(record.at(sha1))},
             {QStringLiteral("authenticode_sha256"), listOf(record.at(authenticode))}});
     }
+    return true;
+}
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    if (argc < 3) {
+        QTextStream(stderr) << "usage: vigilor-demo-driver-list OUT_JSON DRIVERS_CSV...\n";
+        return 2;
+    }
+    QJsonArray drivers;
+    for (int i = 2; i < argc; ++i) {
+        if (!addDrivers(QString::fromLocal8Bit(argv[i]), drivers))
+            return 1;
+    }
     const QJsonObject document{
         {QStringLiteral("ok"), true},
         {QStringLiteral("data"),
          QJsonObject{{QStringLiteral("source"), QStringLiteral("LOLDrivers (Apache-2.0), drivers.csv")},
                      {QStringLiteral("drivers"), drivers}}}};
-    QFile output(QString::fromLocal8Bit(argv[2]));
+    QFile output(QString::fromLocal8Bit(argv[1]));
     if (!output.open(QIODevice::WriteOnly) ||
         output.write(QJsonDocument(document).toJson(QJsonDocument::Compact)) < 0) {
         QTextStream(stderr) << output.fileName() << ": " << output.errorString() << "\n";

@@ -1,8 +1,8 @@
 // Writes the demo machine's trace files from their layouts: the game's Prefetch file naming a library
 // it loaded from the temporary folder, a shortcut to a loader on a removable drive, a Recycle Bin
-// entry, change journal records of a deleted loader and an event log of a cleared log and an installed
-// driver. Times are set relative to now, so that they fall in the windows the program reads.
-// Run: vigilor-demo-traces MACHINE_FOLDER [RECORDED_AS WINDOWS_FOLDER]
+// entry, change journal records of a deleted loader and a deleted listed driver, an event log of a
+// cleared log and an installed driver, and the driver files of the drivers check. Times are set relative to now, so
+// that they fall in the windows the program reads. Run: vigilor-demo-traces MACHINE_FOLDER [RECORDED_AS WINDOWS_FOLDER]
 // RECORDED_AS is how the examined system spells the machine folder in the paths its traces record
 // ("Z:\\…\\machine" under Wine), WINDOWS_FOLDER its Windows folder ("C:\\windows"); by default the
 // machine folder's own path and its Windows folder.
@@ -101,6 +101,23 @@ int main(int argc, char **argv)
                              journal.data());
     journal += usnRecord(2, 41, 5, now.addSecs(-5400), 0x100 | 0x80000000u, QStringLiteral("spoofer.exe")) +
                usnRecord(2, 41, 5, now.addSecs(-4000), 0x200 | 0x80000000u, QStringLiteral("spoofer.exe"));
+
+    // Driver files: the system's own, a monitoring tool's listed driver (its digest is in
+    // demo-drivers.csv: changing its payload unlists it) and a mapper's driver left in the temporary
+    // folder. Unsigned: the stand-in names no signer for them.
+    const struct
+    {
+        const char *path;
+        const char *payload;
+    } drivers[] = {{"Windows/System32/ntoskrnl.exe", "kernel"},
+                   {"Windows/System32/drivers/disk.sys", "disk class driver"},
+                   {"Windows/System32/DriverStore/FileRepository/nv_dispi.inf_amd64/nvlddmkm.sys", "display driver"},
+                   {"Program Files/MSI Afterburner/RTCore64.sys", "demo monitoring driver"},
+                   {"AppData/Local/Temp/iqvw64e.sys", "mapped cheat driver"}};
+    for (const auto &driver : drivers)
+        written &= writeFile(machine + QLatin1Char('/') + QLatin1String(driver.path), peImage(driver.payload));
+    journal += usnRecord(2, 42, 5, now.addSecs(-3000), 0x100 | 0x80000000u, QStringLiteral("gdrv.sys")) +
+               usnRecord(2, 42, 5, now.addSecs(-2900), 0x200 | 0x80000000u, QStringLiteral("gdrv.sys"));
     written &= writeFile(machine + QStringLiteral("/usn-journal.bin"), journal);
 
     QByteArray log = "<Events>\n";

@@ -5,14 +5,13 @@
 #include "platform/CodeSignature.h"
 #include "platform/FileSystem.h"
 
-#include <QCryptographicHash>
 #include <QFileInfo>
 #include <QObject>
 
 namespace {
 QString hexDigest(const QByteArray &data, QCryptographicHash::Algorithm algorithm)
 {
-    return QString::fromLatin1(QCryptographicHash::hash(data, algorithm).toHex());
+    return QString::fromLatin1(digestOf(data, algorithm).toHex());
 }
 
 // What the file's own certificate table says, where no system verifies it.

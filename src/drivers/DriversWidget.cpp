@@ -17,12 +17,15 @@ DriversWidget::DriversWidget(QWidget *parent) : QWidget(parent), ui(new Ui::Driv
     ui->driversTable->setModel(&filter);
     QHeaderView *header = ui->driversTable->horizontalHeader();
     header->setSectionResizeMode(DriverTableModel::PathColumn, QHeaderView::Stretch);
-    header->resizeSection(DriverTableModel::NameColumn, 130);
-    header->resizeSection(DriverTableModel::SignatureColumn, 150);
-    header->resizeSection(DriverTableModel::Sha256Column, 110);
+    header->resizeSection(DriverTableModel::NameColumn, 120);
+    header->resizeSection(DriverTableModel::SignatureColumn, 170);
+    header->resizeSection(DriverTableModel::Sha256Column, 100);
     header->resizeSection(DriverTableModel::ListColumn, 110);
     header->resizeSection(DriverTableModel::StateColumn, 80);
     ui->driversTable->setTextElideMode(Qt::ElideMiddle);
+    // The order found (loaded drivers, then services) until the examiner sorts by a column.
+    header->setSortIndicator(-1, Qt::AscendingOrder);
+    filter.sort(-1);
     ui->driversTable->verticalHeader()->setDefaultSectionSize(ui->driversTable->fontMetrics().height() + 6);
     connect(ui->filterEdit, &QLineEdit::textChanged, &filter, &DriverFilterModel::setText);
     connect(ui->onlyMatchesBox, &QCheckBox::toggled, &filter, &DriverFilterModel::setOnlyMatches);

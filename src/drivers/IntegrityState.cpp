@@ -24,7 +24,7 @@ const struct
     const char *setting;
 } kBootSettings[] = {
     {"16000049", "тестовая подпись драйверов (testsigning)"},
-    {"16000048", "проверка целостности отключена (nointegritychecks)"},
+    {"16000048", "отключение проверки целостности (nointegritychecks)"},
     {"260000a0", "отладчик ядра (debug)"},
 };
 
@@ -114,9 +114,9 @@ QVector<DriverLine> bootConfigurationLines()
                 continue;
             if (isDefault)
                 lines.append({DriverLineLevel::Red,
-                              QObject::tr("В конфигурации загрузки включено: %1").arg(QObject::tr(setting.setting))});
+                              QObject::tr("Конфигурация загрузки разрешает: %1").arg(QObject::tr(setting.setting))});
             else
-                lines.append({DriverLineLevel::Orange, QObject::tr("Запись загрузки «%1»: включено %2")
+                lines.append({DriverLineLevel::Orange, QObject::tr("Запись загрузки «%1» разрешает: %2")
                                                            .arg(name.left(128), QObject::tr(setting.setting))});
         }
     }

@@ -3,6 +3,10 @@
 #include <QObject>
 #include <QtEndian>
 
+#include <openssl/evp.h>
+
+#include <memory>
+
 namespace {
 quint32 read32(const QByteArray &image, qint64 offset)
 {
@@ -15,7 +19,49 @@ quint16 read16(const QByteArray &image, qint64 offset)
 constexpr quint16 kPe32 = 0x10b;
 constexpr quint16 kPe32Plus = 0x20b;
 constexpr int kCertificateDirectory = 4;
+
+const EVP_MD *openSslDigest(QCryptographicHash::Algorithm algorithm)
+{
+    switch (algorithm) {
+    case QCryptographicHash::Sha1:
+        return EVP_sha1();
+    case QCryptographicHash::Sha384:
+        return EVP_sha384();
+    case QCryptographicHash::Sha512:
+        return EVP_sha512();
+    default:
+        return EVP_sha256();
+    }
+}
+
+// Pieces of one image hashed as one stream.
+class Digest
+{
+public:
+    explicit Digest(QCryptographicHash::Algorithm algorithm) : context(EVP_MD_CTX_new(), EVP_MD_CTX_free)
+    {
+        EVP_DigestInit_ex(context.get(), openSslDigest(algorithm), nullptr);
+    }
+    void add(const char *data, qint64 size) { EVP_DigestUpdate(context.get(), data, std::size_t(size)); }
+    QByteArray result()
+    {
+        unsigned char digest[EVP_MAX_MD_SIZE];
+        unsigned int size = 0;
+        EVP_DigestFinal_ex(context.get(), digest, &size);
+        return QByteArray(reinterpret_cast<const char *>(digest), int(size));
+    }
+
+private:
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context;
+};
 } // namespace
+
+QByteArray digestOf(const QByteArray &data, QCryptographicHash::Algorithm algorithm)
+{
+    Digest digest(algorithm);
+    digest.add(data.constData(), data.size());
+    return digest.result();
+}
 
 PeLayout readPeLayout(const QByteArray &image)
 {
@@ -68,15 +114,15 @@ QByteArray authenticodeDigest(const QByteArray &image, const PeLayout &layout, Q
 {
     if (!layout.valid)
         return QByteArray();
-    QCryptographicHash hash(algorithm);
+    Digest hash(algorithm);
     const char *data = image.constData();
     const qint64 end = layout.certSize > 0 ? layout.certOffset : image.size();
-    hash.addData(data, int(layout.checksumOffset));
+    hash.add(data, layout.checksumOffset);
     if (layout.certEntryOffset < 0) {
-        hash.addData(data + layout.checksumOffset + 4, int(end - layout.checksumOffset - 4));
+        hash.add(data + layout.checksumOffset + 4, end - layout.checksumOffset - 4);
     } else {
-        hash.addData(data + layout.checksumOffset + 4, int(layout.certEntryOffset - layout.checksumOffset - 4));
-        hash.addData(data + layout.certEntryOffset + 8, int(end - layout.certEntryOffset - 8));
+        hash.add(data + layout.checksumOffset + 4, layout.certEntryOffset - layout.checksumOffset - 4);
+        hash.add(data + layout.certEntryOffset + 8, end - layout.certEntryOffset - 8);
     }
     return hash.result();
 }

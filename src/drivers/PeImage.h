@@ -26,5 +26,9 @@ PeLayout readPeLayout(const QByteArray &image);
 QByteArray authenticodeDigest(const QByteArray &image, const PeLayout &layout,
                               QCryptographicHash::Algorithm algorithm = QCryptographicHash::Sha256);
 
+// The digest of `data` with `algorithm` (SHA-1 or SHA-2), computed by OpenSSL, which uses the
+// processor's own instructions where it has them.
+QByteArray digestOf(const QByteArray &data, QCryptographicHash::Algorithm algorithm);
+
 // The certificate table's bytes (WIN_CERTIFICATE entries), empty when there is none.
 QByteArray certificateTable(const QByteArray &image, const PeLayout &layout);

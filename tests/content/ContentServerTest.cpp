@@ -146,13 +146,17 @@ Answer fetch(const QString &url, const QByteArray &body = QByteArray(), const QB
     return answer;
 }
 
-const QByteArray kReport = R"({"format":"vigilor-report/1","machine":"<b>PC</b>","events":[)"
-                           R"({"type":"account","steam_id":"7656","persona_name":"<script>x</script>",)"
-                           R"("looked_up":true,"vac":true},)"
-                           R"({"type":"traces","signs":["<i>sign</i>"],"rows":[{"path":"C:\\<b>x</b>.exe",)"
-                           R"("source":"BAM","state":"deleted","rule":"Loader","level":1},{"path":"y.exe"}]},)"
-                           R"({"type":"scan","findings":[{"kind":"unreadable","target":"<u>H</u>","reason":"view"},)"
-                           R"({"kind":"signature","level":1,"error":"timeout","target":"cs<b>go.exe","pid":7}]}]})";
+const QByteArray kReport =
+    R"({"format":"vigilor-report/1","machine":"<b>PC</b>","events":[)"
+    R"({"type":"account","steam_id":"7656","persona_name":"<script>x</script>",)"
+    R"("looked_up":true,"vac":true},)"
+    R"({"type":"traces","signs":["<i>sign</i>"],"rows":[{"path":"C:\\<b>x</b>.exe",)"
+    R"("source":"BAM","state":"deleted","rule":"Loader","level":1},{"path":"y.exe"}]},)"
+    R"({"type":"scan","findings":[{"kind":"unreadable","target":"<u>H</u>","reason":"view"},)"
+    R"({"kind":"signature","level":1,"error":"timeout","target":"cs<b>go.exe","pid":7}]},)"
+    R"({"type":"drivers","lines":[{"level":"red","text":"<b>red</b>"},{"level":"plain","text":"x"}],)"
+    R"("findings":[{"kind":"driver","name":"<u>d.sys","path":"C:\\d.sys","state":"loaded",)"
+    R"("signer":"<i>V</i>","list":"d.sys","level":"red"}]}]})";
 
 } // namespace
 
@@ -495,7 +499,10 @@ void ContentServerTest::reports()
          {"Следы запуска: 2, совпадений: 1", "<li class=\"bad\">&lt;i&gt;sign&lt;/i&gt;</li>",
           "<tr class=\"bad\"><td class=\"time\"></td><td>C:\\&lt;b&gt;x&lt;/b&gt;.exe</td>",
           "Сканирование, обнаружений: 1", "<li class=\"warn\">Не прочитано: &lt;u&gt;H&lt;/u&gt; (view)</li>",
-          "<li class=\"bad\">Не проверено за 10 с: процесс cs&lt;b&gt;go.exe (PID 7)</li>"})
+          "<li class=\"bad\">Не проверено за 10 с: процесс cs&lt;b&gt;go.exe (PID 7)</li>",
+          "Драйверы: 1, обнаружений: 1<ul><li class=\"bad\">&lt;b&gt;red&lt;/b&gt;</li><li>x</li></ul>",
+          "<tr class=\"bad\"><td>&lt;u&gt;d.sys</td><td>C:\\d.sys</td><td>&lt;i&gt;V&lt;/i&gt;</td>",
+          "<td>d.sys</td><td>загружен</td>"})
         QVERIFY2(page.body.contains(shown), page.body.constData());
 }
 

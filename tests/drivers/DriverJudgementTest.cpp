@@ -80,9 +80,9 @@ void DriverJudgementTest::bootEntries()
             "\\{bbbb}\\Elements\\260000a0]\r\n\"Element\"=hex:01\r\n\r\n"));
     QCOMPARE(bootConfigurationLines(),
              (Lines{{DriverLineLevel::Red,
-                     QStringLiteral("В конфигурации загрузки включено: тестовая подпись драйверов (testsigning)")},
+                     QStringLiteral("Конфигурация загрузки разрешает: тестовая подпись драйверов (testsigning)")},
                     {DriverLineLevel::Orange,
-                     QStringLiteral("Запись загрузки «Windows 10 <debug>»: включено отладчик ядра (debug)")}}));
+                     QStringLiteral("Запись загрузки «Windows 10 <debug>» разрешает: отладчик ядра (debug)")}}));
     QVERIFY(useRegistry(environment, root.filePath(QStringLiteral("empty.reg")),
                         "Windows Registry Editor Version 5.00\r\n"));
     QCOMPARE(bootConfigurationLines().value(0).level, DriverLineLevel::NotRead);

@@ -1,6 +1,7 @@
 #include "report/CheckRecord.h"
 #include "TestEnvironment.h"
 #include "TestMain.h"
+#include "drivers/DriverTypes.h"
 #include "traces/ExecutionTraces.h"
 
 #include <QJsonDocument>
@@ -61,7 +62,23 @@ void CheckRecordTest::initTestCase()
     cheat.medium = TraceMedium::Removable;
     traces.rows.append(cheat);
     record.tracesCollected(traces);
-    QCOMPARE(changed.count(), 7);
+    DriverCheck drivers;
+    drivers.checked = traces.collected;
+    drivers.lines = {{DriverLineLevel::Red, QStringLiteral("Драйвер из пользовательской папки: C:\\<u>\\x.sys")},
+                     {DriverLineLevel::NotRead, QStringLiteral("Отладчик ядра: нет прав")}};
+    DriverRow driver;
+    driver.name = QStringLiteral("x.sys");
+    driver.path = QStringLiteral("C:\\<u>\\x.sys");
+    driver.recordedPath = QStringLiteral("\\??\\C:\\<u>\\x.sys");
+    driver.loaded = driver.red = true;
+    driver.signature = SignatureVerdict::Trusted;
+    driver.signer = QStringLiteral("Vendor <Ltd>");
+    driver.sha256 = QString(64, QLatin1Char('a'));
+    driver.listEntry = QStringLiteral("x.sys");
+    driver.listCategory = QStringLiteral("vulnerable");
+    drivers.rows.append(driver);
+    record.driversChecked(drivers);
+    QCOMPARE(changed.count(), 8);
     report = record.toJson(QStringLiteral("Проверка перед финалом & <b>всё</b>"));
 }
 
@@ -95,7 +112,9 @@ void CheckRecordTest::playerTextIsEscapedInTheHtml()
                               "aim &lt;b&gt;bot&lt;/b&gt; (Microsoft Edge, Profile &lt;1&gt;)",
                               "Проверка перед финалом &amp; &lt;b&gt;всё&lt;/b&gt;", "проверка не удалась",
                               "Следы запуска: 2, совпадений: 1", "<td>C:\\&lt;s&gt;\\a.exe</td>",
-                              "Aimbot (загружен D:\\&lt;i&gt;hook.dll)"})
+                              "Aimbot (загружен D:\\&lt;i&gt;hook.dll)", "Драйверы: 1, обнаружений: 1",
+                              "<li class=\"bad\">Драйвер из пользовательской папки: C:\\&lt;u&gt;\\x.sys</li>",
+                              "<td>Vendor &lt;Ltd&gt;</td>"})
         QVERIFY2(html.contains(QString::fromUtf8(shown)), shown);
     // Self-contained and inert: no script, nothing fetched.
     for (const char *absent : {"<script", "<i>", "src=", "href=", "url("})
