@@ -66,6 +66,22 @@ SystemSignature verify(WINTRUST_DATA &data)
     return signature;
 }
 
+// The catalog functions that take SHA-256 (Windows 8 on), asked of wintrust.dll at run time since
+// not every import library has them; without them, the SHA-1 ones of older systems.
+using AcquireContext2 = BOOL(WINAPI *)(HCATADMIN *, const GUID *, PCWSTR, PCCERT_STRONG_SIGN_PARA, DWORD);
+using CalcHashFromFileHandle2 = BOOL(WINAPI *)(HCATADMIN, HANDLE, DWORD *, BYTE *, DWORD);
+
+template <typename Function> Function wintrustFunction(const char *name)
+{
+    const HMODULE wintrust = GetModuleHandleW(L"wintrust.dll");
+    return wintrust ? reinterpret_cast<Function>(reinterpret_cast<void *>(GetProcAddress(wintrust, name))) : nullptr;
+}
+
+bool calcHash(HCATADMIN admin, HANDLE file, DWORD *size, BYTE *hash, CalcHashFromFileHandle2 calcHash2)
+{
+    return calcHash2 ? calcHash2(admin, file, size, hash, 0) : CryptCATAdminCalcHashFromFileHandle(file, size, hash, 0);
+}
+
 // The file's member of a system catalog, verified; Unsigned when no catalog lists its digest.
 SystemSignature catalogSignature(const std::wstring &path)
 {
@@ -73,18 +89,21 @@ SystemSignature catalogSignature(const std::wstring &path)
     unsigned_.verdict = SystemSignature::Verdict::Unsigned;
     HCATADMIN admin = nullptr;
     GUID driverAction = DRIVER_ACTION_VERIFY;
-    if (!CryptCATAdminAcquireContext2(&admin, &driverAction, BCRYPT_SHA256_ALGORITHM, nullptr, 0) &&
-        !CryptCATAdminAcquireContext(&admin, &driverAction, 0))
+    const auto acquire2 = wintrustFunction<AcquireContext2>("CryptCATAdminAcquireContext2");
+    const auto calcHash2 = wintrustFunction<CalcHashFromFileHandle2>("CryptCATAdminCalcHashFromFileHandle2");
+    const bool sha256 = acquire2 && calcHash2 && acquire2(&admin, &driverAction, BCRYPT_SHA256_ALGORITHM, nullptr, 0);
+    if (!sha256 && !CryptCATAdminAcquireContext(&admin, &driverAction, 0))
         return unsigned_;
     const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     SystemSignature signature = unsigned_;
     if (file != INVALID_HANDLE_VALUE && GetFileType(file) == FILE_TYPE_DISK) {
         DWORD size = 0;
-        CryptCATAdminCalcHashFromFileHandle2(admin, file, &size, nullptr, 0);
+        const CalcHashFromFileHandle2 calc = sha256 ? calcHash2 : nullptr;
+        calcHash(admin, file, &size, nullptr, calc);
         std::vector<BYTE> hash(size);
         HCATINFO info = nullptr;
-        if (size > 0 && size <= 64 && CryptCATAdminCalcHashFromFileHandle2(admin, file, &size, hash.data(), 0))
+        if (size > 0 && size <= 64 && calcHash(admin, file, &size, hash.data(), calc))
             info = CryptCATAdminEnumCatalogFromHash(admin, hash.data(), size, 0, nullptr);
         CATALOG_INFO catalog{};
         catalog.cbStruct = sizeof catalog;
