@@ -63,6 +63,20 @@ bool linkInfoFits(const QByteArray &data)
                 return false;
         }
     }
+    // The share's block: its name follows its header (20 bytes, or 28 with the Unicode offsets, which
+    // a name placed further says are there), and a device name only when its flag says so.
+    const qint64 share = number(at + 20, 4);
+    if (share > 0) {
+        const qint64 shareSize = number(at + share, 4);
+        const qint64 shareFlags = number(at + share + 4, 4);
+        const qint64 netName = number(at + share + 8, 4);
+        const qint64 deviceName = number(at + share + 12, 4);
+        if (netName < 20 || (deviceName != 0 && (!(shareFlags & 0x1) || deviceName < 20)))
+            return false;
+        if (netName > 20 && (shareSize < 28 || number(at + share + 20, 4) >= shareSize ||
+                             number(at + share + 24, 4) >= shareSize))
+            return false;
+    }
     return true;
 }
 
