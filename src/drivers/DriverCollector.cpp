@@ -100,6 +100,9 @@ void Collector::readLoaded()
         notRead(QObject::tr("Загруженные драйверы: %1").arg(loaded.why));
     if (loaded.cut)
         notRead(QObject::tr("Загруженные драйверы: прочитаны первые %1").arg(platform::kLargestDriverListing));
+    // Every Windows has its kernel loaded: an empty list is a list not given, never a clean one.
+    if (loaded.paths.isEmpty())
+        notRead(QObject::tr("Система не назвала ни одного загруженного драйвера"));
     for (const QString &path : loaded.paths) {
         DriverRow &row = rowFor(path);
         row.loaded = true;

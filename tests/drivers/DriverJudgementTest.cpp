@@ -65,6 +65,10 @@ void DriverJudgementTest::bootEntries()
 {
     QTemporaryDir root;
     ScopedEnvironment environment;
+    // No boot configuration at all is a line of its own.
+    QVERIFY(useRegistry(environment, root.filePath(QStringLiteral("empty.reg")),
+                        "Windows Registry Editor Version 5.00\r\n"));
+    QCOMPARE(bootConfigurationLines().value(0).level, DriverLineLevel::NotRead);
     const QByteArray objects = "[HKEY_LOCAL_MACHINE\\BCD00000000\\Objects";
     QVERIFY(useRegistry(
         environment, root.filePath(QStringLiteral("registry.reg")),
@@ -83,9 +87,6 @@ void DriverJudgementTest::bootEntries()
                      QStringLiteral("Конфигурация загрузки разрешает: тестовая подпись драйверов (testsigning)")},
                     {DriverLineLevel::Orange,
                      QStringLiteral("Запись загрузки «Windows 10 <debug>» разрешает: отладчик ядра (debug)")}}));
-    QVERIFY(useRegistry(environment, root.filePath(QStringLiteral("empty.reg")),
-                        "Windows Registry Editor Version 5.00\r\n"));
-    QCOMPARE(bootConfigurationLines().value(0).level, DriverLineLevel::NotRead);
 }
 
 void DriverJudgementTest::driverPaths_data()
