@@ -26,6 +26,7 @@ case "$target" in
               packages=(Qt5Core libscca libfwnt) ;;
     shortcut) sources=("$traces/ShortcutReader.cpp" "$traces/ParserCopy.cpp"); packages=(Qt5Core liblnk) ;;
     recycle_bin|usn_journal|pca) sources=("$traces/TraceDecoders.cpp"); packages=(Qt5Core) ;;
+    compat_cache) sources=("$traces/CompatCacheReader.cpp" "$traces/TraceDecoders.cpp"); packages=(Qt5Core) ;;
     event_log) sources=("$traces/EventLogReader.cpp"); packages=(Qt5Core) ;;
     registry_file) sources=("$src/src/platform/RegistryFile.cpp" "$src/src/platform/Registry.cpp" "$src/src/platform/FileSystem.cpp"
                             "$src/src/platform/FileSystem_other.cpp"); packages=(Qt5Core) ;;

@@ -67,6 +67,9 @@ int main(int argc, char **argv)
     seed("pca", QStringLiteral("utf-8"), pca.toUtf8());
     seed("pca", QStringLiteral("utf-16"), QByteArray("\xFF\xFE") + utf16(pca));
     seed("driver_file", QStringLiteral("unsigned.sys"), peImage("driver code"));
+    const QStringList cached = {QStringLiteral("C:\\Users\\p\\loader.exe"), QStringLiteral("D:\\x.exe")};
+    for (const int layout : {10, 81, 8, 7})
+        seed("compat_cache", QStringLiteral("windows-%1").arg(layout), compatCacheValue(layout, cached, kRun));
     seed("event_log", QStringLiteral("events.xml"),
          "<Events><Event xmlns='http://schemas.microsoft.com/win/2004/08/events/event'><System><EventID>7045"
          "</EventID><TimeCreated SystemTime='2026-12-01T09:30:15.000Z'/><Channel>System</Channel></System>"

@@ -100,9 +100,10 @@ std::string tracesHtml(const nlohmann::json &event)
         matches += matched ? 1 : 0;
         const std::string rowClass =
             matched ? (numberField(row, "level") != 0 ? " class=\"bad\"" : " class=\"warn\"") : "";
-        table += "<tr" + rowClass + "><td class=\"time\">" + htmlEscape(textField(row, "time")) + "</td><td>" +
-                 htmlEscape(textField(row, "path")) + "</td><td>" + htmlEscape(textField(row, "source")) + "</td><td>" +
-                 traceState(textField(row, "state")) +
+        const std::string timeKind = textField(row, "time_kind") == "modified" ? " (изменение файла)" : "";
+        table += "<tr" + rowClass + "><td class=\"time\">" + htmlEscape(textField(row, "time")) + timeKind +
+                 "</td><td>" + htmlEscape(textField(row, "path")) + "</td><td>" + htmlEscape(textField(row, "source")) +
+                 "</td><td>" + traceState(textField(row, "state")) +
                  (textField(row, "renamed_to").empty() ? "" : " → " + htmlEscape(textField(row, "renamed_to"))) +
                  "</td><td>" + htmlEscape(textField(row, "rule")) +
                  (textField(row, "matched_file").empty()
@@ -114,6 +115,7 @@ std::string tracesHtml(const nlohmann::json &event)
     std::string line = "Следы запуска: " + std::to_string(rows.size()) + ", совпадений: " + std::to_string(matches);
     std::string list;
     const std::pair<const char *, const char *> lists[] = {{"signs", "<li class=\"bad\">"},
+                                                           {"notices", "<li class=\"warn\">"},
                                                            {"unreadable", "<li>Нет прав на чтение: "},
                                                            {"not_read", "<li>Не прочитано: "},
                                                            {"parser_errors", "<li>Ответ библиотеки разбора: "}};

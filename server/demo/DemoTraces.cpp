@@ -1,8 +1,10 @@
 // Writes the demo machine's trace files from their layouts: the game's Prefetch file naming a library
 // it loaded from the temporary folder, a shortcut to a loader on a removable drive, a Recycle Bin
 // entry, change journal records of a deleted loader and a deleted listed driver, an event log of a
-// cleared log and an installed driver, and the driver files of the drivers check. Times are set relative to now, so
-// that they fall in the windows the program reads. Run: vigilor-demo-traces MACHINE_FOLDER [RECORDED_AS WINDOWS_FOLDER]
+// cleared log and an installed driver, the driver files of the drivers check, and (into the registry
+// stand-in's file) the compatibility cache and a USB drive. Times are set relative to now, so that
+// they fall in the windows the program reads.
+// Run: vigilor-demo-traces MACHINE_FOLDER [RECORDED_AS WINDOWS_FOLDER]
 // RECORDED_AS is how the examined system spells the machine folder in the paths its traces record
 // ("Z:\\…\\machine" under Wine), WINDOWS_FOLDER its Windows folder ("C:\\windows"); by default the
 // machine folder's own path and its Windows folder.
@@ -134,5 +136,39 @@ int main(int argc, char **argv)
                         utf16Hex(QStringLiteral("SysMain/1")) + "</Binary></EventData>");
     log += "</Events>\n";
     written &= writeFile(machine + QStringLiteral("/events.xml"), log);
+    // The compatibility cache and a USB drive removed a quarter of an hour ago, into the registry
+    // stand-in's file where the demo has one; their times are relative to now too.
+    QFile registry(machine + QStringLiteral("/registry.reg"));
+    if (registry.exists()) {
+        const auto hex = [](const char *type, const QByteArray &data) {
+            QByteArray text = QByteArray(type) + ':';
+            for (int i = 0; i < data.size(); ++i)
+                text += (i ? "," : "") + data.mid(i, 1).toHex();
+            return text;
+        };
+        const auto fileTime = [](const QDateTime &time) {
+            QByteArray bytes(8, '\0');
+            qToLittleEndian<quint64>(quint64(time.toMSecsSinceEpoch() + 11644473600000LL) * 10000, bytes.data());
+            return bytes;
+        };
+        const QByteArray cache = compatCacheValue(10,
+                                                  {QStringLiteral("C:\\Users\\player\\Desktop\\wallhack_loader.exe"),
+                                                   QStringLiteral("C:\\Users\\player\\Downloads\\kdmapper.exe"),
+                                                   QStringLiteral("C:\\Windows\\notepad.exe")},
+                                                  now.addDays(-3));
+        const QByteArray device =
+            "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\USBSTOR\\Disk&Ven_Kingston&Prod_"
+            "DataTraveler\\60A44C3FAE2B";
+        const QByteArray properties = device + "\\Properties\\{83da6326-97a6-4088-9453-a1923f573b29}\\";
+        written &=
+            registry.open(QIODevice::Append) &&
+            registry.write("\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session "
+                           "Manager\\AppCompatCache]\n\"AppCompatCache\"=" +
+                           hex("hex", cache) + "\n\n[" + device +
+                           "]\n\"FriendlyName\"=\"Kingston DataTraveler 3.0 USB Device\"\n\n[" + properties +
+                           "0065]\n@=" + hex("hex(ffff0010)", fileTime(now.addDays(-40))) + "\n\n[" + properties +
+                           "0066]\n@=" + hex("hex(ffff0010)", fileTime(now.addSecs(-5400))) + "\n\n[" + properties +
+                           "0067]\n@=" + hex("hex(ffff0010)", fileTime(now.addSecs(-900))) + "\n") > 0;
+    }
     return written ? 0 : 1;
 }

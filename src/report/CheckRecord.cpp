@@ -98,20 +98,24 @@ QString tracesHtml(const QJsonObject &event, ReportDetail detail)
                               (renamedTo.isEmpty() ? QString() : QStringLiteral(" → ") + renamedTo.toHtmlEscaped());
         const QString medium = traceMediumText(traceMediumFromName(row.value(QStringLiteral("medium")).toString()));
         const QString matchedFile = row.value(QStringLiteral("matched_file")).toString();
+        // A cache's file time is marked, so that nobody reads it as a run.
+        const QString time = escaped(row.value(QStringLiteral("time"))) +
+                             (row.value(QStringLiteral("time_kind")).toString() == QLatin1String("modified")
+                                  ? QObject::tr(" (изменение файла)")
+                                  : QString());
         const QString rule =
             escaped(row.value(QStringLiteral("rule"))) +
             (matchedFile.isEmpty() ? QString() : QObject::tr(" (загружен %1)").arg(matchedFile.toHtmlEscaped()));
         if (summary && matches <= kSummaryRows)
             shown += QStringLiteral("<li%1>%2 %3 (%4, %5): %6</li>")
-                         .arg(rowClass, escaped(row.value(QStringLiteral("time"))),
-                              escaped(row.value(QStringLiteral("path"))), escaped(row.value(QStringLiteral("source"))),
-                              state, rule);
+                         .arg(rowClass, time, escaped(row.value(QStringLiteral("path"))),
+                              escaped(row.value(QStringLiteral("source"))), state, rule);
         else if (!summary)
             table += QStringLiteral("<tr%1><td class=\"time\">%2</td><td>%3</td><td>%4</td><td>%5</td><td>%6</td>"
                                     "<td>%7</td><td class=\"hash\">%8</td></tr>\n")
-                         .arg(rowClass, escaped(row.value(QStringLiteral("time"))),
-                              escaped(row.value(QStringLiteral("path"))), escaped(row.value(QStringLiteral("source"))),
-                              state, rule, medium, escaped(row.value(QStringLiteral("sha256"))));
+                         .arg(rowClass, time, escaped(row.value(QStringLiteral("path"))),
+                              escaped(row.value(QStringLiteral("source"))), state, rule, medium,
+                              escaped(row.value(QStringLiteral("sha256"))));
     }
     QString text = QObject::tr("Следы запуска: %1, совпадений: %2").arg(rows.size()).arg(matches);
     if (summary && rows.size() > std::min(matches, kSummaryRows))
@@ -121,6 +125,8 @@ QString tracesHtml(const QJsonObject &event, ReportDetail detail)
     QString list;
     for (const QJsonValue &sign : event.value(QStringLiteral("signs")).toArray())
         list += QStringLiteral("<li class=\"bad\">%1</li>").arg(escaped(sign));
+    for (const QJsonValue &notice : event.value(QStringLiteral("notices")).toArray())
+        list += QStringLiteral("<li class=\"warn\">%1</li>").arg(escaped(notice));
     for (const QJsonValue &source : event.value(QStringLiteral("unreadable")).toArray())
         list += QStringLiteral("<li>%1%2</li>").arg(QObject::tr("Нет прав на чтение: "), escaped(source));
     for (const QJsonValue &source : event.value(QStringLiteral("not_read")).toArray())
@@ -341,6 +347,16 @@ void CheckRecord::tracesCollected(const TraceCollection &collection)
             object.insert(QStringLiteral("renamed_to"), row.renamedTo);
         if (row.medium != TraceMedium::Fixed)
             object.insert(QStringLiteral("medium"), traceMediumName(row.medium));
+        // A cache's file time is no run: whoever reads the report must be able to tell.
+        if (row.timeIsModification)
+            object.insert(QStringLiteral("time_kind"), QStringLiteral("modified"));
+        if (row.cachePosition >= 0)
+            object.insert(QStringLiteral("cache_position"), row.cachePosition);
+        QJsonArray deviceTimes;
+        for (const QDateTime &time : row.deviceTimes)
+            deviceTimes.append(time.isValid() ? QJsonValue(time.toUTC().toString(Qt::ISODate)) : QJsonValue());
+        if (!deviceTimes.isEmpty())
+            object.insert(QStringLiteral("device_times"), deviceTimes);
         if (row.matched) {
             object.insert(QStringLiteral("rule"), row.ruleDescription);
             object.insert(QStringLiteral("level"), row.ruleLevel);
@@ -353,6 +369,7 @@ void CheckRecord::tracesCollected(const TraceCollection &collection)
         matched.append(row);
     QJsonObject traces{{QStringLiteral("time"), collection.collected.toString(Qt::ISODate)},
                        {QStringLiteral("signs"), QJsonArray::fromStringList(collection.signs)},
+                       {QStringLiteral("notices"), QJsonArray::fromStringList(collection.notices)},
                        {QStringLiteral("unreadable"), QJsonArray::fromStringList(collection.unreadable)},
                        {QStringLiteral("not_read"), QJsonArray::fromStringList(collection.notRead)},
                        {QStringLiteral("rows"), matched}};

@@ -4,12 +4,14 @@
 #include "rules/FileHash.h"
 #include "traces/TraceDecoders.h"
 #include "traces/TraceSource.h"
+#include "traces/sources/CompatCacheSource.h"
 #include "traces/sources/EventLogSource.h"
 #include "traces/sources/PcaSource.h"
 #include "traces/sources/PrefetchSource.h"
 #include "traces/sources/RecentSource.h"
 #include "traces/sources/RecycleBinSource.h"
 #include "traces/sources/RegistrySources.h"
+#include "traces/sources/UsbDeviceSource.h"
 #include "traces/sources/UsnJournalSource.h"
 
 #include <QDir>
@@ -39,6 +41,8 @@ std::vector<std::unique_ptr<TraceSource>> traceSources(const QVector<QRegularExp
     sources.push_back(std::make_unique<RecycleBinSource>());
     sources.push_back(std::make_unique<UsnJournalSource>(watchedNames));
     sources.push_back(std::make_unique<EventLogSource>());
+    sources.push_back(std::make_unique<CompatCacheSource>());
+    sources.push_back(std::make_unique<UsbDeviceSource>());
     return sources;
 }
 
@@ -46,6 +50,7 @@ void appendFindings(TraceCollection &result, TraceFindings &&found)
 {
     result.rows += std::move(found.rows);
     result.signs += found.signs;
+    result.notices += found.notices;
     result.unreadable += found.unreadable;
     result.notRead += found.notRead;
     result.parserErrors += found.parserErrors;

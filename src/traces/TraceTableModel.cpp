@@ -37,6 +37,18 @@ QString TraceTableModel::programDetails(const TraceRow &row)
         lines.append(tr("Ранее (UTC): %1").arg(earlier.join(QStringLiteral(", "))));
     if (!row.loaded.isEmpty())
         lines.append(tr("Загружено файлов: %1").arg(row.loaded.size()));
+    if (row.timeIsModification)
+        lines.append(tr("Время — изменение файла по кэшу, не запуск"));
+    if (row.cachePosition >= 0)
+        lines.append(tr("Место в кэше: %1 (0 — самая новая запись)").arg(row.cachePosition));
+    static const char *const kDeviceTimes[] = {"Первая установка", "Последняя установка", "Последнее подключение",
+                                               "Последнее отключение"};
+    for (int i = 0; i < row.deviceTimes.size() && i < 4; ++i) {
+        if (row.deviceTimes.at(i).isValid())
+            lines.append(QStringLiteral("%1 (UTC): %2")
+                             .arg(tr(kDeviceTimes[i]),
+                                  row.deviceTimes.at(i).toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))));
+    }
     return lines.size() > 1 ? lines.join(QLatin1Char('\n')) : QString();
 }
 

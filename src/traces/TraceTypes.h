@@ -44,15 +44,23 @@ struct TraceRow
     QString storedAt;                        // where a file in the Recycle Bin lies now (its "$R" file)
     TraceMedium medium = TraceMedium::Fixed; // where a shortcut's target lay
     QString renamedTo;                       // the new name of a file the change journal saw renamed
+    // The time is the file's last modification as a cache kept it, not a run (the compatibility cache).
+    bool timeIsModification = false;
+    int cachePosition = -1; // its place in the compatibility cache, 0 the most recent
+    // A USB storage device's first install, last install, last arrival and last removal (invalid when
+    // not kept); empty for other rows.
+    QVector<QDateTime> deviceTimes;
 };
 
-// One collection: the rows, the red signs of wiped or disabled traces, the sources that could not
-// be read for lack of rights, and what could not be read in full for any other reason.
+// One collection: the rows, the red signs of wiped or disabled traces, the orange notices that ask the
+// examiner to look, the sources that could not be read for lack of rights, and what could not be read
+// in full for any other reason.
 struct TraceCollection
 {
     QDateTime collected;
     QVector<TraceRow> rows;
     QStringList signs;
+    QStringList notices;
     QStringList unreadable;
     QStringList notRead;      // "<source> (<path>): <reason>"
     QStringList parserErrors; // the parsing libraries' own words of why, for the report

@@ -79,6 +79,10 @@ void TracesWidget::display(const TraceCollection &collection)
         auto *item = new QListWidgetItem(sign, ui->signsList);
         item->setForeground(Qt::red);
     }
+    for (const QString &notice : collection.notices) {
+        auto *item = new QListWidgetItem(notice, ui->signsList);
+        item->setForeground(QColor(0xff, 0xa5, 0x00));
+    }
     for (const QString &source : collection.unreadable)
         new QListWidgetItem(tr("Нет прав на чтение: ") + source, ui->signsList);
     for (const QString &source : collection.notRead)

@@ -239,3 +239,44 @@ QByteArray peImage(const QByteArray &payload)
     image.replace(kHeaders, payload.size(), payload);
     return image;
 }
+
+QByteArray compatCacheValue(int layout, const QStringList &paths, const QDateTime &modified)
+{
+    const auto utf16 = [](const QString &text) {
+        return QByteArray(reinterpret_cast<const char *>(text.utf16()), int(text.size()) * 2);
+    };
+    QByteArray value;
+    if (layout == 7) {
+        value = QByteArray(0x80 + 48 * paths.size(), '\0');
+        putNumber(value, 0, 0xbadc0fee);
+        putNumber(value, 4, quint32(paths.size()));
+        for (int i = 0; i < paths.size(); ++i) {
+            const int entry = 0x80 + 48 * i;
+            const QByteArray path = utf16(paths.at(i));
+            put16(value, entry, quint16(path.size()));
+            put16(value, entry + 2, quint16(path.size() + 2));
+            put64(value, entry + 8, quint64(value.size()));
+            putTime(value, entry + 16, modified.addSecs(-60 * i));
+            value += path + QByteArray(2, '\0');
+        }
+        return value;
+    }
+    value = QByteArray(layout == 10 ? 0x34 : 0x80, '\0');
+    putNumber(value, 0, quint32(value.size()));
+    for (int i = 0; i < paths.size(); ++i) {
+        const QByteArray path = utf16(paths.at(i));
+        QByteArray body(2, '\0');
+        put16(body, 0, quint16(path.size()));
+        body += path;
+        if (layout != 10)
+            body += QByteArray(2 + 8, '\0'); // no package, two flag fields
+        QByteArray time(8, '\0');
+        putTime(time, 0, modified.addSecs(-60 * i));
+        body += time + QByteArray(4, '\0'); // no data
+        QByteArray head = layout == 8 ? QByteArray("00ts") : QByteArray("10ts");
+        head += QByteArray(8, '\0');
+        putNumber(head, 8, quint32(body.size()));
+        value += head + body;
+    }
+    return value;
+}

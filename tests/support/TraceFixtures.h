@@ -32,3 +32,8 @@ QByteArray usnRecord(int version, quint64 file, quint64 parent, const QDateTime 
 // A 64-bit native PE image (a driver's layout) with one section holding `payload` (at most 4 KiB),
 // its size a multiple of eight, as signing tools take it unpadded.
 QByteArray peImage(const QByteArray &payload);
+
+// An AppCompatCache value in the layout of Windows `layout` (10 for 10 and 11, 81 for 8.1, 8, or 7
+// for 7 64-bit) naming `paths` in order, the first modified at `modified` and each next one a
+// minute earlier.
+QByteArray compatCacheValue(int layout, const QStringList &paths, const QDateTime &modified);
