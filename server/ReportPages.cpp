@@ -105,7 +105,7 @@ std::string tracesHtml(const nlohmann::json &event)
                  "</td><td>" + htmlEscape(textField(row, "path")) + "</td><td>" + htmlEscape(textField(row, "source")) +
                  "</td><td>" + traceState(textField(row, "state")) +
                  (textField(row, "renamed_to").empty() ? "" : " → " + htmlEscape(textField(row, "renamed_to"))) +
-                 "</td><td>" + htmlEscape(textField(row, "rule")) +
+                 "</td><td>" + htmlEscape(textField(row, matched ? "rule" : "threat")) +
                  (textField(row, "matched_file").empty()
                       ? ""
                       : " (загружен " + htmlEscape(textField(row, "matched_file")) + ")") +

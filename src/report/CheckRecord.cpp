@@ -104,7 +104,7 @@ QString tracesHtml(const QJsonObject &event, ReportDetail detail)
                                   ? QObject::tr(" (изменение файла)")
                                   : QString());
         const QString rule =
-            escaped(row.value(QStringLiteral("rule"))) +
+            (matched ? escaped(row.value(QStringLiteral("rule"))) : escaped(row.value(QStringLiteral("threat")))) +
             (matchedFile.isEmpty() ? QString() : QObject::tr(" (загружен %1)").arg(matchedFile.toHtmlEscaped()));
         if (summary && matches <= kSummaryRows)
             shown += QStringLiteral("<li%1>%2 %3 (%4, %5): %6</li>")
@@ -357,6 +357,8 @@ void CheckRecord::tracesCollected(const TraceCollection &collection)
             deviceTimes.append(time.isValid() ? QJsonValue(time.toUTC().toString(Qt::ISODate)) : QJsonValue());
         if (!deviceTimes.isEmpty())
             object.insert(QStringLiteral("device_times"), deviceTimes);
+        if (!row.threat.isEmpty())
+            object.insert(QStringLiteral("threat"), row.threat);
         if (row.matched) {
             object.insert(QStringLiteral("rule"), row.ruleDescription);
             object.insert(QStringLiteral("level"), row.ruleLevel);

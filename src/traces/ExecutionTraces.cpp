@@ -5,6 +5,7 @@
 #include "traces/TraceDecoders.h"
 #include "traces/TraceSource.h"
 #include "traces/sources/CompatCacheSource.h"
+#include "traces/sources/DefenderSource.h"
 #include "traces/sources/EventLogSource.h"
 #include "traces/sources/PcaSource.h"
 #include "traces/sources/PrefetchSource.h"
@@ -43,11 +44,13 @@ std::vector<std::unique_ptr<TraceSource>> traceSources(const QVector<QRegularExp
     sources.push_back(std::make_unique<EventLogSource>());
     sources.push_back(std::make_unique<CompatCacheSource>());
     sources.push_back(std::make_unique<UsbDeviceSource>());
+    sources.push_back(std::make_unique<DefenderSource>());
     return sources;
 }
 
-void appendFindings(TraceCollection &result, TraceFindings &&found)
+void appendFindings(TraceCollection &result, QStringList &excludedPaths, TraceFindings &&found)
 {
+    excludedPaths += found.excludedPaths;
     result.rows += std::move(found.rows);
     result.signs += found.signs;
     result.notices += found.notices;
@@ -55,6 +58,21 @@ void appendFindings(TraceCollection &result, TraceFindings &&found)
     result.notRead += found.notRead;
     result.parserErrors += found.parserErrors;
     result.gameLoaded += found.gameLoaded;
+}
+
+// An exclusion of Defender's that spares a file some row of this check names: it was kept from the
+// scanner on purpose.
+QStringList coveredByExclusions(const QVector<TraceRow> &rows, const QStringList &excludedPaths)
+{
+    QStringList signs;
+    for (const QString &excluded : excludedPaths) {
+        const bool covers = std::any_of(rows.begin(), rows.end(), [&excluded](const TraceRow &row) {
+            return row.path.compare(excluded, Qt::CaseInsensitive) == 0 || traces::isBelow(row.path, excluded);
+        });
+        if (covers)
+            signs.append(QObject::tr("Защитник не проверяет: %1").arg(excluded));
+    }
+    return signs;
 }
 
 // The signs no one source gives: the trace services disabled or stopped, the tracking of programs
@@ -214,10 +232,12 @@ TraceCollection collectTraces(const TraceMachine &machine, const QList<Detection
     TraceCollection result;
     result.collected = machine.now;
     TraceLimits limits;
+    QStringList excludedPaths;
     for (const std::unique_ptr<TraceSource> &source : sources) {
-        appendFindings(result, source->collect(machine, limits));
+        appendFindings(result, excludedPaths, source->collect(machine, limits));
         step();
     }
+    result.signs += coveredByExclusions(result.rows, excludedPaths);
     result.signs += machineSigns(machine);
     result.signs = foldedSigns(result.signs);
     step();

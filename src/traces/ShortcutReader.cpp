@@ -73,8 +73,8 @@ bool linkInfoFits(const QByteArray &data)
         const qint64 deviceName = number(at + share + 12, 4);
         if (netName < 20 || (deviceName != 0 && (!(shareFlags & 0x1) || deviceName < 20)))
             return false;
-        if (netName > 20 && (shareSize < 28 || number(at + share + 20, 4) >= shareSize ||
-                             number(at + share + 24, 4) >= shareSize))
+        if (netName > 20 &&
+            (shareSize < 28 || number(at + share + 20, 4) >= shareSize || number(at + share + 24, 4) >= shareSize))
             return false;
     }
     return true;

@@ -20,7 +20,8 @@ struct TraceFindings
 {
     QVector<TraceRow> rows;
     QStringList signs;
-    QStringList notices; // orange: worth the examiner's look, no sign by itself
+    QStringList notices;       // orange: worth the examiner's look, no sign by itself
+    QStringList excludedPaths; // folders and files Defender does not scan, matched against every row
     QStringList unreadable;
     QStringList notRead;      // "<source> (<path>): <reason>", the reason in the examiner's words
     QStringList parserErrors; // "<source> (<path>): <the parsing library's own words>", for the report

@@ -70,6 +70,8 @@ QVariant TraceTableModel::data(const QModelIndex &index, int role) const
             return row.renamedTo.isEmpty() ? traceStateText(row.state)
                                            : traceStateText(row.state) + QStringLiteral(" → ") + row.renamedTo;
         case RuleColumn:
+            if (!row.matched && !row.threat.isEmpty())
+                return row.threat;
             return row.matchedFile.isEmpty() ? row.ruleDescription
                                              : tr("%1 (загружен %2)").arg(row.ruleDescription, row.matchedFile);
         case MediumColumn:
@@ -83,13 +85,16 @@ QVariant TraceTableModel::data(const QModelIndex &index, int role) const
     case Qt::ForegroundRole:
         if (row.matched)
             return QColor(row.ruleLevel != 0 ? Qt::red : QColor(0xff, 0xa5, 0x00));
+        // What Defender caught asks for a look: its names are broad ("HackTool"), no verdict of ours.
+        if (!row.threat.isEmpty())
+            return QColor(0xff, 0xa5, 0x00);
         break;
     case SortRole:
         if (index.column() == TimeColumn)
             return row.time.isValid() ? row.time.toMSecsSinceEpoch() : std::numeric_limits<qint64>::min();
         return data(index, Qt::DisplayRole);
     case MatchedRole:
-        return row.matched;
+        return row.matched || !row.threat.isEmpty();
     }
     return QVariant();
 }

@@ -20,6 +20,8 @@ TraceMachine TraceMachine::current(const QStringList &gameImages, const QStringL
     machine.bootTime = platform::bootTime();
     machine.now = QDateTime::currentDateTimeUtc();
     machine.gameImages = gameImages;
+    machine.gameFolders = gameFolders;
+    machine.gameFolders.removeAll(QString());
     machine.ownFolders = gameFolders;
     machine.ownFolders << machine.windowsFolder
                        << platform::knownFolderPath(QLatin1String(platform::knownFolder::kProgramFiles))

@@ -50,6 +50,7 @@ struct TraceRow
     // A USB storage device's first install, last install, last arrival and last removal (invalid when
     // not kept); empty for other rows.
     QVector<QDateTime> deviceTimes;
+    QString threat; // the name Windows Defender gave what it caught in this file
 };
 
 // One collection: the rows, the red signs of wiped or disabled traces, the orange notices that ask the
@@ -83,6 +84,7 @@ struct TraceMachine
     QStringList ownFolders;
     QHash<quint32, QString> volumeDrives; // a volume's serial number → its drive ("C:")
     QStringList fixedDrives;              // their roots, each with a Recycle Bin
+    QStringList gameFolders;              // the game's and Steam's folders
 
     // The system's facts, with the game's images and the game's and Steam's folders as the content
     // and the folder discovery know them.
