@@ -97,34 +97,3 @@ QVariant DriverTableModel::headerData(int section, Qt::Orientation orientation, 
     }
     return QVariant();
 }
-
-DriverFilterModel::DriverFilterModel(QObject *parent) : QSortFilterProxyModel(parent)
-{
-    setSortCaseSensitivity(Qt::CaseInsensitive);
-}
-
-void DriverFilterModel::setText(const QString &newText)
-{
-    text = newText;
-    invalidateFilter();
-}
-
-void DriverFilterModel::setOnlyMatches(bool only)
-{
-    onlyMatches = only;
-    invalidateFilter();
-}
-
-bool DriverFilterModel::filterAcceptsRow(int sourceRow, const QModelIndex &sourceParent) const
-{
-    const QAbstractItemModel *model = sourceModel();
-    if (onlyMatches && !model->index(sourceRow, 0, sourceParent).data(DriverTableModel::FlaggedRole).toBool())
-        return false;
-    if (text.isEmpty())
-        return true;
-    for (int column = 0; column < model->columnCount(sourceParent); ++column) {
-        if (model->index(sourceRow, column, sourceParent).data().toString().contains(text, Qt::CaseInsensitive))
-            return true;
-    }
-    return false;
-}

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "app/RowFilterModel.h"
 #include "drivers/DriverTypes.h"
 
 #include <QAbstractTableModel>
-#include <QSortFilterProxyModel>
 
 // The rows of a drivers check as a table: driver, path, signature, SHA-256, list entry and state; a
 // row the check judged takes the colour of its worst line. Texts from the machine are plain display
@@ -32,23 +32,9 @@ private:
     QVector<DriverRow> rows;
 };
 
-// Shows the rows whose any column holds the filter text (any letter case), optionally only the ones
-// judged red or orange or found on the list.
-class DriverFilterModel : public QSortFilterProxyModel
+// The drivers' rows filtered as every table is, "only matches" keeping the flagged ones.
+class DriverFilterModel : public RowFilterModel
 {
-    Q_OBJECT
-    Q_DISABLE_COPY(DriverFilterModel)
-
 public:
-    explicit DriverFilterModel(QObject *parent = nullptr);
-
-    void setText(const QString &text);
-    void setOnlyMatches(bool only);
-
-protected:
-    bool filterAcceptsRow(int sourceRow, const QModelIndex &sourceParent) const override;
-
-private:
-    QString text;
-    bool onlyMatches = false;
+    explicit DriverFilterModel(QObject *parent = nullptr) : RowFilterModel(DriverTableModel::FlaggedRole, parent) {}
 };

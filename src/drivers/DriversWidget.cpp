@@ -27,8 +27,8 @@ DriversWidget::DriversWidget(QWidget *parent) : QWidget(parent), ui(new Ui::Driv
     header->setSortIndicator(-1, Qt::AscendingOrder);
     filter.sort(-1);
     ui->driversTable->verticalHeader()->setDefaultSectionSize(ui->driversTable->fontMetrics().height() + 6);
-    connect(ui->filterEdit, &QLineEdit::textChanged, &filter, &DriverFilterModel::setText);
-    connect(ui->onlyMatchesBox, &QCheckBox::toggled, &filter, &DriverFilterModel::setOnlyMatches);
+    connect(ui->filterEdit, &QLineEdit::textChanged, &filter, &RowFilterModel::setText);
+    connect(ui->onlyMatchesBox, &QCheckBox::toggled, &filter, &RowFilterModel::setOnlyMatches);
     connect(ui->collectButton, &QPushButton::clicked, this, &DriversWidget::check);
 }
 

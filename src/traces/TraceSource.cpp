@@ -1,5 +1,6 @@
 #include "traces/TraceSource.h"
 
+#include "platform/EventLog.h"
 #include "traces/TraceDecoders.h"
 
 #include <QLoggingCategory>
@@ -84,3 +85,35 @@ QString registryPlace(HKEY hive, const QString &key)
 }
 
 } // namespace traces
+
+QVector<LoggedEvent> TraceFindings::readLogEvents(const QString &source, const QString &channel,
+                                                  const QVector<int> &ids, int days, const QDateTime &now)
+{
+    const QString shown = QObject::tr("Журнал событий %1").arg(channel);
+    const platform::EventLogRead read = platform::readEventLog(channel, ids, days);
+    if (read.access == platform::EventLogRead::Access::Denied)
+        unreadable.append(shown);
+    if (read.access != platform::EventLogRead::Access::Read) {
+        if (read.access == platform::EventLogRead::Access::Failed)
+            notRead.append(shown + QStringLiteral(": ") + read.error);
+        return {};
+    }
+    if (read.cut)
+        notRead.append(shown + QObject::tr(": прочитаны последние %1 событий").arg(platform::kLargestEventRead));
+    QString error;
+    QString detail;
+    QVector<LoggedEvent> events = parseEvents(read.xml, error, &detail);
+    if (!error.isEmpty())
+        notRead.append(shown + QStringLiteral(": ") + error);
+    if (!detail.isEmpty())
+        addParserError(source, channel, detail);
+    // The window is the same whoever read the log: the live query asks for it, a file may not.
+    events.erase(std::remove_if(events.begin(), events.end(),
+                                [&](const LoggedEvent &event) {
+                                    const qint64 age = event.time.isValid() ? event.time.secsTo(now) : 0;
+                                    return event.channel.compare(channel, Qt::CaseInsensitive) != 0 ||
+                                           !ids.contains(event.id) || age > qint64(days) * 86400;
+                                }),
+                 events.end());
+    return events;
+}

@@ -2,6 +2,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/RegistryHives.h"
+#include "traces/EventLogReader.h"
 #include "traces/TraceTypes.h"
 
 #include <QDir>
@@ -42,6 +43,11 @@ struct TraceFindings
     template <typename Parse>
     auto parseTraceFile(const QString &source, const QString &path, qint64 limit, const QString &tooLarge, Parse parse)
         -> decltype(parse(QByteArray(), std::declval<QString &>(), nullptr));
+
+    // The events of the log `channel` whose id is one of `ids`, of the `days` days before `now`, each
+    // parsed on its own; a log that cannot be read, or is read in part, is named as `source`'s.
+    QVector<LoggedEvent> readLogEvents(const QString &source, const QString &channel, const QVector<int> &ids, int days,
+                                       const QDateTime &now);
 
     // Names the library's own words of why `path` of `source` could not be parsed.
     void addParserError(const QString &source, const QString &path, const QString &detail);

@@ -120,35 +120,9 @@ QVariant TraceTableModel::headerData(int section, Qt::Orientation orientation, i
     return QVariant();
 }
 
-TraceFilterModel::TraceFilterModel(QObject *parent) : QSortFilterProxyModel(parent)
+TraceFilterModel::TraceFilterModel(QObject *parent) : RowFilterModel(TraceTableModel::MatchedRole, parent)
 {
     setSortRole(TraceTableModel::SortRole);
-}
-
-void TraceFilterModel::setText(const QString &newText)
-{
-    text = newText;
-    invalidateFilter();
-}
-
-void TraceFilterModel::setOnlyMatches(bool only)
-{
-    onlyMatches = only;
-    invalidateFilter();
-}
-
-bool TraceFilterModel::filterAcceptsRow(int sourceRow, const QModelIndex &sourceParent) const
-{
-    const QAbstractItemModel *model = sourceModel();
-    if (onlyMatches && !model->index(sourceRow, 0, sourceParent).data(TraceTableModel::MatchedRole).toBool())
-        return false;
-    if (text.isEmpty())
-        return true;
-    for (int column = 0; column < model->columnCount(sourceParent); ++column) {
-        if (model->index(sourceRow, column, sourceParent).data().toString().contains(text, Qt::CaseInsensitive))
-            return true;
-    }
-    return false;
 }
 
 bool TraceFilterModel::lessThan(const QModelIndex &left, const QModelIndex &right) const

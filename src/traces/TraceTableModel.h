@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/RowFilterModel.h"
 #include "traces/ExecutionTraces.h"
 
 #include <QAbstractTableModel>
@@ -34,9 +35,9 @@ private:
     QVector<TraceRow> rows;
 };
 
-// Shows the rows whose any column holds the filter text (any letter case), optionally only matches;
-// sorts by time with the rows that have none last in either order.
-class TraceFilterModel : public QSortFilterProxyModel
+// The rows filtered as every table is (RowFilterModel, the matches flagged), sorted by time with the
+// rows that have none last in either order.
+class TraceFilterModel : public RowFilterModel
 {
     Q_OBJECT
     Q_DISABLE_COPY(TraceFilterModel)
@@ -44,14 +45,6 @@ class TraceFilterModel : public QSortFilterProxyModel
 public:
     explicit TraceFilterModel(QObject *parent = nullptr);
 
-    void setText(const QString &text);
-    void setOnlyMatches(bool only);
-
 protected:
-    bool filterAcceptsRow(int sourceRow, const QModelIndex &sourceParent) const override;
     bool lessThan(const QModelIndex &left, const QModelIndex &right) const override;
-
-private:
-    QString text;
-    bool onlyMatches = false;
 };

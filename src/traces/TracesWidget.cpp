@@ -26,8 +26,8 @@ TracesWidget::TracesWidget(QWidget *parent) : QWidget(parent), ui(new Ui::Traces
     // A long path keeps its drive and its file name in sight.
     ui->tracesTable->setTextElideMode(Qt::ElideMiddle);
     ui->tracesTable->verticalHeader()->setDefaultSectionSize(ui->tracesTable->fontMetrics().height() + 6);
-    connect(ui->filterEdit, &QLineEdit::textChanged, &filter, &TraceFilterModel::setText);
-    connect(ui->onlyMatchesBox, &QCheckBox::toggled, &filter, &TraceFilterModel::setOnlyMatches);
+    connect(ui->filterEdit, &QLineEdit::textChanged, &filter, &RowFilterModel::setText);
+    connect(ui->onlyMatchesBox, &QCheckBox::toggled, &filter, &RowFilterModel::setOnlyMatches);
     connect(ui->collectButton, &QPushButton::clicked, this, &TracesWidget::collect);
 }
 

@@ -32,7 +32,7 @@ const QStringList kNotShared = {QStringLiteral("traces/ExecutionTraces.h"), QStr
 bool meantFor(const QString &header, const QString &from)
 {
     static const QStringList kHelpers = {QStringLiteral("app/HtmlLog.h"), QStringLiteral("app/PlainTextBox.h"),
-                                         QStringLiteral("app/ScanProgress.h")};
+                                         QStringLiteral("app/ScanProgress.h"), QStringLiteral("app/RowFilterModel.h")};
     static const QRegularExpression kWidget(QStringLiteral("^[a-z]+/[A-Za-z]+Widget\\.h$"));
     if (kHelpers.contains(header))
         return true;

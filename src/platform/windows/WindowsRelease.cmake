@@ -41,7 +41,7 @@ find_program(VIGILOR_STRIP NAMES ${CMAKE_STRIP} x86_64-w64-mingw32-strip strip R
 set(VIGILOR_SYSTEM_DLLS
     advapi32 bcrypt comdlg32 crypt32 d3d11 d3d9 dwmapi dwrite dxgi gdi32 imm32 iphlpapi kernel32 mpr msvcrt
     netapi32 ntdll ole32 oleaut32 opengl32 rpcrt4 secur32 setupapi shell32 shlwapi user32 userenv uxtheme
-    version winmm winspool ws2_32 wtsapi32 dnsapi)
+    version winmm winspool ws2_32 wtsapi32 dnsapi psapi wintrust)
 # The list is handed to the install script as a variable of its own (a list inside a quoted CODE
 # block would need escaping of its separators).
 install(CODE "set(VIGILOR_SYSTEM_DLLS_AT_INSTALL ${VIGILOR_SYSTEM_DLLS})" )

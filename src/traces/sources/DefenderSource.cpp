@@ -1,9 +1,7 @@
 #include "traces/sources/DefenderSource.h"
 
-#include "platform/EventLog.h"
 #include "platform/Registry.h"
 #include "platform/System.h"
-#include "traces/EventLogReader.h"
 
 #include <QRegularExpression>
 
@@ -96,29 +94,8 @@ TraceFindings DefenderSource::collect(const TraceMachine &machine, TraceLimits &
 
 void DefenderSource::readLog(const TraceMachine &machine, TraceFindings &found) const
 {
-    const QString shown = QObject::tr("Журнал событий %1").arg(QLatin1String(kChannel));
-    const platform::EventLogRead read =
-        platform::readEventLog(QLatin1String(kChannel), {1116, 1117, 5001, 5007}, kDays);
-    if (read.access == platform::EventLogRead::Access::Denied)
-        found.unreadable.append(shown);
-    if (read.access != platform::EventLogRead::Access::Read) {
-        if (read.access == platform::EventLogRead::Access::Failed)
-            found.notRead.append(shown + QStringLiteral(": ") + read.error);
-        return;
-    }
-    if (read.cut)
-        found.notRead.append(shown + QObject::tr(": прочитаны последние %1 событий").arg(platform::kLargestEventRead));
-    QString error;
-    QString detail;
-    const QVector<LoggedEvent> events = parseEvents(read.xml, error, &detail);
-    if (!error.isEmpty())
-        found.notRead.append(shown + QStringLiteral(": ") + error);
-    if (!detail.isEmpty())
-        found.addParserError(name(), QLatin1String(kChannel), detail);
-    for (const LoggedEvent &event : events) {
-        const qint64 age = event.time.isValid() ? event.time.secsTo(machine.now) : 0;
-        if (event.channel.compare(QLatin1String(kChannel), Qt::CaseInsensitive) != 0 || age > kDays * 86400)
-            continue;
+    for (const LoggedEvent &event :
+         found.readLogEvents(name(), QLatin1String(kChannel), {1116, 1117, 5001, 5007}, kDays, machine.now)) {
         const QString when = event.time.isValid() ? traces::shownTime(event.time) : QObject::tr("время неизвестно");
         switch (event.id) {
         case 1116:

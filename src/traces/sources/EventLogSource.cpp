@@ -1,7 +1,5 @@
 #include "traces/sources/EventLogSource.h"
 
-#include "platform/EventLog.h"
-#include "traces/EventLogReader.h"
 
 #include <algorithm>
 
@@ -27,30 +25,8 @@ TraceFindings EventLogSource::collect(const TraceMachine &machine, TraceLimits &
 void EventLogSource::readChannel(const TraceMachine &machine, const QString &channel, const QVector<int> &ids,
                                  TraceFindings &found) const
 {
-    const QString shown = QObject::tr("Журнал событий %1").arg(channel);
-    const platform::EventLogRead read = platform::readEventLog(channel, ids, kServiceDays);
-    if (read.access == platform::EventLogRead::Access::Denied)
-        found.unreadable.append(shown);
-    if (read.access != platform::EventLogRead::Access::Read) {
-        if (read.access == platform::EventLogRead::Access::Failed)
-            found.notRead.append(shown + QStringLiteral(": ") + read.error);
-        return;
-    }
-    if (read.cut)
-        found.notRead.append(shown + QObject::tr(": прочитаны последние %1 событий").arg(platform::kLargestEventRead));
-    QString error;
-    QString detail;
-    const QVector<LoggedEvent> events = parseEvents(read.xml, error, &detail);
-    if (!error.isEmpty())
-        found.notRead.append(shown + QStringLiteral(": ") + error);
-    if (!detail.isEmpty())
-        found.addParserError(name(), channel, detail);
-    for (const LoggedEvent &event : events) {
+    for (const LoggedEvent &event : found.readLogEvents(name(), channel, ids, kServiceDays, machine.now)) {
         const qint64 age = event.time.isValid() ? event.time.secsTo(machine.now) : 0;
-        // The window is the same whoever read the log: the live query asks for it, a file may not.
-        if (event.channel.compare(channel, Qt::CaseInsensitive) != 0 || !ids.contains(event.id) ||
-            age > kServiceDays * 86400)
-            continue;
         const QString when = event.time.isValid() ? traces::shownTime(event.time) : QObject::tr("время неизвестно");
         const QString user = event.data.value(QStringLiteral("SubjectDomainName")).isEmpty()
                                  ? event.data.value(QStringLiteral("SubjectUserName"))
