@@ -87,6 +87,9 @@ void DriverJudgementTest::bootEntries()
                      QStringLiteral("Конфигурация загрузки разрешает: тестовая подпись драйверов (testsigning)")},
                     {DriverLineLevel::Orange,
                      QStringLiteral("Запись загрузки «Windows 10 <debug>» разрешает: отладчик ядра (debug)")}}));
+    // Nothing of the test stays in a Wine prefix's registry.
+    QVERIFY(useRegistry(environment, root.filePath(QStringLiteral("cleared.reg")),
+                        "Windows Registry Editor Version 5.00\r\n"));
 }
 
 void DriverJudgementTest::driverPaths_data()
