@@ -60,17 +60,39 @@ void appendFindings(TraceCollection &result, QStringList &excludedPaths, TraceFi
     result.gameLoaded += found.gameLoaded;
 }
 
+// A path as exclusions and rows are compared: one separator, "." and ".." resolved, any letter case.
+QString comparablePath(const QString &path)
+{
+    return QDir::cleanPath(QString(path).replace(QLatin1Char('\\'), QLatin1Char('/'))).toLower();
+}
+
 // An exclusion of Defender's that spares a file some row of this check names: it was kept from the
-// scanner on purpose.
+// scanner on purpose. Each row's own path and its folders up to 64 deep are looked up among the
+// exclusions, so that thousands of exclusions cost no more than a few: comparing each with each row
+// would take minutes on a machine the player has prepared.
 QStringList coveredByExclusions(const QVector<TraceRow> &rows, const QStringList &excludedPaths)
 {
+    constexpr int kDeepestFolder = 64;
+    QSet<QString> excluded;
+    for (const QString &path : excludedPaths)
+        excluded.insert(comparablePath(path));
+    QSet<QString> covering;
+    for (const TraceRow &row : rows) {
+        const QString path = comparablePath(row.path);
+        if (excluded.contains(path))
+            covering.insert(path);
+        int depth = 0;
+        for (int at = path.indexOf(QLatin1Char('/'), 1); at > 0 && depth < kDeepestFolder;
+             at = path.indexOf(QLatin1Char('/'), at + 1), ++depth) {
+            const QString folder = path.left(at);
+            if (excluded.contains(folder))
+                covering.insert(folder);
+        }
+    }
     QStringList signs;
-    for (const QString &excluded : excludedPaths) {
-        const bool covers = std::any_of(rows.begin(), rows.end(), [&excluded](const TraceRow &row) {
-            return row.path.compare(excluded, Qt::CaseInsensitive) == 0 || traces::isBelow(row.path, excluded);
-        });
-        if (covers)
-            signs.append(QObject::tr("Защитник не проверяет: %1").arg(excluded));
+    for (const QString &path : excludedPaths) {
+        if (covering.remove(comparablePath(path)))
+            signs.append(QObject::tr("Защитник не проверяет: %1").arg(path));
     }
     return signs;
 }
