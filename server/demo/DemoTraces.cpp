@@ -140,17 +140,6 @@ int main(int argc, char **argv)
     // stand-in's file where the demo has one; their times are relative to now too.
     QFile registry(machine + QStringLiteral("/registry.reg"));
     if (registry.exists()) {
-        const auto hex = [](const char *type, const QByteArray &data) {
-            QByteArray text = QByteArray(type) + ':';
-            for (int i = 0; i < data.size(); ++i)
-                text += (i ? "," : "") + data.mid(i, 1).toHex();
-            return text;
-        };
-        const auto fileTime = [](const QDateTime &time) {
-            QByteArray bytes(8, '\0');
-            qToLittleEndian<quint64>(quint64(time.toMSecsSinceEpoch() + 11644473600000LL) * 10000, bytes.data());
-            return bytes;
-        };
         const QByteArray cache = compatCacheValue(10,
                                                   {QStringLiteral("C:\\Users\\player\\Desktop\\wallhack_loader.exe"),
                                                    QStringLiteral("C:\\Users\\player\\Downloads\\kdmapper.exe"),
@@ -164,11 +153,12 @@ int main(int argc, char **argv)
             registry.open(QIODevice::Append) &&
             registry.write("\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session "
                            "Manager\\AppCompatCache]\n\"AppCompatCache\"=" +
-                           hex("hex", cache) + "\n\n[" + device +
+                           registryHex(cache) + "\n\n[" + device +
                            "]\n\"FriendlyName\"=\"Kingston DataTraveler 3.0 USB Device\"\n\n[" + properties +
-                           "0065]\n@=" + hex("hex(ffff0010)", fileTime(now.addDays(-40))) + "\n\n[" + properties +
-                           "0066]\n@=" + hex("hex(ffff0010)", fileTime(now.addSecs(-5400))) + "\n\n[" + properties +
-                           "0067]\n@=" + hex("hex(ffff0010)", fileTime(now.addSecs(-900))) + "\n") > 0;
+                           "0065]\n@=" + registryHex(fileTimeBytes(now.addDays(-40)), "hex(ffff0010)") + "\n\n[" +
+                           properties + "0066]\n@=" + registryHex(fileTimeBytes(now.addSecs(-5400)), "hex(ffff0010)") +
+                           "\n\n[" + properties +
+                           "0067]\n@=" + registryHex(fileTimeBytes(now.addSecs(-900)), "hex(ffff0010)") + "\n") > 0;
     }
     return written ? 0 : 1;
 }

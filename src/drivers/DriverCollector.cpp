@@ -3,7 +3,6 @@
 #include "drivers/DriverFile.h"
 #include "drivers/DriverJudgement.h"
 #include "drivers/IntegrityState.h"
-#include "platform/EventLog.h"
 #include "platform/FileSystem.h"
 #include "platform/Kernel.h"
 #include "platform/Registry.h"
@@ -66,6 +65,8 @@ private:
     DriverRow &rowFor(const QString &recorded);
     DriverEvidence evidenceOf(const DriverRow &row, const DriverFileFacts &facts) const;
     void notRead(const QString &text) { check.lines.append({DriverLineLevel::NotRead, text}); }
+    // What a reader shared with the traces could not read, as this check's lines.
+    void takeWhatWasNotRead(const TraceFindings &found);
 
     const DriverMachine &machine;
     const DriverList &list;
@@ -153,8 +154,7 @@ DriverEvidence Collector::evidenceOf(const DriverRow &row, const DriverFileFacts
     evidence.inUserFolder = isBelowAny(row.path, machine.userFolders) || platform::isRemovableDrive(row.path);
     evidence.inSystemFolders = isBelowAny(row.path, machine.systemFolders);
     evidence.trustAsked = facts.trustAsked;
-    evidence.signatureAccepted =
-        facts.signature == SignatureVerdict::Trusted || facts.signature == SignatureVerdict::Embedded;
+    evidence.signatureAccepted = facts.signatureAccepted();
     evidence.reason = facts.signatureReason.isEmpty() ? signatureText(row) : facts.signatureReason;
     return evidence;
 }
@@ -208,31 +208,14 @@ void Collector::examineRows(const std::function<void(int, int)> &progress, const
 
 void Collector::readInstalled()
 {
-    const QString shown = QObject::tr("Журнал событий System");
-    const platform::EventLogRead read = platform::readEventLog(QStringLiteral("System"), {7045}, kInstalledDays);
-    if (read.access != platform::EventLogRead::Access::Read) {
-        notRead(read.access == platform::EventLogRead::Access::Denied
-                    ? QObject::tr("Нет прав на чтение: %1 (установленные драйверы)").arg(shown)
-                    : QObject::tr("%1 (установленные драйверы): %2").arg(shown, read.error));
-        return;
-    }
-    if (read.cut)
-        notRead(QObject::tr("%1: прочитаны последние %2 событий").arg(shown).arg(platform::kLargestEventRead));
-    QString error;
-    const QVector<LoggedEvent> events = parseEvents(read.xml, error);
-    if (!error.isEmpty())
-        notRead(shown + QStringLiteral(": ") + error);
+    TraceFindings found;
+    const QVector<LoggedEvent> events = found.readLogEvents(QObject::tr("Драйверы"), QStringLiteral("System"), {7045},
+                                                            kInstalledDays, machine.traces.now);
+    takeWhatWasNotRead(found);
     for (const LoggedEvent &event : events) {
-        const qint64 age = event.time.isValid() ? event.time.secsTo(machine.traces.now) : 0;
-        if (event.id != 7045 || event.channel.compare(QLatin1String("System"), Qt::CaseInsensitive) != 0 ||
-            age > kInstalledDays * 86400)
-            continue;
         const QString raw = event.data.value(QStringLiteral("ImagePath"));
-        const QString type = event.data.value(QStringLiteral("ServiceType"));
-        const QString path = driverDrivePath(serviceImageFile(raw, machine.windowsFolder), machine);
-        if (!type.contains(QLatin1String("driver"), Qt::CaseInsensitive) &&
-            !type.contains(QStringLiteral("драйвер"), Qt::CaseInsensitive) &&
-            !path.endsWith(QLatin1String(".sys"), Qt::CaseInsensitive))
+        const QString path = driverDrivePath(raw, machine);
+        if (!installsDriver(event.data.value(QStringLiteral("ServiceType")), path))
             continue;
         DriverEvidence evidence;
         evidence.kind = DriverEvidence::Kind::Installed;
@@ -244,8 +227,7 @@ void Collector::readInstalled()
         const DriverFileFacts facts = askable ? files.of(path) : DriverFileFacts{};
         evidence.gone = askable && !facts.there;
         evidence.inSystemFolders = isBelowAny(path, machine.systemFolders);
-        evidence.signatureAccepted =
-            facts.signature == SignatureVerdict::Trusted || facts.signature == SignatureVerdict::Embedded;
+        evidence.signatureAccepted = facts.signatureAccepted();
         const ListedDriver *listed = list.byDigest(facts.sha256, facts.sha1, facts.authenticode);
         if (!listed)
             listed = list.byName(evidence.name);
@@ -257,14 +239,19 @@ void Collector::readInstalled()
     }
 }
 
-void Collector::readJournal()
+void Collector::takeWhatWasNotRead(const TraceFindings &found)
 {
-    TraceLimits limits;
-    const TraceFindings found = UsnJournalSource({}).collect(machine.traces, limits);
     for (const QString &source : found.unreadable)
         notRead(QObject::tr("Нет прав на чтение: %1").arg(source));
     for (const QString &source : found.notRead)
         notRead(QObject::tr("Не прочитано: %1").arg(source));
+}
+
+void Collector::readJournal()
+{
+    TraceLimits limits;
+    const TraceFindings found = UsnJournalSource({}).collect(machine.traces, limits);
+    takeWhatWasNotRead(found);
     for (const TraceRow &row : found.rows) {
         const qint64 age = row.time.isValid() ? row.time.secsTo(machine.traces.now) : 0;
         if (row.state != TraceState::Deleted || age > kJournalDays * 86400 ||

@@ -13,6 +13,12 @@ struct DriverFileFacts
     QString signer;
     QString signatureReason;
     bool trustAsked = false; // the system judged the signature
+
+    // Trusted by the system or, where none judges, a signer whose signed digest holds.
+    bool signatureAccepted() const
+    {
+        return signature == SignatureVerdict::Trusted || signature == SignatureVerdict::Embedded;
+    }
 };
 
 // The most of a driver file that is read: real drivers are well below it.

@@ -150,3 +150,10 @@ QString serviceImageFile(const QString &imagePath, const QString &windowsFolder)
         return below(path.mid(9));
     return path;
 }
+
+bool installsDriver(const QString &serviceType, const QString &imageFile)
+{
+    return serviceType.contains(QLatin1String("driver"), Qt::CaseInsensitive) ||
+           serviceType.contains(QStringLiteral("драйвер"), Qt::CaseInsensitive) ||
+           imageFile.endsWith(QLatin1String(".sys"), Qt::CaseInsensitive);
+}

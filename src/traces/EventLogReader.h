@@ -28,3 +28,7 @@ QString utf16FromHex(const QString &hex);
 // A service's image path as the file it names: the quotes and arguments taken off, "\SystemRoot\",
 // "\Windows\" and a leading "System32\" put under `windowsFolder`, "\??\" dropped.
 QString serviceImageFile(const QString &imagePath, const QString &windowsFolder);
+
+// Whether a service installation (event 7045) installed a driver: its type says so in English or
+// Russian, or its image is a ".sys" file.
+bool installsDriver(const QString &serviceType, const QString &imageFile);

@@ -280,3 +280,15 @@ QByteArray compatCacheValue(int layout, const QStringList &paths, const QDateTim
     }
     return value;
 }
+
+QByteArray fileTimeBytes(const QDateTime &time)
+{
+    QByteArray bytes(8, '\0');
+    putTime(bytes, 0, time);
+    return bytes;
+}
+
+QByteArray registryHex(const QByteArray &data, const char *type)
+{
+    return QByteArray(type) + ':' + data.toHex(',');
+}

@@ -37,3 +37,10 @@ QByteArray peImage(const QByteArray &payload);
 // for 7 64-bit) naming `paths` in order, the first modified at `modified` and each next one a
 // minute earlier.
 QByteArray compatCacheValue(int layout, const QStringList &paths, const QDateTime &modified);
+
+// `time` as a FILETIME's 8 bytes (100 ns steps since 1601, little-endian).
+QByteArray fileTimeBytes(const QDateTime &time);
+
+// `data` as a registry export writes a value of the type `type` ("hex", "hex(ffff0010)"):
+// "hex:0a,1b,…".
+QByteArray registryHex(const QByteArray &data, const char *type = "hex");

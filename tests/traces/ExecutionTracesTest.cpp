@@ -1,6 +1,7 @@
 #include "traces/ExecutionTraces.h"
 #include "TestEnvironment.h"
 #include "TestMain.h"
+#include "TraceFixtures.h"
 #include "platform/System.h"
 #include "traces/TraceDecoders.h"
 
@@ -38,8 +39,6 @@ private slots:
 private:
     TraceMachine machine(const QString &root) const;
     QByteArray registryText(const QString &extra = QString()) const;
-    static QString hexOf(const QByteArray &bytes);
-    static QByteArray fileTimeBytes(const QDateTime &time);
     static QByteArray userAssistData(int runs, const QDateTime &time);
 
     QTemporaryDir dir;
@@ -79,14 +78,6 @@ QList<DetectionRule> rules()
 }
 } // namespace
 
-QString ExecutionTracesTest::hexOf(const QByteArray &bytes)
-{
-    QStringList parts;
-    for (const char byte : bytes)
-        parts.append(QStringLiteral("%1").arg(static_cast<quint8>(byte), 2, 16, QLatin1Char('0')));
-    return QStringLiteral("hex:") + parts.join(QLatin1Char(','));
-}
-
 // A Recycle Bin "$I" file of `version` (1: the path in 260 characters; 2: its length first).
 QByteArray recycleEntry(quint64 version, const QString &path, const QByteArray &time)
 {
@@ -99,14 +90,6 @@ QByteArray recycleEntry(quint64 version, const QString &path, const QByteArray &
     QByteArray length(4, '\0');
     qToLittleEndian<quint32>(static_cast<quint32>(path.size() + 1), length.data());
     return data + length + name + QByteArray(2, '\0');
-}
-
-QByteArray ExecutionTracesTest::fileTimeBytes(const QDateTime &time)
-{
-    QByteArray bytes(8, '\0');
-    qToLittleEndian<quint64>(static_cast<quint64>(time.toMSecsSinceEpoch()) * 10000 + 116444736000000000ULL,
-                             bytes.data());
-    return bytes;
 }
 
 QByteArray ExecutionTracesTest::userAssistData(int runs, const QDateTime &time)
@@ -127,7 +110,7 @@ QByteArray ExecutionTracesTest::registryText(const QString &extra) const
 {
     const QString bam = QStringLiteral("HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\");
     const QString flags = QStringLiteral("Software\\Microsoft\\Windows NT\\CurrentVersion\\AppCompatFlags\\");
-    const QString ran16 = hexOf(fileTimeBytes(ran) + QByteArray(16, '\0'));
+    const QString ran16 = registryHex(fileTimeBytes(ran) + QByteArray(16, '\0'));
     QString text = QStringLiteral("Windows Registry Editor Version 5.00\r\n\r\n[") + bam +
                    QStringLiteral("bam\\State\\UserSettings\\S-1-5-21-1001]\r\n");
     text += quoted(QStringLiteral("\\Device\\HarddiskVolume3\\Tools\\loader.exe")) + QLatin1Char('=') + ran16 + "\r\n";
@@ -141,9 +124,10 @@ QByteArray ExecutionTracesTest::registryText(const QString &extra) const
     text += QStringLiteral("[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\UserAssist\\"
                            "{CEBFF5CD-ACE2-4F4F-9178-9926F41749EA}\\Count]\r\n");
     const QString cmd = QLatin1String(platform::knownFolder::kSystem) + QStringLiteral("\\cmd.exe");
-    text += quoted(traces::rot13(cmd)) + QLatin1Char('=') + hexOf(userAssistData(5, ran)) + ",\\\r\n  00\r\n";
-    text += quoted(traces::rot13(QStringLiteral("C:\\Games\\wallhack.exe"))) + "=" + hexOf(QByteArray(16, 1)) + "\r\n";
-    text += quoted(traces::rot13(QStringLiteral("UEME_CTLSESSION"))) + "=" + hexOf(QByteArray(72, 1)) + "\r\n";
+    text += quoted(traces::rot13(cmd)) + QLatin1Char('=') + registryHex(userAssistData(5, ran)) + ",\\\r\n  00\r\n";
+    text += quoted(traces::rot13(QStringLiteral("C:\\Games\\wallhack.exe"))) + "=" + registryHex(QByteArray(16, 1)) +
+            "\r\n";
+    text += quoted(traces::rot13(QStringLiteral("UEME_CTLSESSION"))) + "=" + registryHex(QByteArray(72, 1)) + "\r\n";
     text += QStringLiteral("[HKEY_CURRENT_USER\\") + flags + QStringLiteral("Compatibility Assistant\\Store]\r\n") +
             quoted(QStringLiteral("C:\\Users\\p\\Downloads\\inject.exe")) + "=hex:00\r\n";
     for (const char *hive : {"HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE"})

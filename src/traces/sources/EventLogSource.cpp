@@ -1,6 +1,5 @@
 #include "traces/sources/EventLogSource.h"
 
-
 #include <algorithm>
 
 namespace {
@@ -63,10 +62,7 @@ void EventLogSource::readChannel(const TraceMachine &machine, const QString &cha
             const QString raw = event.data.value(QStringLiteral("ImagePath"));
             const QString image = serviceImageFile(raw, machine.windowsFolder);
             found.addRow(name(), image, event.time);
-            const QString type = event.data.value(QStringLiteral("ServiceType"));
-            if (type.contains(QLatin1String("driver"), Qt::CaseInsensitive) ||
-                type.contains(QStringLiteral("драйвер"), Qt::CaseInsensitive) ||
-                image.endsWith(QLatin1String(".sys"), Qt::CaseInsensitive))
+            if (installsDriver(event.data.value(QStringLiteral("ServiceType")), image))
                 found.signs.append(QObject::tr("Установлен драйвер: %1 (%2, %3)").arg(service, raw, when));
             break;
         }

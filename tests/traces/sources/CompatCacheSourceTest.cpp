@@ -26,21 +26,6 @@ namespace {
 const QDateTime kModified(QDate(2026, 11, 30), QTime(20, 15, 0), Qt::UTC);
 const QStringList kPaths = {QStringLiteral("C:\\Users\\p\\Desktop\\loader.exe"), QStringLiteral("C:\\Tools\\Ж.exe")};
 
-// A registry-export hex value of `data` with the type `type` ("hex" or "hex(ffff0010)").
-QByteArray regHex(const char *type, const QByteArray &data)
-{
-    QByteArray text = QByteArray(type) + ':';
-    for (int i = 0; i < data.size(); ++i)
-        text += (i ? "," : "") + data.mid(i, 1).toHex();
-    return text;
-}
-
-QByteArray fileTimeBytes(const QDateTime &time)
-{
-    QByteArray bytes(8, '\0');
-    qToLittleEndian<quint64>(quint64(time.toMSecsSinceEpoch() + 11644473600000LL) * 10000, bytes.data());
-    return bytes;
-}
 } // namespace
 
 void CompatCacheSourceTest::layouts_data()
@@ -110,16 +95,16 @@ void CompatCacheSourceTest::cacheAndDevicesAsRows()
     const QByteArray cache = compatCacheValue(10, kPaths, kModified);
     const QByteArray device = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\USBSTOR\\Disk&Ven_SanDisk\\4C53";
     const QByteArray properties = device + "\\Properties\\{83da6326-97a6-4088-9453-a1923f573b29}\\";
-    QVERIFY(useRegistry(environment, root.filePath(QStringLiteral("registry.reg")),
-                        "Windows Registry Editor Version 5.00\r\n\r\n"
-                        "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\AppCompatCache]\r\n"
-                        "\"AppCompatCache\"=" +
-                            regHex("hex", cache.left(cache.size() - 5)) + "\r\n\r\n[" + device +
-                            "]\r\n\"FriendlyName\"=\"SanDisk <Cruzer>\"\r\n\r\n[" + properties +
-                            "0065]\r\n@=" + regHex("hex(ffff0010)", fileTimeBytes(now.addDays(-20))) + "\r\n\r\n[" +
-                            properties + "0066]\r\n@=" + regHex("hex(ffff0010)", fileTimeBytes(now.addSecs(-3600))) +
-                            "\r\n\r\n[" + properties +
-                            "0067]\r\n@=" + regHex("hex(ffff0010)", fileTimeBytes(now.addSecs(-600))) + "\r\n"));
+    QVERIFY(useRegistry(
+        environment, root.filePath(QStringLiteral("registry.reg")),
+        "Windows Registry Editor Version 5.00\r\n\r\n"
+        "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\AppCompatCache]\r\n"
+        "\"AppCompatCache\"=" +
+            registryHex(cache.left(cache.size() - 5)) + "\r\n\r\n[" + device +
+            "]\r\n\"FriendlyName\"=\"SanDisk <Cruzer>\"\r\n\r\n[" + properties +
+            "0065]\r\n@=" + registryHex(fileTimeBytes(now.addDays(-20)), "hex(ffff0010)") + "\r\n\r\n[" + properties +
+            "0066]\r\n@=" + registryHex(fileTimeBytes(now.addSecs(-3600)), "hex(ffff0010)") + "\r\n\r\n[" + properties +
+            "0067]\r\n@=" + registryHex(fileTimeBytes(now.addSecs(-600)), "hex(ffff0010)") + "\r\n"));
     TraceMachine machine;
     machine.now = now;
     const TraceCollection collection = collectTraces(machine, {}, {}, false);
