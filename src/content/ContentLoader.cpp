@@ -153,13 +153,12 @@ bool ContentLoader::loadRules()
 void ContentLoader::loadDriverList()
 {
     QJsonObject envelope;
-    const QString kept = errorText;
     if (!fetchDocument(QStringLiteral("drivers"), envelope) ||
         !envelope.value(QStringLiteral("data")).toObject().value(QStringLiteral("drivers")).isArray()) {
-        driverListProblem = errorText.isEmpty() ? errorString() : errorText;
+        driverListProblem = errorString();
         if (driverListProblem.isEmpty())
             driverListProblem = invalidResponse();
-        errorText = kept;
+        // The network's error is the list's, not the load's.
         network->reset();
         qCWarning(lcLoader) << "the driver list was not loaded:" << driverListProblem;
         return;

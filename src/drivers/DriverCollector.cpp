@@ -274,7 +274,7 @@ void Collector::readJournal()
 
 QString driverDrivePath(const QString &recorded, const DriverMachine &machine)
 {
-    QString path = serviceImageFile(recorded, machine.windowsFolder);
+    QString path = serviceImageFile(recorded, machine.traces.windowsFolder);
     if (path.startsWith(QLatin1String("\\Device\\"), Qt::CaseInsensitive)) {
         for (const auto &[device, drive] : machine.devices) {
             // At a component boundary only: "\Device\HarddiskVolume1" is no prefix of "…Volume10".
@@ -290,16 +290,10 @@ DriverMachine DriverMachine::current()
 {
     DriverMachine machine;
     machine.traces = TraceMachine::current();
-    machine.windowsFolder = platform::knownFolderPath(QLatin1String(platform::knownFolder::kWindows));
     machine.systemFolders = QStringList{
-        machine.windowsFolder, platform::knownFolderPath(QLatin1String(platform::knownFolder::kProgramFiles)),
+        machine.traces.windowsFolder, platform::knownFolderPath(QLatin1String(platform::knownFolder::kProgramFiles)),
         platform::knownFolderPath(QLatin1String(platform::knownFolder::kProgramFilesX86))};
-    const QString windowsTemp =
-        machine.windowsFolder.isEmpty() ? QString() : machine.windowsFolder + QStringLiteral("/Temp");
-    machine.userFolders = QStringList{platform::knownFolderPath(QLatin1String(platform::knownFolder::kUserProfiles)),
-                                      platform::knownFolderPath(QLatin1String(platform::knownFolder::kRoamingAppData)),
-                                      platform::knownFolderPath(QLatin1String(platform::knownFolder::kLocalAppData)),
-                                      QDir::toNativeSeparators(windowsTemp)};
+    machine.userFolders = traces::userFolders(machine.traces.windowsFolder);
     machine.devices = platform::driveDevices();
     return machine;
 }

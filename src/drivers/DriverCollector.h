@@ -12,11 +12,10 @@
 // Where a drivers check looks and how it places the files it finds. `current` asks the system.
 struct DriverMachine
 {
-    QString windowsFolder;
     QStringList systemFolders;                // Windows and Program Files: where a legitimate tool's driver lies
     QStringList userFolders;                  // the users' profiles, application data and temporary folders
     QVector<QPair<QString, QString>> devices; // "\Device\HarddiskVolume3" → "C:"
-    TraceMachine traces;                      // for the installed services and the change journal
+    TraceMachine traces;                      // its Windows folder, and the time and drives the journal is read with
 
     static DriverMachine current();
 };

@@ -1,6 +1,7 @@
 #include "traces/TraceSource.h"
 
 #include "platform/EventLog.h"
+#include "platform/System.h"
 #include "traces/TraceDecoders.h"
 
 #include <QLoggingCategory>
@@ -63,6 +64,18 @@ bool isBelow(const QString &path, const QString &folder)
     };
     const QString base = normal(folder);
     return !base.isEmpty() && normal(path).startsWith(base + QLatin1Char('/'));
+}
+
+QStringList userFolders(const QString &windowsFolder)
+{
+    QStringList folders;
+    for (const char *guid : {platform::knownFolder::kUserProfiles, platform::knownFolder::kRoamingAppData,
+                             platform::knownFolder::kLocalAppData})
+        folders.append(platform::knownFolderPath(QLatin1String(guid)));
+    if (!windowsFolder.isEmpty())
+        folders.append(QDir::toNativeSeparators(windowsFolder + QStringLiteral("/Temp")));
+    folders.removeAll(QString());
+    return folders;
 }
 
 QString shownTime(const QDateTime &time)

@@ -98,6 +98,10 @@ namespace traces {
 // Whether `path` lies below `folder`, both as Windows or local paths, in any letter case.
 bool isBelow(const QString &path, const QString &folder);
 
+// The users' own folders, where the player's programs lie: the users' profiles, the roaming and local
+// application data, and `windowsFolder`'s Temp; those the system does not know are left out.
+QStringList userFolders(const QString &windowsFolder);
+
 // A time as the signs show it: "2026-12-01 09:30:15 UTC".
 QString shownTime(const QDateTime &time);
 

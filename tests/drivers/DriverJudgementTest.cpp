@@ -115,7 +115,7 @@ void DriverJudgementTest::driverPaths()
     QFETCH(QString, recorded);
     QFETCH(QString, path);
     DriverMachine machine;
-    machine.windowsFolder = QStringLiteral("C:\\Windows");
+    machine.traces.windowsFolder = QStringLiteral("C:\\Windows");
     machine.devices = {{QStringLiteral("\\Device\\HarddiskVolume3"), QStringLiteral("C:")}};
     QCOMPARE(driverDrivePath(recorded, machine), path);
 }

@@ -1,7 +1,6 @@
 #include "traces/sources/DefenderSource.h"
 
 #include "platform/Registry.h"
-#include "platform/System.h"
 
 #include <QRegularExpression>
 
@@ -32,14 +31,7 @@ QString threatPath(const QString &recorded)
 // and Steam's.
 QStringList sparedFolders(const TraceMachine &machine)
 {
-    QStringList folders = machine.gameFolders;
-    for (const char *guid : {platform::knownFolder::kUserProfiles, platform::knownFolder::kRoamingAppData,
-                             platform::knownFolder::kLocalAppData})
-        folders.append(platform::knownFolderPath(QLatin1String(guid)));
-    if (!machine.windowsFolder.isEmpty())
-        folders.append(machine.windowsFolder + QStringLiteral("\\Temp"));
-    folders.removeAll(QString());
-    return folders;
+    return machine.gameFolders + traces::userFolders(machine.windowsFolder);
 }
 } // namespace
 
