@@ -171,7 +171,7 @@ void traceSpellings(QTextStream &out, const QString &root)
     ScopedEnvironment environment;
     useRegistry(environment, root + QStringLiteral("/registry.reg"), "Windows Registry Editor Version 5.00\r\n");
     const TraceMachine machine{
-        windows, root + QStringLiteral("/Roaming"), QDateTime(), QDateTime::currentDateTimeUtc(), {}, {}, {}, {}};
+        windows, root + QStringLiteral("/Roaming"), QDateTime(), QDateTime::currentDateTimeUtc(), {}, {}, {}, {}, {}};
     // Best of three collections whose PCA names `program` in `spellings` ways: "." and empty
     // components in a different number each.
     const auto collect = [&](const QString &program, int spellings) {

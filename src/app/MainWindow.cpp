@@ -52,6 +52,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), record(checkConte
     connect(&prohibitedPage, &SusProgrammsWidget::suspiciousTermFound, &record, &CheckRecord::suspiciousTermFound);
     connect(&prohibitedPage, &SusProgrammsWidget::signatureMatched, &record, &CheckRecord::signatureMatched);
     connect(&prohibitedPage, &SusProgrammsWidget::signatureFailed, &record, &CheckRecord::signatureFailed);
+    connect(&prohibitedPage, &SusProgrammsWidget::windowHidden, &record, &CheckRecord::windowHidden);
     connect(&prohibitedPage, &SusProgrammsWidget::notRead, &record, &CheckRecord::notRead);
     connect(&prohibitedPage, &SusProgrammsWidget::scanFinished, &record, &CheckRecord::scanFinished);
     connect(&accountsPage, &AccountsWidget::accountChecked, &record, &CheckRecord::accountChecked);

@@ -279,6 +279,18 @@ void CheckRecord::signatureFailed(const QString &target, qint64 pid, const QStri
     scanFindings.append(finding);
 }
 
+void CheckRecord::windowHidden(const QString &title, const QString &image, qint64 pid, const QString &target)
+{
+    // Shown by the pages as any red finding: its caption, then what it names.
+    scanFindings.append(QJsonObject{{QStringLiteral("kind"), QStringLiteral("hidden_window")},
+                                    {QStringLiteral("level"), 1},
+                                    {QStringLiteral("description"), tr("Окно скрыто от записи экрана")},
+                                    {QStringLiteral("target"), target},
+                                    {QStringLiteral("title"), title},
+                                    {QStringLiteral("image"), image},
+                                    {QStringLiteral("pid"), pid}});
+}
+
 void CheckRecord::notRead(const QString &target, const QString &reason)
 {
     scanFindings.append(QJsonObject{{QStringLiteral("kind"), QStringLiteral("unreadable")},

@@ -42,6 +42,7 @@ public slots:
     void signatureMatched(int level, const QString &description, const QString &rule, const QString &target,
                           qint64 pid);
     void signatureFailed(const QString &target, qint64 pid, const QString &error);
+    void windowHidden(const QString &title, const QString &image, qint64 pid, const QString &target);
     void notRead(const QString &target, const QString &reason);
     void scanFinished();
     void accountChecked(const QString &steamId, const QString &personaName, bool lookedUp, bool vac, bool community,

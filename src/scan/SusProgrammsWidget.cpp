@@ -3,6 +3,7 @@
 #include "app/HtmlLog.h"
 #include "app/ScanProgress.h"
 #include "content/ContentLoader.h"
+#include "platform/CaptureHiding.h"
 #include "platform/FileSystem.h"
 #include "platform/RegistryHives.h"
 #include "rules/FileHash.h"
@@ -154,16 +155,41 @@ void SusProgrammsWidget::startBrowserStep(const QList<DetectionRule> &rules)
     // browsers' counts reach the bar as queued signals, before the step's end.
     auto terms = std::make_shared<QVector<SearchTerm>>();
     auto unread = std::make_shared<QVector<UnreadHistory>>();
+    auto hidden = std::make_shared<platform::HiddenWindows>();
     const QList<IBrowserHistoryParser *> browsers = parsers;
     const std::atomic<bool> *stop = &stopping;
-    runInBackground([browsers, terms, unread, stop] { collectBrowserTerms(browsers, *terms, unread.get(), stop); },
-                    [this, rules, terms, unread] {
-                        reportBrowserTerms(*terms, *unread);
-                        if (ContentLoader::instance()->signatures())
-                            startSignatureStep(rules);
-                        else
-                            endScan();
-                    });
+    runInBackground(
+        [browsers, terms, unread, hidden, stop] {
+            collectBrowserTerms(browsers, *terms, unread.get(), stop);
+            // The windows are asked while the browsers' step runs: a short walk that the GUI need not wait for.
+            *hidden = platform::windowsHiddenFromCapture();
+        },
+        [this, rules, terms, unread, hidden] {
+            reportBrowserTerms(*terms, *unread);
+            reportHiddenWindows(*hidden);
+            if (ContentLoader::instance()->signatures())
+                startSignatureStep(rules);
+            else
+                endScan();
+        });
+}
+
+void SusProgrammsWidget::reportHiddenWindows(const platform::HiddenWindows &hidden)
+{
+    // A menu drawn over the game that the examiner's screen recording never shows; titles and images
+    // are the machine's.
+    for (const platform::HiddenWindow &window : hidden.windows) {
+        const QString image = window.image.isEmpty() ? tr("образ не назван") : window.image;
+        const QString target = tr("%1 (%2, PID %3)").arg(window.title, image).arg(window.pid);
+        report(QStringLiteral("red"), (tr("Окно скрыто от записи экрана: ") + target).toHtmlEscaped());
+        emit windowHidden(window.title, window.image, window.pid, target);
+    }
+    if (!hidden.why.isEmpty()) {
+        const QString what = tr("окна, скрытые от записи экрана");
+        appendLogLine(ui->log, QStringLiteral("orange"),
+                      tr("Не проверено: %1 (%2)").arg(what, hidden.why).toHtmlEscaped());
+        emit notRead(what, hidden.why);
+    }
 }
 
 void SusProgrammsWidget::reportBrowserTerms(const QVector<SearchTerm> &terms, const QVector<UnreadHistory> &unread)

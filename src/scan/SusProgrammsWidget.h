@@ -12,6 +12,9 @@ struct DetectionRule;
 struct SearchTerm;
 struct SignatureScan;
 struct UnreadHistory;
+namespace platform {
+struct HiddenWindows;
+}
 
 namespace Ui {
 class SusProgrammsWidget;
@@ -40,6 +43,9 @@ signals:
     // A file or memory that could not be scanned in full, in red: it hides as much as a hit shows.
     // `error` is "timeout" for one that ran out of time, else the reason.
     void signatureFailed(const QString &target, qint64 pid, const QString &error);
+    // A visible window of another program that keeps itself out of screen capture; `target` is the
+    // line's own text after its caption.
+    void windowHidden(const QString &title, const QString &image, qint64 pid, const QString &target);
     // Something that is there but could not be looked at in full, and why.
     void notRead(const QString &target, const QString &reason);
     void scanFinished();
@@ -57,6 +63,7 @@ private:
     // Reads the browsers' terms on a worker thread, then goes on with the signature step.
     void startBrowserStep(const QList<DetectionRule> &rules);
     void reportBrowserTerms(const QVector<SearchTerm> &terms, const QVector<UnreadHistory> &unread);
+    void reportHiddenWindows(const platform::HiddenWindows &hidden);
     // Matches the league's signatures on a worker thread; the scan ends when it does.
     void startSignatureStep(const QList<DetectionRule> &rules);
     void reportSignatures(const SignatureScan &result);

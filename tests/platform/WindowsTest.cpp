@@ -1,5 +1,6 @@
 #include "TestEnvironment.h"
 #include "TestMain.h"
+#include "platform/CaptureHiding.h"
 #include "platform/EventLog.h"
 #include "platform/FileSystem.h"
 #include "platform/Programs.h"
@@ -15,6 +16,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <algorithm>
 
 #include <qt_windows.h>
 
@@ -34,6 +37,7 @@ private slots:
     void traceKeyWithoutReadRightsIsNamed();
     void devicePathsThroughDosDeviceNames();
     void liveLogsAnswerOrSayWhy();
+    void windowHiddenFromCaptureIsFound();
 };
 
 void WindowsTest::registry_data()
@@ -193,3 +197,37 @@ void WindowsTest::liveLogsAnswerOrSayWhy()
 
 VIGILOR_GUILESS_TEST_MAIN(WindowsTest)
 #include "WindowsTest.moc"
+
+// Another program's window kept out of capture is found with its title, image and PID; where the
+// system refuses to hide it (Wine's stub answers ERROR_CALL_NOT_IMPLEMENTED), the walk must still run
+// and list nothing of it.
+void WindowsTest::windowHiddenFromCaptureIsFound()
+{
+    QTemporaryDir temp;
+    const QString menu = temp.filePath(QStringLiteral("menu.exe"));
+    const QString title = QStringLiteral("Меню <b>");
+    QVERIFY(installRecorder(menu,
+                            {{QStringLiteral("behaviour"), QStringLiteral("hide")}, {QStringLiteral("name"), title}}));
+    QProcess running;
+    running.start(menu, QStringList());
+    QVERIFY(running.waitForStarted());
+    QVERIFY(running.waitForReadyRead(20000));
+    const QByteArray answer = running.readLine().trimmed();
+    const platform::HiddenWindows hidden = platform::windowsHiddenFromCapture();
+    running.kill();
+    running.waitForFinished();
+    QVERIFY(hidden.asked);
+    QVERIFY2(hidden.why.isEmpty(), qPrintable(hidden.why));
+    const auto found = std::find_if(hidden.windows.begin(), hidden.windows.end(),
+                                    [&](const platform::HiddenWindow &window) { return window.title == title; });
+    if (answer != "affinity 0") {
+        qInfo("SetWindowDisplayAffinity refused here (%s): the walk ran over the desktop and found no such window",
+              answer.constData());
+        QVERIFY(found == hidden.windows.end());
+        return;
+    }
+    QVERIFY(found != hidden.windows.end());
+    QCOMPARE(found->pid, running.processId());
+    QCOMPARE(QFileInfo(found->image).fileName(), QStringLiteral("menu.exe"));
+    QCOMPARE(found->affinity, platform::kExcludeFromCapture);
+}

@@ -75,6 +75,7 @@ private:
     ScopedEnvironment environment;
     std::unique_ptr<SusProgrammsWidget> page;
     QList<Line> expected;
+    QList<Line> hiddenLines; // the windows hidden from capture, after the browsers' terms
     QString chromeHistory;
 };
 
@@ -91,6 +92,12 @@ void SusProgrammsWidgetTest::initTestCase()
     environment.set("APPDATA", folder(QStringLiteral("AppData/Roaming")));
     environment.set("VIGILOR_TEST_ONE", folder(QStringLiteral("one")));
     QVERIFY(!installRecordingProgram(environment, folder(QStringLiteral("bin")), QStringLiteral("taskkill")).isEmpty());
+#ifndef Q_OS_WIN // Windows asks its own desktop; WindowsTest hides a window there
+    // A cheat's menu kept out of screen capture, its title and image as the machine gives them.
+    QVERIFY(writeFile(folder(QStringLiteral("windows.txt")), "4242\t/opt/<m>.exe\tAim <b>menu</b>\nnot a window\n"));
+    environment.set("VIGILOR_HIDDEN_WINDOWS", folder(QStringLiteral("windows.txt")));
+    hiddenLines = {{"red", "Окно скрыто от записи экрана: Aim <b>menu</b> (/opt/<m>.exe, PID 4242)"}};
+#endif
 
     const QString longTerm = QString(200, QLatin1Char('x')) + QStringLiteral("hack") + QString(46, QLatin1Char('y'));
     chromeHistory = folder(QStringLiteral("AppData/Local/Google/Chrome/User Data/Default/History"));
@@ -152,6 +159,7 @@ void SusProgrammsWidgetTest::initTestCase()
                 {"orange", "Подозрительный запрос: aimbot (Google Chrome, Profile 1)"},
                 {"orange", "Подозрительный запрос: читы кс"},
                 {"orange", "Подозрительный запрос: rage (Brave, A&amp;B)"}};
+    expected += hiddenLines;
     page = std::make_unique<SusProgrammsWidget>();
 }
 
@@ -178,12 +186,17 @@ void SusProgrammsWidgetTest::scanReportsEveryFindingInOrder()
 {
     QSignalSpy matched(page.get(), &SusProgrammsWidget::ruleMatched);
     QSignalSpy terms(page.get(), &SusProgrammsWidget::suspiciousTermFound);
+    QSignalSpy hidden(page.get(), &SusProgrammsWidget::windowHidden);
     scan();
     // Announced for the record as plain text.
     QCOMPARE(matched.first(), (QVariantList{0, "Orange bold", folder(QStringLiteral("one/cheat.txt"))}));
     QCOMPARE(terms.last(), (QVariantList{"rage", "Brave", "A&amp;B"}));
+    QCOMPARE(hidden.size(), hiddenLines.size());
+    if (!hidden.isEmpty())
+        QCOMPARE(hidden.first().mid(0, 3), (QVariantList{"Aim <b>menu</b>", "/opt/<m>.exe", 4242}));
     QCOMPARE(linesOf(page->findChild<QTextBrowser *>(QStringLiteral("log"))), expected);
-    QCOMPARE(page->findChild<QLabel *>(QStringLiteral("label"))->text(), QStringLiteral("Всего обнаружений: 12"));
+    QCOMPARE(page->findChild<QLabel *>(QStringLiteral("label"))->text(),
+             QStringLiteral("Всего обнаружений: %1").arg(expected.size()));
     // 10 rules, then the 6 Chrome terms, 1 Yandex term and 1 Brave term announced.
     auto *bar = page->findChild<QProgressBar *>(QStringLiteral("progressBar"));
     QCOMPARE(bar->maximum(), 9 + 8);
@@ -202,7 +215,8 @@ void SusProgrammsWidgetTest::secondScanCountsAfresh()
     scan();
     scan();
     QCOMPARE(linesOf(page->findChild<QTextBrowser *>(QStringLiteral("log"))), expected);
-    QCOMPARE(page->findChild<QLabel *>(QStringLiteral("label"))->text(), QStringLiteral("Всего обнаружений: 12"));
+    QCOMPARE(page->findChild<QLabel *>(QStringLiteral("label"))->text(),
+             QStringLiteral("Всего обнаружений: %1").arg(expected.size()));
 }
 
 void SusProgrammsWidgetTest::scanLeavesBrowserDataUntouched()
@@ -234,10 +248,11 @@ void SusProgrammsWidgetTest::unreadIsNamedNotCounted()
     const Line unreadHistory{"orange",
                              "История браузера не прочитана: " + QDir::toNativeSeparators(opera) + " (" + reason + ")"};
     QList<Line> lines = linesOf(page->findChild<QTextBrowser *>(QStringLiteral("log")));
-    QCOMPARE(lines.takeLast(), unreadHistory);
+    QCOMPARE(lines.removeAll(unreadHistory), 1);
     QCOMPARE(lines.removeAll(unreadFile), 1);
     QCOMPARE(lines, expected);
-    QCOMPARE(page->findChild<QLabel *>(QStringLiteral("label"))->text(), QStringLiteral("Всего обнаружений: 12"));
+    QCOMPARE(page->findChild<QLabel *>(QStringLiteral("label"))->text(),
+             QStringLiteral("Всего обнаружений: %1").arg(expected.size()));
     QCOMPARE(notRead.size(), 2);
     QCOMPARE(notRead.last(), (QVariantList{QDir::toNativeSeparators(opera), reason}));
 }
@@ -249,8 +264,9 @@ void SusProgrammsWidgetTest::withoutBrowsersTheBarFollowsTheRules()
     auto *bar = page->findChild<QProgressBar *>(QStringLiteral("progressBar"));
     QCOMPARE(bar->maximum(), 9);
     QCOMPARE(bar->value(), 9);
-    QCOMPARE(linesOf(page->findChild<QTextBrowser *>(QStringLiteral("log"))), expected.mid(0, 6));
-    QCOMPARE(page->findChild<QLabel *>(QStringLiteral("label"))->text(), QStringLiteral("Всего обнаружений: 6"));
+    QCOMPARE(linesOf(page->findChild<QTextBrowser *>(QStringLiteral("log"))), expected.mid(0, 6) + hiddenLines);
+    QCOMPARE(page->findChild<QLabel *>(QStringLiteral("label"))->text(),
+             QStringLiteral("Всего обнаружений: %1").arg(6 + hiddenLines.size()));
 }
 
 VIGILOR_TEST_MAIN(SusProgrammsWidgetTest)

@@ -6,6 +6,8 @@
 //   behaviour=hang | crash | ask | reserve   sleep two minutes; crash; read standard input and exit 0
 //                  at its end, 3 when an answer arrives; or hold NAME reversed, as UTF-16, in a block of
 //                  its own beside 64 GiB of memory it never touches, and sleep two minutes
+//   behaviour=hide  (Windows) show a window titled NAME kept out of screen capture, print
+//                  "affinity 0" or "affinity <error>" for SetWindowDisplayAffinity, and keep it two minutes
 // Without the file it does nothing and exits 0.
 
 #include <QCoreApplication>
@@ -46,6 +48,26 @@ void holdBesideReservation(const QString &reversed)
     for (int i = 0; i < size; ++i)
         mark[i] = reversed.at(size - 1 - i).unicode();
 }
+
+#ifdef Q_OS_WIN
+// A cheat's menu as Windows shows it: visible, top-level, and excluded from capture.
+void showWindowHiddenFromCapture(const QString &title)
+{
+    HWND window = CreateWindowExW(0, L"STATIC", reinterpret_cast<const wchar_t *>(title.utf16()),
+                                  WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100, nullptr, nullptr, nullptr, nullptr);
+    const DWORD excludeFromCapture = 0x11;
+    const bool hidden = window && SetWindowDisplayAffinity(window, excludeFromCapture);
+    std::printf("affinity %lu\n", hidden ? 0UL : static_cast<unsigned long>(GetLastError()));
+    std::fflush(stdout);
+    const ULONGLONG until = GetTickCount64() + 120000;
+    MSG message;
+    while (GetTickCount64() < until) {
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&message);
+        Sleep(50);
+    }
+}
+#endif
 } // namespace
 
 int main(int argc, char **argv)
@@ -88,6 +110,10 @@ int main(int argc, char **argv)
     } else if (behaviour == QLatin1String("reserve")) {
         holdBesideReservation(name);
         QThread::sleep(120);
+    } else if (behaviour == QLatin1String("hide")) {
+#ifdef Q_OS_WIN
+        showWindowHiddenFromCapture(name);
+#endif
     } else if (behaviour == QLatin1String("crash")) {
         volatile int *nowhere = nullptr;
         *nowhere = 1;
