@@ -1,10 +1,13 @@
 // Writes the fuzz targets' seeds, one folder a target under the folder named first, from the same
 // writers of Windows' trace files the tests use, so that each target starts from real layouts.
 
+#include "HiveFixture.h"
 #include "TraceFixtures.h"
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QStringList>
 
 namespace {
@@ -70,6 +73,25 @@ int main(int argc, char **argv)
     const QStringList cached = {QStringLiteral("C:\\Users\\p\\loader.exe"), QStringLiteral("D:\\x.exe")};
     for (const int layout : {10, 81, 8, 7})
         seed("compat_cache", QStringLiteral("windows-%1").arg(layout), compatCacheValue(layout, cached, kRun));
+    const QVector<AmcacheFixtureFile> inventory = {{QStringLiteral("C:\\Users\\p\\loader.exe"),
+                                                    QString(40, QLatin1Char('a')), kRun, 4096, QStringLiteral("V"),
+                                                    false},
+                                                   {QStringLiteral("C:\\Windows\\System32\\drivers\\x.sys"),
+                                                    QString(40, QLatin1Char('b')), kRun, 0, QStringLiteral("V"), true}};
+    seed("amcache", QStringLiteral("inventory.hve"), amcacheHive(inventory, true));
+    seed("amcache", QStringLiteral("file.hve"), amcacheHive(inventory, false));
+    seed("amcache", QStringLiteral("unflushed.hve"), unflushedHive(amcacheHive(inventory, true)));
+    // The smallest volume mkntfs makes (2 MiB), where ntfs-3g is installed.
+    const QString mkntfs = QStandardPaths::findExecutable(QStringLiteral("mkntfs"), {"/sbin", "/usr/sbin"});
+    const QString volume = root + QStringLiteral("/ntfs_volume/volume.img");
+    if (!mkntfs.isEmpty() && QDir().mkpath(root + QStringLiteral("/ntfs_volume"))) {
+        QFile image(volume);
+        written &= image.open(QIODevice::WriteOnly) && image.resize(2 << 20);
+        image.close();
+        QProcess make;
+        make.start(mkntfs, {"-F", "-f", "-q", volume});
+        written &= make.waitForFinished(60000) && make.exitCode() == 0;
+    }
     seed("event_log", QStringLiteral("events.xml"),
          "<Events><Event xmlns='http://schemas.microsoft.com/win/2004/08/events/event'><System><EventID>7045"
          "</EventID><TimeCreated SystemTime='2026-12-01T09:30:15.000Z'/><Channel>System</Channel></System>"

@@ -100,7 +100,12 @@ std::string tracesHtml(const nlohmann::json &event)
         matches += matched ? 1 : 0;
         const std::string rowClass =
             matched ? (numberField(row, "level") != 0 ? " class=\"bad\"" : " class=\"warn\"") : "";
-        const std::string timeKind = textField(row, "time_kind") == "modified" ? " (изменение файла)" : "";
+        const std::string kind = textField(row, "time_kind");
+        const std::string timeKind =
+            kind == "modified" ? " (изменение файла)" : kind == "recorded" ? " (запись Amcache)" : "";
+        const std::string digest = !textField(row, "sha256").empty() || textField(row, "sha1").empty()
+                                       ? htmlEscape(textField(row, "sha256"))
+                                       : "SHA-1 " + htmlEscape(textField(row, "sha1"));
         table += "<tr" + rowClass + "><td class=\"time\">" + htmlEscape(textField(row, "time")) + timeKind +
                  "</td><td>" + htmlEscape(textField(row, "path")) + "</td><td>" + htmlEscape(textField(row, "source")) +
                  "</td><td>" + traceState(textField(row, "state")) +
@@ -109,8 +114,8 @@ std::string tracesHtml(const nlohmann::json &event)
                  (textField(row, "matched_file").empty()
                       ? ""
                       : " (загружен " + htmlEscape(textField(row, "matched_file")) + ")") +
-                 "</td><td>" + mediumCaption(textField(row, "medium")) + "</td><td class=\"id\">" +
-                 htmlEscape(textField(row, "sha256")) + "</td></tr>\n";
+                 "</td><td>" + mediumCaption(textField(row, "medium")) + "</td><td class=\"id\">" + digest +
+                 "</td></tr>\n";
     }
     std::string line = "Следы запуска: " + std::to_string(rows.size()) + ", совпадений: " + std::to_string(matches);
     std::string list;

@@ -98,11 +98,10 @@ QString tracesHtml(const QJsonObject &event, ReportDetail detail)
                               (renamedTo.isEmpty() ? QString() : QStringLiteral(" → ") + renamedTo.toHtmlEscaped());
         const QString medium = traceMediumText(traceMediumFromName(row.value(QStringLiteral("medium")).toString()));
         const QString matchedFile = row.value(QStringLiteral("matched_file")).toString();
-        // A cache's file time is marked, so that nobody reads it as a run.
-        const QString time = escaped(row.value(QStringLiteral("time"))) +
-                             (row.value(QStringLiteral("time_kind")).toString() == QLatin1String("modified")
-                                  ? QObject::tr(" (изменение файла)")
-                                  : QString());
+        // A cache's file time and Amcache's record are marked, so that nobody reads them as runs.
+        const QString time =
+            escaped(row.value(QStringLiteral("time"))) +
+            traceTimeKindCaption(traceTimeKindFromName(row.value(QStringLiteral("time_kind")).toString()));
         const QString rule =
             (matched ? escaped(row.value(QStringLiteral("rule"))) : escaped(row.value(QStringLiteral("threat")))) +
             (matchedFile.isEmpty() ? QString() : QObject::tr(" (загружен %1)").arg(matchedFile.toHtmlEscaped()));
@@ -115,7 +114,10 @@ QString tracesHtml(const QJsonObject &event, ReportDetail detail)
                                     "<td>%7</td><td class=\"hash\">%8</td></tr>\n")
                          .arg(rowClass, time, escaped(row.value(QStringLiteral("path"))),
                               escaped(row.value(QStringLiteral("source"))), state, rule, medium,
-                              escaped(row.value(QStringLiteral("sha256"))));
+                              row.value(QStringLiteral("sha256")).toString().isEmpty() &&
+                                      !row.value(QStringLiteral("sha1")).toString().isEmpty()
+                                  ? QStringLiteral("SHA-1 ") + escaped(row.value(QStringLiteral("sha1")))
+                                  : escaped(row.value(QStringLiteral("sha256"))));
     }
     QString text = QObject::tr("Следы запуска: %1, совпадений: %2").arg(rows.size()).arg(matches);
     if (summary && rows.size() > std::min(matches, kSummaryRows))
@@ -360,8 +362,14 @@ void CheckRecord::tracesCollected(const TraceCollection &collection)
         if (row.medium != TraceMedium::Fixed)
             object.insert(QStringLiteral("medium"), traceMediumName(row.medium));
         // A cache's file time is no run: whoever reads the report must be able to tell.
-        if (row.timeIsModification)
-            object.insert(QStringLiteral("time_kind"), QStringLiteral("modified"));
+        if (row.timeKind != TraceTimeKind::Run)
+            object.insert(QStringLiteral("time_kind"), traceTimeKindName(row.timeKind));
+        if (!row.sha1.isEmpty())
+            object.insert(QStringLiteral("sha1"), row.sha1);
+        if (row.recordedSize >= 0)
+            object.insert(QStringLiteral("recorded_size"), row.recordedSize);
+        if (!row.recordedFacts.isEmpty())
+            object.insert(QStringLiteral("recorded"), QJsonArray::fromStringList(row.recordedFacts));
         if (row.cachePosition >= 0)
             object.insert(QStringLiteral("cache_position"), row.cachePosition);
         QJsonArray deviceTimes;

@@ -33,13 +33,17 @@ DetectionRule DetectionRule::fromJson(const QJsonObject &object)
     rule.registry = registry.isBool() && registry.toBool();
     const QJsonValue traces = object.value(QStringLiteral("traces"));
     rule.traces = traces.isBool() && traces.toBool();
-    // A digest that is not 64 hex digits could never match; it is left out.
-    static const QRegularExpression digest(QStringLiteral("^[0-9a-f]{64}$"));
-    const QJsonArray digests = object.value(QStringLiteral("sha256")).toArray();
-    for (const QJsonValue &value : digests) {
-        const QString hex = value.toString().toLower();
-        if (digest.match(hex).hasMatch())
-            rule.sha256.append(hex);
+    // A digest of another length or with other characters could never match; it is left out.
+    static const QRegularExpression sha256(QStringLiteral("^[0-9a-f]{64}$"));
+    static const QRegularExpression sha1(QStringLiteral("^[0-9a-f]{40}$"));
+    const std::pair<const char *, std::pair<const QRegularExpression *, QStringList *>> lists[] = {
+        {"sha256", {&sha256, &rule.sha256}}, {"sha1", {&sha1, &rule.sha1}}};
+    for (const auto &list : lists) {
+        for (const QJsonValue &value : object.value(QLatin1String(list.first)).toArray()) {
+            const QString hex = value.toString().toLower();
+            if (list.second.first->match(hex).hasMatch())
+                list.second.second->append(hex);
+        }
     }
     return rule;
 }

@@ -18,6 +18,9 @@ struct DetectionRule
     bool traces = false;
     // File rules only: SHA-256 digests (lower-case hex) that make a file a hit whatever its name.
     QStringList sha256;
+    // File rules only: SHA-1 digests (lower-case hex), matched like SHA-256 ones and against the SHA-1
+    // Amcache recorded.
+    QStringList sha1;
 
     // Never fails: a missing member or one of another type takes its default.
     static DetectionRule fromJson(const QJsonObject &object);

@@ -8,13 +8,14 @@
 
 #include <memory>
 
-QString fileSha256(const QString &path, QString *error)
+namespace {
+QString fileDigest(const EVP_MD *algorithm, const QString &path, QString *error)
 {
     const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
     QString reason;
-    // OpenSSL's SHA-256 uses the processor's SHA instructions where there are any.
+    // OpenSSL's SHA code uses the processor's SHA instructions where there are any.
     const platform::ReadEnd end =
-        !context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1
+        !context || EVP_DigestInit_ex(context.get(), algorithm, nullptr) != 1
             ? platform::ReadEnd::Failed
             : platform::readRegularFile(
                   path, kLargestHashedFile,
@@ -32,4 +33,15 @@ QString fileSha256(const QString &path, QString *error)
                  : reason.isEmpty()                 ? QStringLiteral("OpenSSL")
                                                     : reason;
     return QString();
+}
+} // namespace
+
+QString fileSha256(const QString &path, QString *error)
+{
+    return fileDigest(EVP_sha256(), path, error);
+}
+
+QString fileSha1(const QString &path, QString *error)
+{
+    return fileDigest(EVP_sha1(), path, error);
 }

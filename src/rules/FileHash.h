@@ -10,3 +10,6 @@ constexpr qint64 kLargestHashedFile = qint64(1) << 30;
 // when one is given, when it is not a regular file, cannot be read or is larger than
 // kLargestHashedFile. The file is opened for reading only, and a FIFO or device is never waited on.
 QString fileSha256(const QString &path, QString *error = nullptr);
+
+// The same with SHA-1: 40 lower-case hex digits.
+QString fileSha1(const QString &path, QString *error = nullptr);

@@ -90,13 +90,16 @@ void SusProgrammsWidget::scan()
     startScanProgress(ui->progressBar, rules.size());
     emit scanStarted();
 
-    // Each file is hashed once a scan, however many digest rules list it; one that cannot be is named.
+    // Each file is hashed once a scan per kind of digest, however many digest rules list it; one that
+    // cannot be is named.
     QHash<QString, QString> digests;
-    const auto digestOf = [this, &digests](const QString &path) {
-        auto known = digests.find(path);
-        if (known == digests.end()) {
+    QHash<QString, QString> sha1Digests;
+    const auto digestOf = [this](QHash<QString, QString> &cache, const QString &path,
+                                 QString (*hash)(const QString &, QString *)) {
+        auto known = cache.find(path);
+        if (known == cache.end()) {
             QString error;
-            known = digests.insert(path, fileSha256(path, &error));
+            known = cache.insert(path, hash(path, &error));
             // A folder the listing names (itself among them) has no digest to miss.
             if (known->isEmpty() && !QFileInfo(path).isDir()) {
                 appendLogLine(ui->log, QStringLiteral("orange"),
@@ -124,7 +127,9 @@ void SusProgrammsWidget::scan()
                 const QStringList entries = scanner.scanFolder(root, rule.filename);
                 for (const QString &path : entries) {
                     // With digests the name only narrows what is hashed; the digest decides.
-                    if (!rule.sha256.isEmpty() && !rule.sha256.contains(digestOf(path)))
+                    if ((!rule.sha256.isEmpty() || !rule.sha1.isEmpty()) &&
+                        !(!rule.sha256.isEmpty() && rule.sha256.contains(digestOf(digests, path, fileSha256))) &&
+                        !(!rule.sha1.isEmpty() && rule.sha1.contains(digestOf(sha1Digests, path, fileSha1))))
                         continue;
                     report(colour, prefix + path.toHtmlEscaped());
                     emit ruleMatched(rule.level, description, path);

@@ -1,9 +1,13 @@
 #include "traces/ExecutionTraces.h"
 
+#include "rules/DriverList.h"
+#include "traces/AmcacheReader.h"
+
 #include "platform/System.h"
 #include "rules/FileHash.h"
 #include "traces/TraceDecoders.h"
 #include "traces/TraceSource.h"
+#include "traces/sources/AmcacheSource.h"
 #include "traces/sources/CompatCacheSource.h"
 #include "traces/sources/DefenderSource.h"
 #include "traces/sources/EventLogSource.h"
@@ -43,6 +47,7 @@ std::vector<std::unique_ptr<TraceSource>> traceSources(const QVector<QRegularExp
     sources.push_back(std::make_unique<UsnJournalSource>(watchedNames));
     sources.push_back(std::make_unique<EventLogSource>());
     sources.push_back(std::make_unique<CompatCacheSource>());
+    sources.push_back(std::make_unique<AmcacheSource>());
     sources.push_back(std::make_unique<UsbDeviceSource>());
     sources.push_back(std::make_unique<DefenderSource>());
     return sources;
@@ -275,12 +280,14 @@ void matchTraces(QVector<TraceRow> &rows, const QList<DetectionRule> &rules)
         const DetectionRule *rule;
         QRegularExpression pattern; // invalid when the rule does not look at trace names
         QSet<QString> digests;
+        QSet<QString> sha1;
     };
     QVector<Matcher> matchers;
     for (const DetectionRule &rule : rules) {
-        if (rule.registry || (!rule.traces && rule.sha256.isEmpty()))
+        if (rule.registry || (!rule.traces && rule.sha256.isEmpty() && rule.sha1.isEmpty()))
             continue;
-        Matcher matcher{&rule, QRegularExpression(), QSet<QString>(rule.sha256.cbegin(), rule.sha256.cend())};
+        Matcher matcher{&rule, QRegularExpression(), QSet<QString>(rule.sha256.cbegin(), rule.sha256.cend()),
+                        QSet<QString>(rule.sha1.cbegin(), rule.sha1.cend())};
         if (rule.traces)
             matcher.pattern = QRegularExpression(rule.filename, QRegularExpression::CaseInsensitiveOption);
         matchers.append(matcher);
@@ -294,8 +301,11 @@ void matchTraces(QVector<TraceRow> &rows, const QList<DetectionRule> &rules)
         row.ruleDescription.clear();
         row.ruleLevel = 0;
         row.matchedFile.clear();
+        // Amcache's SHA-1 of a larger file covers only its start: it is no file's digest.
+        const QString sha1 = row.recordedSize <= kAmcacheHashedBytes ? row.sha1 : QString();
         for (const Matcher &matcher : qAsConst(matchers)) {
-            const bool own = matches(matcher, row.fileName, row.sha256);
+            const bool own =
+                matches(matcher, row.fileName, row.sha256) || (!sha1.isEmpty() && matcher.sha1.contains(sha1));
             const auto loaded = own ? row.loaded.cend()
                                     : std::find_if(row.loaded.cbegin(), row.loaded.cend(), [&](const TraceFile &file) {
                                           return matches(matcher, traces::programFileName(file.path), file.sha256);
@@ -308,6 +318,23 @@ void matchTraces(QVector<TraceRow> &rows, const QList<DetectionRule> &rules)
                     row.matchedFile = loaded->path;
                 break;
             }
+        }
+    }
+}
+
+void matchListedDrivers(QVector<TraceRow> &rows, const DriverList &list)
+{
+    for (TraceRow &row : rows) {
+        if (row.matched || !row.driver || row.sha1.isEmpty() || row.recordedSize > kAmcacheHashedBytes)
+            continue;
+        if (const ListedDriver *listed = list.byDigest(QString(), row.sha1, QString())) {
+            // As the drivers' tab judges a listed driver by itself: a malicious one is red, a vulnerable one
+            // orange, since a clean PC may have one installed with a hardware tool.
+            row.matched = true;
+            row.ruleLevel = listed->malicious() ? 1 : 0;
+            row.ruleDescription = listed->malicious()
+                                      ? QObject::tr("Драйвер из списка вредоносных: %1").arg(listed->name)
+                                      : QObject::tr("Драйвер из списка уязвимых: %1").arg(listed->name);
         }
     }
 }

@@ -9,6 +9,8 @@
 #include <atomic>
 #include <functional>
 
+class DriverList;
+
 // The collector: it runs the table of sources (each a reader of its own under sources/, behind
 // TraceSource), settles the rows' states, hashes each file once, matches the rules and judges the
 // signs no one source gives. Adding a source is a new file under sources/ and a row in the table of
@@ -26,4 +28,9 @@ TraceCollection collectTraces(const TraceMachine &machine, const QList<Detection
 // Marks the rows that a rule matches: a "traces" rule by its pattern against the file name, any file
 // rule by a listed SHA-256, each against the row's program, then against the files it loaded. The
 // first matching rule in list order names the row.
+// A file rule's SHA-1 digests are matched against the SHA-1 Amcache recorded, for files up to 30 MiB.
 void matchTraces(QVector<TraceRow> &rows, const QList<DetectionRule> &rules);
+
+// Marks the driver rows no rule matched whose recorded SHA-1 the list of vulnerable and malicious
+// drivers holds.
+void matchListedDrivers(QVector<TraceRow> &rows, const DriverList &list);

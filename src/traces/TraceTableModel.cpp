@@ -1,5 +1,7 @@
 #include "traces/TraceTableModel.h"
 
+#include "traces/AmcacheReader.h"
+
 #include <QColor>
 
 #include <limits>
@@ -28,6 +30,10 @@ QString TraceTableModel::programDetails(const TraceRow &row)
     QStringList lines{row.path};
     if (!row.sha256.isEmpty())
         lines.append(QStringLiteral("SHA-256: ") + row.sha256);
+    if (!row.sha1.isEmpty())
+        lines.append(tr("SHA-1 по Amcache: %1").arg(row.sha1) +
+                     (row.recordedSize > kAmcacheHashedBytes ? tr(" (первых 30 МиБ файла)") : QString()));
+    lines += row.recordedFacts;
     if (row.runCount > 0)
         lines.append(tr("Запусков: %1").arg(row.runCount));
     QStringList earlier;
@@ -37,8 +43,10 @@ QString TraceTableModel::programDetails(const TraceRow &row)
         lines.append(tr("Ранее (UTC): %1").arg(earlier.join(QStringLiteral(", "))));
     if (!row.loaded.isEmpty())
         lines.append(tr("Загружено файлов: %1").arg(row.loaded.size()));
-    if (row.timeIsModification)
+    if (row.timeKind == TraceTimeKind::Modified)
         lines.append(tr("Время — изменение файла по кэшу, не запуск"));
+    else if (row.timeKind == TraceTimeKind::Recorded)
+        lines.append(tr("Время — запись файла в Amcache, не запуск: Windows вносит и файлы установленных программ"));
     if (row.cachePosition >= 0)
         lines.append(tr("Место в кэше: %1 (0 — самая новая запись)").arg(row.cachePosition));
     static const char *const kDeviceTimes[] = {"Первая установка", "Последняя установка", "Последнее подключение",

@@ -56,6 +56,11 @@ const Names<TraceMedium> kMediumNames[] = {
     {TraceMedium::Disc, "cd", "CD"},
 };
 
+const Names<TraceTimeKind> kTimeKindNames[] = {
+    {TraceTimeKind::Modified, "modified", QT_TRANSLATE_NOOP("QObject", " (изменение файла)")},
+    {TraceTimeKind::Recorded, "recorded", QT_TRANSLATE_NOOP("QObject", " (запись Amcache)")},
+};
+
 // The entry of `value`, or of `name`; null when the table has none.
 template <typename Value, std::size_t N> const Names<Value> *entryOf(const Names<Value> (&table)[N], Value value)
 {
@@ -72,6 +77,24 @@ const Names<Value> *entryNamed(const Names<Value> (&table)[N], const QString &na
     return found == std::end(table) ? nullptr : found;
 }
 } // namespace
+
+QString traceTimeKindName(TraceTimeKind kind)
+{
+    const auto *entry = entryOf(kTimeKindNames, kind);
+    return entry ? QString::fromLatin1(entry->name) : QString();
+}
+
+TraceTimeKind traceTimeKindFromName(const QString &name)
+{
+    const auto *entry = entryNamed(kTimeKindNames, name);
+    return entry ? entry->value : TraceTimeKind::Run;
+}
+
+QString traceTimeKindCaption(TraceTimeKind kind)
+{
+    const auto *entry = entryOf(kTimeKindNames, kind);
+    return entry ? QObject::tr(entry->caption) : QString();
+}
 
 QString traceMediumText(TraceMedium medium)
 {

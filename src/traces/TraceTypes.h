@@ -13,6 +13,10 @@
 // What the traces say of a program's file now.
 enum class TraceState { Present, Deleted, NameOnly, Recycled, Created, Renamed };
 
+// What a row's time is: a run (or opening), a file's modification as a cache kept it (the compatibility
+// cache), or when Windows recorded the file (Amcache: installed programs' files are recorded unrun).
+enum class TraceTimeKind { Run, Modified, Recorded };
+
 // Where a file lay, as a shortcut's volume information says.
 enum class TraceMedium { Fixed, Removable, Network, Disc };
 
@@ -44,13 +48,18 @@ struct TraceRow
     QString storedAt;                        // where a file in the Recycle Bin lies now (its "$R" file)
     TraceMedium medium = TraceMedium::Fixed; // where a shortcut's target lay
     QString renamedTo;                       // the new name of a file the change journal saw renamed
-    // The time is the file's last modification as a cache kept it, not a run (the compatibility cache).
-    bool timeIsModification = false;
+    TraceTimeKind timeKind = TraceTimeKind::Run;
     int cachePosition = -1; // its place in the compatibility cache, 0 the most recent
     // A USB storage device's first install, last install, last arrival and last removal (invalid when
     // not kept); empty for other rows.
     QVector<QDateTime> deviceTimes;
     QString threat; // the name Windows Defender gave what it caught in this file
+    // Amcache's SHA-1 of the file (of its first 30 MiB, for larger ones), lower-case hex; the size it
+    // recorded (-1 when none); whether the row is a driver's; and what else it recorded, as lines.
+    QString sha1;
+    qint64 recordedSize = -1;
+    bool driver = false;
+    QStringList recordedFacts;
 };
 
 // One collection: the rows, the red signs of wiped or disabled traces, the orange notices that ask the
@@ -84,7 +93,7 @@ struct TraceMachine
     QStringList ownFolders;
     QHash<quint32, QString> volumeDrives; // a volume's serial number → its drive ("C:")
     QStringList fixedDrives;              // their roots, each with a Recycle Bin
-    QStringList gameFolders;              // the game's and Steam's folders
+    QStringList gameFolders = {};         // the game's and Steam's folders
 
     // The system's facts, with the game's images and the game's and Steam's folders as the content
     // and the folder discovery know them.
@@ -97,6 +106,12 @@ QString traceStateText(TraceState state);
 // "name"; and back (anything else reads as only a name).
 QString traceStateName(TraceState state);
 TraceState traceStateFromName(const QString &name);
+
+// The time kind as the report writes it: empty for a run, "modified" or "recorded"; and back.
+QString traceTimeKindName(TraceTimeKind kind);
+TraceTimeKind traceTimeKindFromName(const QString &name);
+// What the report's time cell adds to a time of the kind: empty, " (изменение файла)" or " (запись Amcache)".
+QString traceTimeKindCaption(TraceTimeKind kind);
 
 // The medium's caption: "съёмный", "сетевой", "CD" or empty for a fixed disk; as the check report
 // writes it: "removable", "network", "cd" or empty; and back.

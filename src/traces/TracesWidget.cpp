@@ -2,6 +2,7 @@
 
 #include "app/ScanProgress.h"
 #include "content/ContentLoader.h"
+#include "rules/DriverList.h"
 #include "ui_TracesWidget.h"
 
 #include <QHeaderView>
@@ -56,12 +57,15 @@ void TracesWidget::collect()
     const ContentLoader *content = ContentLoader::instance();
     const TraceMachine machine =
         TraceMachine::current(content->gameImages(), {content->gameDir(), content->steamDir()});
+    const std::shared_ptr<const DriverList> drivers = content->driverList();
     auto result = std::make_shared<TraceCollection>();
     const auto progress = backgroundProgress(ui->progressBar);
     stopping = false;
     const std::atomic<bool> *stop = &stopping;
-    worker = QThread::create(
-        [machine, rules, result, progress, stop] { *result = collectTraces(machine, rules, progress, true, stop); });
+    worker = QThread::create([machine, rules, drivers, result, progress, stop] {
+        *result = collectTraces(machine, rules, progress, true, stop);
+        matchListedDrivers(result->rows, *drivers);
+    });
     connect(worker, &QThread::finished, this, [this, result] {
         worker->deleteLater();
         worker = nullptr;

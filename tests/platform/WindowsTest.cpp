@@ -3,6 +3,7 @@
 #include "platform/CaptureHiding.h"
 #include "platform/EventLog.h"
 #include "platform/FileSystem.h"
+#include "platform/LockedFile.h"
 #include "platform/Programs.h"
 #include "platform/RegistryHives.h"
 #include "platform/System.h"
@@ -11,6 +12,7 @@
 #include "traces/ExecutionTraces.h"
 #include "traces/TraceDecoders.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
@@ -38,6 +40,7 @@ private slots:
     void devicePathsThroughDosDeviceNames();
     void liveLogsAnswerOrSayWhy();
     void windowHiddenFromCaptureIsFound();
+    void lockedFileIsCopiedFromTheVolumeOrSaysWhy();
 };
 
 void WindowsTest::registry_data()
@@ -230,4 +233,29 @@ void WindowsTest::windowHiddenFromCaptureIsFound()
     QCOMPARE(found->pid, running.processId());
     QCOMPARE(QFileInfo(found->image).fileName(), QStringLiteral("menu.exe"));
     QCOMPARE(found->affinity, platform::kExcludeFromCapture);
+}
+
+// A file held open without sharing, as Windows holds its hives: the file system refuses it, and the raw
+// volume is read instead (administrator rights on NTFS) or both refusals are named.
+void WindowsTest::lockedFileIsCopiedFromTheVolumeOrSaysWhy()
+{
+    QTemporaryDir temp;
+    const QString path = QDir::toNativeSeparators(temp.filePath(QStringLiteral("Amcache.hve")));
+    QVERIFY(writeFile(path, QByteArray(5000, 'h')));
+    const HANDLE held = CreateFileW(reinterpret_cast<const wchar_t *>(path.utf16()), GENERIC_READ, 0, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    QVERIFY(held != INVALID_HANDLE_VALUE);
+    QBuffer copy;
+    copy.open(QIODevice::WriteOnly);
+    QString why;
+    platform::CopyRoute route = platform::CopyRoute::FileSystem;
+    const platform::ReadEnd end = platform::copyLockedFile(path, copy, 1 << 20, why, route);
+    CloseHandle(held);
+    QCOMPARE(route, platform::CopyRoute::RawVolume);
+    if (end == platform::ReadEnd::Whole) {
+        QCOMPARE(copy.data(), QByteArray(5000, 'h'));
+        return;
+    }
+    qInfo("the raw volume did not answer here: %s", qPrintable(why));
+    QVERIFY2(why.contains(QStringLiteral("; с тома: ")), qPrintable(why));
 }

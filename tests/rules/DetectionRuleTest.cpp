@@ -64,13 +64,16 @@ void DetectionRuleTest::tracesAndDigests()
 {
     const QString digest(64, QLatin1Char('a'));
     const DetectionRule rule = DetectionRule::fromJson(
-        QJsonDocument::fromJson(QStringLiteral(R"({"traces":true,"sha256":["%1","%2","%3z",7,"%4"]})")
-                                    .arg(digest.toUpper(), digest, digest.left(63), digest.left(63))
-                                    .toUtf8())
+        QJsonDocument::fromJson(
+            QStringLiteral(R"({"traces":true,"sha256":["%1","%2","%3z",7,"%4"],"sha1":["%5","%4","%6"]})")
+                .arg(digest.toUpper(), digest, digest.left(63), digest.left(63), digest.left(40).toUpper(),
+                     digest.left(41))
+                .toUtf8())
             .object());
     QVERIFY(rule.traces);
-    // Either case reads as one; what is not 64 hex digits is left out.
+    // Either case reads as one; what is not 64 (40 for SHA-1) hex digits is left out.
     QCOMPARE(rule.sha256, (QStringList{digest, digest}));
+    QCOMPARE(rule.sha1, QStringList{digest.left(40)});
     const DetectionRule plain = DetectionRule::fromJson(QJsonDocument::fromJson(R"({"traces":"true"})").object());
     QVERIFY(!plain.traces);
     QVERIFY(plain.sha256.isEmpty());

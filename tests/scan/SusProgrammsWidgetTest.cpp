@@ -116,7 +116,7 @@ void SusProgrammsWidgetTest::initTestCase()
                                                        "A&amp;B/History")),
                                  {{1, QStringLiteral("rage")}}));
 
-    // Ten rules: four with hits (one by a file's digest, whatever its name), six without.
+    // Ten rules: five with hits (two by a file's digest, whatever its name), five without.
     QJsonArray rules{
         QJsonObject{{"desc", "Orange <b>bold</b>"},
                     {"roots", QJsonArray{"%vigilor_test_one%"}},
@@ -135,8 +135,15 @@ void SusProgrammsWidgetTest::initTestCase()
             {"roots", QJsonArray{folder(QStringLiteral("two"))}},
             {"sha256", QJsonArray{QString::fromLatin1(
                            QCryptographicHash::hash("MZ loader", QCryptographicHash::Sha256).toHex().toUpper())}},
-            {"level", 1}}};
-    for (int i = 0; i < 6; ++i)
+            {"level", 1}},
+        // SHA-1 digests decide as SHA-256 ones do: a name alone is no hit.
+        QJsonObject{{"desc", "Sha1"},
+                    {"roots", QJsonArray{folder(QStringLiteral("two"))}},
+                    {"filename", "^(a\\.exe|renamed\\.dat)$"},
+                    {"sha1", QJsonArray{QString::fromLatin1(
+                                 QCryptographicHash::hash("MZ loader", QCryptographicHash::Sha1).toHex())}},
+                    {"level", 1}}};
+    for (int i = 0; i < 5; ++i)
         rules.append(QJsonObject{{"desc", "None"}, {"roots", QJsonArray{folder(QStringLiteral("missing"))}}});
     QVERIFY(serveCompleteContent(*server));
     server->setReply(QStringLiteral("detection_data"),
@@ -153,6 +160,7 @@ void SusProgrammsWidgetTest::initTestCase()
                 {"red", "Key: SOFTWARE\\Vendor\\One"},
                 {"red", "Key: SOFTWARE\\Vendor\\Two"},
                 {"red", "Digest: " + folder(QStringLiteral("two/renamed.dat"))},
+                {"red", "Sha1: " + folder(QStringLiteral("two/renamed.dat"))},
                 {"orange", "Подозрительный запрос: <span style='color:white'>aim</span>"},
                 {"orange", "Подозрительный запрос: " + longTerm.left(100)},
                 {"orange", "Подозрительный запрос: cheat engine"},
@@ -264,9 +272,9 @@ void SusProgrammsWidgetTest::withoutBrowsersTheBarFollowsTheRules()
     auto *bar = page->findChild<QProgressBar *>(QStringLiteral("progressBar"));
     QCOMPARE(bar->maximum(), 9);
     QCOMPARE(bar->value(), 9);
-    QCOMPARE(linesOf(page->findChild<QTextBrowser *>(QStringLiteral("log"))), expected.mid(0, 6) + hiddenLines);
+    QCOMPARE(linesOf(page->findChild<QTextBrowser *>(QStringLiteral("log"))), expected.mid(0, 7) + hiddenLines);
     QCOMPARE(page->findChild<QLabel *>(QStringLiteral("label"))->text(),
-             QStringLiteral("Всего обнаружений: %1").arg(6 + hiddenLines.size()));
+             QStringLiteral("Всего обнаружений: %1").arg(7 + hiddenLines.size()));
 }
 
 VIGILOR_TEST_MAIN(SusProgrammsWidgetTest)

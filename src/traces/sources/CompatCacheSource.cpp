@@ -31,7 +31,7 @@ TraceFindings CompatCacheSource::collect(const TraceMachine &, TraceLimits &) co
     const CompatCache cache = readCompatCache(value->data);
     for (const CompatCacheEntry &entry : cache.entries) {
         TraceRow &row = found.addRow(name(), entry.path, entry.modified);
-        row.timeIsModification = true;
+        row.timeKind = TraceTimeKind::Modified;
         row.cachePosition = entry.position;
     }
     if (!cache.problem.isEmpty())

@@ -118,7 +118,7 @@ void CompatCacheSourceTest::cacheAndDevicesAsRows()
     QCOMPARE(cacheRows.size(), 1);
     QCOMPARE(cacheRows.first().path, kPaths.first());
     QCOMPARE(cacheRows.first().time, kModified);
-    QVERIFY(cacheRows.first().timeIsModification);
+    QCOMPARE(cacheRows.first().timeKind, TraceTimeKind::Modified);
     QCOMPARE(cacheRows.first().cachePosition, 0);
     QVERIFY(collection.signs.contains(
         QStringLiteral("Кэш совместимости (ShimCache, Windows 10/11): запись 1 обрезана или не на своём месте")));
