@@ -26,7 +26,7 @@ server/demo/prepare-content.sh "$build/content" "" "$build/server/vigilor-demo-d
 machine=$build/machine
 rm -rf "$machine"
 cp -r server/demo/machine "$machine"
-for file in registry.reg loaded-drivers.txt; do
+for file in registry.reg loaded-drivers.txt hidden-windows.txt; do
     sed "s#@MACHINE@#$machine#g" "server/demo/machine/$file" > "$machine/$file"
 done
 # Its Prefetch file of the game, a shortcut, the Recycle Bin, the change journal and the event log.
@@ -70,6 +70,8 @@ export VIGILOR_USN_JOURNAL=$machine/usn-journal.bin VIGILOR_EVENT_LOG=$machine/e
 # and Program Files, where the drivers check places files.
 export VIGILOR_CODE_INTEGRITY=0x1 VIGILOR_KERNEL_DEBUGGER=0 VIGILOR_LOADED_DRIVERS=$machine/loaded-drivers.txt
 export LOCALAPPDATA=$machine/AppData/Local ProgramFiles="$machine/Program Files"
+# Its Amcache, and a cheat's overlay window kept out of screen capture.
+export VIGILOR_AMCACHE=$machine/Windows/AppCompat/Programs/Amcache.hve VIGILOR_HIDDEN_WINDOWS=$machine/hidden-windows.txt
 
 if [ -n "${DISPLAY:-}" ]; then
     echo "reports sent from the program: $url""admin/reports (user admin, password in $build/admin.token)"

@@ -3,10 +3,12 @@
 // collect them and fill the tab's table, the longest stall of the event loop meanwhile (a 10 ms
 // timer's worst lateness), first with Prefetch files that are names only (as they were read before
 // their contents were), then with real ones (Windows 10's compressed format, 64 loaded files each)
-// and 10,000 change journal records and 1,000 events besides,
+// and 10,000 change journal records and 1,000 events besides, then with a compatibility cache of 1,024
+// entries and an Amcache hive of 5,000 files and 300 drivers on top, as a ratio to the collection before,
 // and the hashing throughput beside `sha256sum` over the same files.
 // Run: QT_QPA_PLATFORM=offscreen ./traces-bench
 
+#include "HiveFixture.h"
 #include "TestEnvironment.h"
 #include "TraceFixtures.h"
 #include "rules/FileHash.h"
@@ -36,6 +38,9 @@ constexpr int kPrefetch = 1000;
 constexpr int kPca = 2000;
 constexpr int kJournalRecords = 10000;
 constexpr int kEvents = 1000;
+constexpr int kCacheEntries = 1024;
+constexpr int kAmcacheFiles = 5000;
+constexpr int kAmcacheDrivers = 300;
 
 QString hex(const QByteArray &bytes)
 {
@@ -167,6 +172,26 @@ int main(int argc, char **argv)
     const qint64 contents = collect("Prefetch contents (64 loaded files each), 10,000 journal records, 1,000 events");
     out << "ratio contents/names: " << QString::number(double(contents) / std::max<qint64>(namesOnly, 1), 'f', 2)
         << "\n";
+    // What cleaners leave: the compatibility cache's value in the registry, and Amcache's hive.
+    QStringList cached;
+    for (int i = 0; i < kCacheEntries; ++i)
+        cached.append(QStringLiteral("C:\\Users\\player\\Tools\\cached-%1.exe").arg(i));
+    registry += QStringLiteral("[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\"
+                               "AppCompatCache]\r\n\"AppCompatCache\"=%1\r\n")
+                    .arg(hex(compatCacheValue(10, cached, now)));
+    useRegistry(environment, temp.filePath(QStringLiteral("registry.reg")), registry.toUtf8());
+    QVector<AmcacheFixtureFile> recorded;
+    for (int i = 0; i < kAmcacheFiles + kAmcacheDrivers; ++i)
+        recorded.append({i < kAmcacheFiles ? QStringLiteral("C:\\Program Files\\App\\file-%1.exe").arg(i)
+                                           : QStringLiteral("C:\\Windows\\System32\\drivers\\d-%1.sys").arg(i),
+                         QStringLiteral("%1").arg(i, 40, 16, QLatin1Char('0')), now.addSecs(-i), 4096,
+                         QStringLiteral("Vendor"), i >= kAmcacheFiles});
+    writeFile(temp.filePath(QStringLiteral("Amcache.hve")), amcacheHive(recorded));
+    environment.set("VIGILOR_AMCACHE", temp.filePath(QStringLiteral("Amcache.hve")));
+    const qint64 cleanersLeave =
+        collect("and a compatibility cache of 1,024 entries, Amcache of 5,000 files and 300 drivers");
+    out << "ratio with cache and Amcache/before: "
+        << QString::number(double(cleanersLeave) / std::max<qint64>(contents, 1), 'f', 2) << "\n";
 
     // Hashing, warm cache, best of three: ours one file after another as the collection does, beside
     // sha256sum over the same files.

@@ -9,9 +9,11 @@
 // ("Z:\\…\\machine" under Wine), WINDOWS_FOLDER its Windows folder ("C:\\windows"); by default the
 // machine folder's own path and its Windows folder.
 
+#include "HiveFixture.h"
 #include "TraceFixtures.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QTextStream>
@@ -136,6 +138,20 @@ int main(int argc, char **argv)
                         utf16Hex(QStringLiteral("SysMain/1")) + "</Binary></EventData>");
     log += "</Events>\n";
     written &= writeFile(machine + QStringLiteral("/events.xml"), log);
+    // Amcache: a driver mapper run from the downloads and deleted (its SHA-1 is the demo rule's), the
+    // monitoring tool's listed driver and a game file, recorded as Windows records them.
+    QFile monitoring(machine + QStringLiteral("/Program Files/MSI Afterburner/RTCore64.sys"));
+    written &= monitoring.open(QIODevice::ReadOnly);
+    const QString monitoringSha1 =
+        QString::fromLatin1(QCryptographicHash::hash(monitoring.readAll(), QCryptographicHash::Sha1).toHex());
+    const QVector<AmcacheFixtureFile> inventory = {
+        {QStringLiteral("C:\\Users\\player\\Downloads\\kdmapper.exe"),
+         QStringLiteral("5b2f0c6d1a7e9f3b4c8d2e6a0f1b3c5d7e9a1b3c"), now.addSecs(-3100), 187392, QString(), false},
+        {QStringLiteral("C:\\Games\\csgo\\csgo.exe"), QStringLiteral("0c9e2a4b6d8f0a1c3e5b7d9f1a3c5e7b9d0f2a4c"),
+         now.addDays(-30), 1193984, QStringLiteral("Valve"), false},
+        {QStringLiteral("C:\\Program Files\\MSI Afterburner\\RTCore64.sys"), monitoringSha1, now.addDays(-60),
+         monitoring.size(), QStringLiteral("Micro-Star Int'l"), true}};
+    written &= writeFile(machine + QStringLiteral("/Windows/AppCompat/Programs/Amcache.hve"), amcacheHive(inventory));
     // The compatibility cache and a USB drive removed a quarter of an hour ago, into the registry
     // stand-in's file where the demo has one; their times are relative to now too.
     QFile registry(machine + QStringLiteral("/registry.reg"));

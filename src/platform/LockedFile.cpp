@@ -1,6 +1,7 @@
 #include "platform/LockedFile.h"
 
 #include <QDir>
+#include <QFile>
 #include <QObject>
 
 #include <libfsntfs.h>
@@ -39,12 +40,10 @@ ReadEnd copyFromNtfsVolume(const QString &volume, const QString &pathInVolume, Q
         return fail(QObject::tr("libfsntfs"));
     const std::unique_ptr<libfsntfs_volume_t, void (*)(libfsntfs_volume_t *)> holder(
         opened, [](libfsntfs_volume_t *v) { libfsntfs_volume_free(&v, nullptr); });
-#ifdef Q_OS_WIN
-    const int result = libfsntfs_volume_open_wide(opened, volume.toStdWString().c_str(), LIBFSNTFS_OPEN_READ, &error);
-#else
+    // The narrow open on Windows too: a device name ("\\.\C:") is plain ASCII, and the toolchain's
+    // libbfio cannot take a wide name.
     const int result =
         libfsntfs_volume_open(opened, QFile::encodeName(volume).constData(), LIBFSNTFS_OPEN_READ, &error);
-#endif
     if (result != 1)
         return fail(QObject::tr("том %1 не открыт").arg(volume));
     const std::unique_ptr<libfsntfs_volume_t, void (*)(libfsntfs_volume_t *)> open(

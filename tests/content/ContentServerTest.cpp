@@ -151,9 +151,12 @@ const QByteArray kReport =
     R"({"type":"account","steam_id":"7656","persona_name":"<script>x</script>",)"
     R"("looked_up":true,"vac":true},)"
     R"({"type":"traces","signs":["<i>sign</i>"],"rows":[{"path":"C:\\<b>x</b>.exe",)"
-    R"("source":"BAM","state":"deleted","rule":"Loader","level":1},{"path":"y.exe"}]},)"
+    R"("source":"BAM","state":"deleted","rule":"Loader","level":1},{"path":"y.exe","time":"2026-01-01T00:00:00Z",)"
+    R"("time_kind":"recorded","sha1":"<b>ab"}]},)"
     R"({"type":"scan","findings":[{"kind":"unreadable","target":"<u>H</u>","reason":"view"},)"
-    R"({"kind":"signature","level":1,"error":"timeout","target":"cs<b>go.exe","pid":7}]},)"
+    R"({"kind":"signature","level":1,"error":"timeout","target":"cs<b>go.exe","pid":7},)"
+    R"j({"kind":"hidden_window","level":1,"description":"Окно скрыто от записи экрана",)j"
+    R"j("target":"<b>m (x.exe, PID 5)"}]},)j"
     R"({"type":"drivers","lines":[{"level":"red","text":"<b>red</b>"},{"level":"plain","text":"x"}],)"
     R"("findings":[{"kind":"driver","name":"<u>d.sys","path":"C:\\d.sys","state":"loaded",)"
     R"("signer":"<i>V</i>","list":"d.sys","level":"red"}]}]})";
@@ -498,7 +501,9 @@ void ContentServerTest::reports()
     for (const char *shown :
          {"Следы запуска: 2, совпадений: 1", "<li class=\"bad\">&lt;i&gt;sign&lt;/i&gt;</li>",
           "<tr class=\"bad\"><td class=\"time\"></td><td>C:\\&lt;b&gt;x&lt;/b&gt;.exe</td>",
-          "Сканирование, обнаружений: 1", "<li class=\"warn\">Не прочитано: &lt;u&gt;H&lt;/u&gt; (view)</li>",
+          "<td class=\"time\">2026-01-01T00:00:00Z (запись Amcache)</td>", "<td class=\"id\">SHA-1 &lt;b&gt;ab</td>",
+          "Сканирование, обнаружений: 2", "<li class=\"warn\">Не прочитано: &lt;u&gt;H&lt;/u&gt; (view)</li>",
+          "<li class=\"bad\">Окно скрыто от записи экрана: &lt;b&gt;m (x.exe, PID 5)</li>",
           "<li class=\"bad\">Не проверено за 10 с: процесс cs&lt;b&gt;go.exe (PID 7)</li>",
           "Драйверы: 1, обнаружений: 1<ul><li class=\"bad\">&lt;b&gt;red&lt;/b&gt;</li><li>x</li></ul>",
           "<tr class=\"bad\"><td>&lt;u&gt;d.sys</td><td>C:\\d.sys</td><td>&lt;i&gt;V&lt;/i&gt;</td>",

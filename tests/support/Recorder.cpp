@@ -6,8 +6,9 @@
 //   behaviour=hang | crash | ask | reserve   sleep two minutes; crash; read standard input and exit 0
 //                  at its end, 3 when an answer arrives; or hold NAME reversed, as UTF-16, in a block of
 //                  its own beside 64 GiB of memory it never touches, and sleep two minutes
-//   behaviour=hide  (Windows) show a window titled NAME kept out of screen capture, print
-//                  "affinity 0" or "affinity <error>" for SetWindowDisplayAffinity, and keep it two minutes
+//   behaviour=hide  (Windows) show a window titled NAME kept out of screen capture, print "affinity
+//                  <SetWindowDisplayAffinity's error, 0 for none> <the affinity asked back>", and keep it
+//                  two minutes
 // Without the file it does nothing and exits 0.
 
 #include <QCoreApplication>
@@ -57,7 +58,12 @@ void showWindowHiddenFromCapture(const QString &title)
                                   WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100, nullptr, nullptr, nullptr, nullptr);
     const DWORD excludeFromCapture = 0x11;
     const bool hidden = window && SetWindowDisplayAffinity(window, excludeFromCapture);
-    std::printf("affinity %lu\n", hidden ? 0UL : static_cast<unsigned long>(GetLastError()));
+    const unsigned long error = hidden ? 0UL : static_cast<unsigned long>(GetLastError());
+    // What the system answers when asked back: a system that accepts the call may not keep it.
+    DWORD kept = 0;
+    if (window)
+        GetWindowDisplayAffinity(window, &kept);
+    std::printf("affinity %lu %lu\n", error, static_cast<unsigned long>(kept));
     std::fflush(stdout);
     const ULONGLONG until = GetTickCount64() + 120000;
     MSG message;
