@@ -45,6 +45,7 @@ export WINEPATH="$(winepath -w "$prefix/bin");$(winepath -w "$gcc_runtime");$(wi
 appdata=$(winepath -u "$(wine cmd /c echo %APPDATA% 2>/dev/null | tr -d '\r')" 2>/dev/null) || appdata=$WINEPREFIX/no-appdata
 remove_demo_traces() {
     rm -rf "$WINEPREFIX/drive_c/windows/Prefetch" "$WINEPREFIX/drive_c/\$Recycle.Bin" \
+        "$WINEPREFIX/drive_c/windows/AppCompat/Programs/Amcache.hve" \
         "$appdata/Microsoft/Windows/Recent/loader.exe.lnk" "$appdata/Microsoft/Windows/Recent/legit.cfg.lnk"
 }
 remove_demo_traces
@@ -87,10 +88,12 @@ wine reg add 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Steam App
     /d "$(winepath -w "$machine/Games")" /f > /dev/null 2>&1
 wine reg add 'HKCU\SOFTWARE\Valve\Steam' /v SteamPath /d "$(winepath -w "$machine/Steam")" /f > /dev/null 2>&1
 # The demo's traces where Windows keeps them: the game's Prefetch file (naming Windows paths), a
-# shortcut among the user's Recent items and a Recycle Bin entry.
+# shortcut among the user's Recent items, a Recycle Bin entry and Amcache's hive.
 "$host/server/vigilor-demo-traces" "$machine" "$(winepath -w "$machine")" 'C:\windows'
 mkdir -p "$WINEPREFIX/drive_c/windows/Prefetch" "$appdata/Microsoft/Windows/Recent"
 cp "$machine"/Windows/Prefetch/*.pf "$WINEPREFIX/drive_c/windows/Prefetch/"
+mkdir -p "$WINEPREFIX/drive_c/windows/AppCompat/Programs"
+cp "$machine/Windows/AppCompat/Programs/Amcache.hve" "$WINEPREFIX/drive_c/windows/AppCompat/Programs/"
 cp "$machine"/AppData/Roaming/Microsoft/Windows/Recent/*.lnk "$appdata/Microsoft/Windows/Recent/"
 rm -rf "$WINEPREFIX/drive_c/\$Recycle.Bin"
 cp -r "$machine/\$Recycle.Bin" "$WINEPREFIX/drive_c/"

@@ -150,7 +150,7 @@ int main(int argc, char **argv)
         {QStringLiteral("C:\\Games\\csgo\\csgo.exe"), QStringLiteral("0c9e2a4b6d8f0a1c3e5b7d9f1a3c5e7b9d0f2a4c"),
          now.addDays(-30), 1193984, QStringLiteral("Valve"), false},
         {QStringLiteral("C:\\Program Files\\MSI Afterburner\\RTCore64.sys"), monitoringSha1, now.addDays(-60),
-         monitoring.size(), QStringLiteral("Micro-Star Int'l"), true}};
+         quint64(monitoring.size()), QStringLiteral("Micro-Star Int'l"), true}};
     written &= writeFile(machine + QStringLiteral("/Windows/AppCompat/Programs/Amcache.hve"), amcacheHive(inventory));
     // The compatibility cache and a USB drive removed a quarter of an hour ago, into the registry
     // stand-in's file where the demo has one; their times are relative to now too.

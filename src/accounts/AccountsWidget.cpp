@@ -95,18 +95,30 @@ void AccountsWidget::updateFoundAmount(int a)
 
 void AccountsWidget::scan()
 {
+    checkAccounts(true);
+}
+
+void AccountsWidget::checkAccounts(bool showErrors)
+{
+    // A press while lookups run (their replies are awaited in a nested loop) does nothing.
+    if (!ui->scanButton->isEnabled())
+        return;
     ButtonLock lock(ui->scanButton);
+    stopping = false;
     ui->progressBar->reset();
     ui->log->clear();
     updateFoundAmount(0);
     if (ContentLoader::instance()->steamDir().isEmpty()) {
-        QMessageBox::critical(this, tr("Ошибка"), tr("Папка Steam не найдена, опция недоступна"));
-        return;
+        if (showErrors)
+            QMessageBox::critical(this, tr("Ошибка"), tr("Папка Steam не найдена, опция недоступна"));
+        emit accountsNotRead(tr("Папка Steam не найдена"));
+    } else {
+        lookUpAccounts(showErrors);
     }
-    lookUpAccounts();
+    emit accountsChecked();
 }
 
-void AccountsWidget::lookUpAccounts()
+void AccountsWidget::lookUpAccounts(bool showErrors)
 {
     const QString path = ContentLoader::instance()->steamDir() + QStringLiteral("/config/loginusers.vdf");
     vdf::object root;
@@ -125,9 +137,11 @@ void AccountsWidget::lookUpAccounts()
         root = vdf::parse(text.constData(), text.constData() + text.size(), options);
     } catch (const std::exception &error) {
         // A damaged or missing account list is reported, not fatal.
-        showCriticalPlainText(this, tr("Ошибка"),
-                              tr("Не удалось прочитать список аккаунтов Steam из файла %1: %2")
-                                  .arg(path, QString::fromUtf8(error.what())));
+        const QString reason = tr("Не удалось прочитать список аккаунтов Steam из файла %1: %2")
+                                   .arg(path, QString::fromUtf8(error.what()));
+        if (showErrors)
+            showCriticalPlainText(this, tr("Ошибка"), reason);
+        emit accountsNotRead(reason);
         return;
     }
 
@@ -137,6 +151,8 @@ void AccountsWidget::lookUpAccounts()
 
     NetworkHelper network;
     for (const auto &child : root.children) {
+        if (stopping)
+            break;
         const QString key = QString::fromUtf8(child.first.c_str());
         const auto persona = child.second->attributes.find("PersonaName");
         const QString name =

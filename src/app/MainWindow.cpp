@@ -2,6 +2,7 @@
 
 #include "app/Version.h"
 #include "content/ContentLoader.h"
+#include "report/FindingCounts.h"
 #include "ui_MainWindow.h"
 
 #include <QMessageBox>
@@ -35,7 +36,8 @@ CheckContext checkContext()
 }
 } // namespace
 
-MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), record(checkContext()), ui(new Ui::MainWindow)
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent), record(checkContext()), wholeCheck(wholeCheckSteps()), ui(new Ui::MainWindow)
 {
     ui->setupUi(this);
     tabs.addTab(&infoPage, tr("Информация"));
@@ -61,7 +63,27 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), record(checkConte
     connect(&repairPage, &FixWidget::repaired, &record, &CheckRecord::repaired);
     connect(&tracesPage, &TracesWidget::tracesCollected, &record, &CheckRecord::tracesCollected);
     connect(&driversPage, &DriversWidget::driversChecked, &record, &CheckRecord::driversChecked);
+    connect(&accountsPage, &AccountsWidget::accountsNotRead, &record, &CheckRecord::accountsNotRead);
     reportPage.setRecord(&record);
+
+    // The whole check follows each page to its end, then counts, records and sends.
+    connect(&prohibitedPage, &SusProgrammsWidget::scanFinished, this,
+            [this] { wholeCheck.pageFinished(&prohibitedPage); });
+    connect(&tracesPage, &TracesWidget::tracesCollected, this, [this] { wholeCheck.pageFinished(&tracesPage); });
+    connect(&driversPage, &DriversWidget::driversChecked, this, [this] { wholeCheck.pageFinished(&driversPage); });
+    connect(&accountsPage, &AccountsWidget::accountsChecked, this, [this] { wholeCheck.pageFinished(&accountsPage); });
+    connect(&infoPage, &InfoWidget::wholeCheckRequested, &wholeCheck, &WholeCheck::start);
+    connect(&infoPage, &InfoWidget::cancelRequested, &wholeCheck, &WholeCheck::cancel);
+    connect(&wholeCheck, &WholeCheck::started, this, [this] {
+        wholeCheckFirstEvent = record.eventCount();
+        infoPage.showCheckRunning(true);
+    });
+    connect(&wholeCheck, &WholeCheck::progressed, &infoPage, &InfoWidget::showStep);
+    connect(&wholeCheck, &WholeCheck::finished, this, &MainWindow::finishWholeCheck);
+    connect(&infoPage, &InfoWidget::partActivated, this, [this](const QString &type) {
+        if (QWidget *page = pagesByReportType().value(type))
+            tabs.setCurrentWidget(page);
+    });
     ui->gridLayout->addWidget(&tabs);
     showUpdateNotice();
 }
@@ -69,6 +91,47 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), record(checkConte
 MainWindow::~MainWindow()
 {
     delete ui;
+}
+
+QHash<QString, QWidget *> MainWindow::pagesByReportType()
+{
+    return {{QStringLiteral("scan"), &prohibitedPage},
+            {QStringLiteral("traces"), &tracesPage},
+            {QStringLiteral("drivers"), &driversPage},
+            {QStringLiteral("account"), &accountsPage}};
+}
+
+QVector<WholeCheck::Step> MainWindow::wholeCheckSteps()
+{
+    return {{tr("запрещённые программы"), &prohibitedPage, [this] { prohibitedPage.scan(); },
+             [this] { prohibitedPage.cancel(); }},
+            {tr("следы запуска"), &tracesPage, [this] { tracesPage.collect(); }, [this] { tracesPage.cancel(); }},
+            {tr("драйверы"), &driversPage, [this] { driversPage.check(); }, [this] { driversPage.cancel(); }},
+            {tr("аккаунты"), &accountsPage, [this] { accountsPage.checkAccounts(false); },
+             [this] { accountsPage.cancel(); }}};
+}
+
+void MainWindow::finishWholeCheck(int cancelledAt)
+{
+    const QVector<WholeCheck::Step> steps = wholeCheckSteps();
+    QStringList captions;
+    for (const WholeCheck::Step &step : steps)
+        captions.append(step.caption);
+    const QString cancelled =
+        cancelledAt < 0 ? QString()
+                        : tr("%1 из %2: %3").arg(cancelledAt + 1).arg(steps.size()).arg(captions.value(cancelledAt));
+    const FindingCounts counts = countFindings(record.eventsSince(wholeCheckFirstEvent));
+    record.wholeCheckFinished(captions, cancelled, counts.total[FindingCounts::Violations],
+                              counts.total[FindingCounts::Attention], counts.total[FindingCounts::NotChecked]);
+    QString code;
+    QString error;
+    reportPage.sendReport(code, error);
+    QHash<QString, QString> tabNames;
+    const QHash<QString, QWidget *> pages = pagesByReportType();
+    for (auto page = pages.cbegin(); page != pages.cend(); ++page)
+        tabNames.insert(page.key(), tabs.tabText(tabs.indexOf(page.value())));
+    infoPage.showResult(counts, tabNames, cancelled, code, error);
+    infoPage.showCheckRunning(false);
 }
 
 void MainWindow::showUpdateNotice()

@@ -3,6 +3,7 @@
 #include "accounts/AccountsWidget.h"
 #include "app/InfoWidget.h"
 #include "app/VerticalTabWidget.h"
+#include "app/WholeCheck.h"
 #include "drivers/DriversWidget.h"
 #include "report/CheckRecord.h"
 #include "report/ReportWidget.h"
@@ -21,8 +22,8 @@ class MainWindow;
 // missing parts count as 0 and so does a part that is not a number.
 int compareVersions(const QString &a, const QString &b);
 
-// The window the examiner works in: the eight pages in a column of tabs, and the notice of a newer
-// version announced by the content server.
+// The window the examiner works in: the eight pages in a column of tabs, the whole check that runs
+// four of them in turn, and the notice of a newer version announced by the content server.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -34,6 +35,11 @@ public:
 
 private:
     void showUpdateNotice();
+    QVector<WholeCheck::Step> wholeCheckSteps();
+    // The pages that hold what the report's events of each type found.
+    QHash<QString, QWidget *> pagesByReportType();
+    // Counts what the whole check found, records it, sends the report and shows the result.
+    void finishWholeCheck(int cancelledAt);
 
     VerticalTabWidget tabs;
     InfoWidget infoPage;
@@ -45,5 +51,7 @@ private:
     DriversWidget driversPage;
     ReportWidget reportPage;
     CheckRecord record;
+    WholeCheck wholeCheck;
+    int wholeCheckFirstEvent = 0; // the record's first event of the whole check under way
     Ui::MainWindow *ui = nullptr;
 };

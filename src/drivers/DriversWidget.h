@@ -28,8 +28,10 @@ signals:
     // Every finished check, for the record of the check.
     void driversChecked(const DriverCheck &check);
 
-protected slots:
+public slots:
     void check();
+    // Asks a check under way to stop after the file it reads.
+    void cancel() { stopping = true; }
 
 private:
     void display(const DriverCheck &check);

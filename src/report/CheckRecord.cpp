@@ -181,6 +181,15 @@ QString eventHtml(const QJsonObject &event, ReportDetail detail)
             text +=
                 bans.isEmpty() ? QObject::tr("блокировок нет") : QStringLiteral("<b class=\"bad\">%1</b>").arg(bans);
         }
+    } else if (type == QLatin1String("accounts")) {
+        text = QObject::tr("Аккаунты не проверены: ") + escaped(event.value(QStringLiteral("not_read")));
+    } else if (type == QLatin1String("whole_check")) {
+        text = QObject::tr("Полная проверка: нарушения %1, требует внимания %2, не проверено %3")
+                   .arg(event.value(QStringLiteral("violations")).toInt())
+                   .arg(event.value(QStringLiteral("attention")).toInt())
+                   .arg(event.value(QStringLiteral("not_checked")).toInt());
+        if (event.contains(QStringLiteral("cancelled_at")))
+            text += QObject::tr("; отменена на шаге: ") + escaped(event.value(QStringLiteral("cancelled_at")));
     } else if (type == QLatin1String("utility")) {
         text = QObject::tr("Запущена утилита: ") + escaped(event.value(QStringLiteral("program")));
     } else if (type == QLatin1String("folder")) {
@@ -207,6 +216,14 @@ CheckRecord::CheckRecord(CheckContext context, QObject *parent)
     : QObject(parent), context(std::move(context)), machine(QSysInfo::machineHostName()), user(platform::userName()),
       system(QSysInfo::prettyProductName()), started(QDateTime::currentDateTimeUtc())
 {
+}
+
+QJsonArray CheckRecord::eventsSince(int first) const
+{
+    QJsonArray since;
+    for (int i = std::max(first, 0); i < events.size(); ++i)
+        since.append(events.at(i));
+    return since;
 }
 
 QJsonObject CheckRecord::toJson(const QString &note) const
@@ -319,6 +336,23 @@ void CheckRecord::accountChecked(const QString &steamId, const QString &personaN
                                                   {QStringLiteral("vac"), vac},
                                                   {QStringLiteral("community"), community},
                                                   {QStringLiteral("game_bans"), gameBans}});
+}
+
+void CheckRecord::accountsNotRead(const QString &reason)
+{
+    append(QStringLiteral("accounts"), QJsonObject{{QStringLiteral("not_read"), reason}});
+}
+
+void CheckRecord::wholeCheckFinished(const QStringList &steps, const QString &cancelledAt, int violations,
+                                     int attention, int notChecked)
+{
+    QJsonObject event{{QStringLiteral("steps"), QJsonArray::fromStringList(steps)},
+                      {QStringLiteral("violations"), violations},
+                      {QStringLiteral("attention"), attention},
+                      {QStringLiteral("not_checked"), notChecked}};
+    if (!cancelledAt.isEmpty())
+        event.insert(QStringLiteral("cancelled_at"), cancelledAt);
+    append(QStringLiteral("whole_check"), event);
 }
 
 void CheckRecord::utilityStarted(const QString &program)

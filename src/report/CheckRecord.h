@@ -34,6 +34,9 @@ public:
 
     // The report of the check so far, with the examiner's note.
     QJsonObject toJson(const QString &note) const;
+    // The events recorded so far, and those from the `first`.
+    int eventCount() const { return events.size(); }
+    QJsonArray eventsSince(int first) const;
 
 public slots:
     void scanStarted();
@@ -47,6 +50,10 @@ public slots:
     void scanFinished();
     void accountChecked(const QString &steamId, const QString &personaName, bool lookedUp, bool vac, bool community,
                         int gameBans);
+    void accountsNotRead(const QString &reason);
+    // The end of a whole check: its steps, the one it was cancelled at (empty: none) and its counts.
+    void wholeCheckFinished(const QStringList &steps, const QString &cancelledAt, int violations, int attention,
+                            int notChecked);
     void utilityStarted(const QString &program);
     void folderOpened(const QString &path);
     void repaired(const QString &action, const QStringList &folders);

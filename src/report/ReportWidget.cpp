@@ -85,7 +85,7 @@ void ReportWidget::save()
         showCriticalPlainText(this, tr("Ошибка"), tr("Не удалось сохранить отчёт: ") + error);
 }
 
-void ReportWidget::send()
+bool ReportWidget::sendReport(QString &id, QString &error)
 {
     // One report at a time: the button stays locked until the answer.
     ui->sendButton->setEnabled(false);
@@ -94,14 +94,23 @@ void ReportWidget::send()
     QJsonObject envelope;
     const bool sent = network.post(url, reportJson(), QStringLiteral("application/json")) &&
                       network.parseEnvelope(network.replyText(), envelope);
-    const QString id = envelope.value(QStringLiteral("data")).toObject().value(QStringLiteral("id")).toString();
+    id = envelope.value(QStringLiteral("data")).toObject().value(QStringLiteral("id")).toString();
     ui->sendButton->setEnabled(true);
     if (!sent || id.isEmpty()) {
-        showCriticalPlainText(this, tr("Ошибка"),
-                              tr("Не удалось отправить отчёт: ") + (network.errorString().isEmpty()
-                                                                        ? tr("сервер не назвал код отчёта")
-                                                                        : network.errorString()));
-        return;
+        error = network.errorString().isEmpty() ? tr("сервер не назвал код отчёта") : network.errorString();
+        return false;
     }
     ui->reportIdLabel->setText(tr("Отчёт отправлен, код: ") + id);
+    return true;
+}
+
+void ReportWidget::send()
+{
+    // A press while a report is on its way (its answer is awaited in a nested loop) does nothing.
+    if (!ui->sendButton->isEnabled())
+        return;
+    QString id;
+    QString error;
+    if (!sendReport(id, error))
+        showCriticalPlainText(this, tr("Ошибка"), tr("Не удалось отправить отчёт: ") + error);
 }

@@ -27,6 +27,10 @@ public:
     // appears whole or not at all. False with the reason in `error`.
     bool saveTo(const QString &htmlPath, QString &error) const;
 
+    // Sends the report to the content server without asking anything: true with the code the server
+    // gave it in `id`, else false with the reason in `error`.
+    bool sendReport(QString &id, QString &error);
+
 public slots:
     void save();
     void send();

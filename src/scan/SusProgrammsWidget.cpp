@@ -80,6 +80,7 @@ void SusProgrammsWidget::scan()
 {
     if (worker)
         return;
+    stopping = false;
     FileScanner scanner;
     const QList<DetectionRule> rules = ContentLoader::instance()->rules();
 
@@ -172,7 +173,8 @@ void SusProgrammsWidget::startBrowserStep(const QList<DetectionRule> &rules)
         [this, rules, terms, unread, hidden] {
             reportBrowserTerms(*terms, *unread);
             reportHiddenWindows(*hidden);
-            if (ContentLoader::instance()->signatures())
+            // A cancelled scan ends after the browsers: the signatures do not start.
+            if (ContentLoader::instance()->signatures() && !stopping)
                 startSignatureStep(rules);
             else
                 endScan();

@@ -50,8 +50,12 @@ signals:
     void notRead(const QString &target, const QString &reason);
     void scanFinished();
 
-protected slots:
+public slots:
     void scan();
+    // Asks the step under way to stop after its current item; the steps after it do not start.
+    void cancel() { stopping = true; }
+
+protected slots:
     void extendProgressBar(int a);
 
 private:

@@ -29,8 +29,10 @@ signals:
     // Every finished collection, for the record of the check.
     void tracesCollected(const TraceCollection &collection);
 
-protected slots:
+public slots:
     void collect();
+    // Asks a collection under way to stop hashing; what it read so far is shown.
+    void cancel() { stopping = true; }
 
 private:
     void display(const TraceCollection &collection);

@@ -26,8 +26,8 @@ const QStringList kPages = {QStringLiteral("scan"),     QStringLiteral("traces")
 const QStringList kNotShared = {QStringLiteral("traces/ExecutionTraces.h"), QStringLiteral("traces/TracesWidget.h"),
                                 QStringLiteral("traces/TraceTableModel.h")};
 
-// Headers one page offers others: app/'s helpers to every page, the pages' widgets and the record to
-// app/, the traces' collection to the scan and the report, the traces' shared readers to the drivers
+// Headers one page offers others: app/'s helpers to every page, the pages' widgets, the record and its
+// counts to app/, the traces' collection to the scan and the report, the traces' shared readers to the drivers
 // check, and the drivers' types to the report.
 bool meantFor(const QString &header, const QString &from)
 {
@@ -37,7 +37,8 @@ bool meantFor(const QString &header, const QString &from)
     if (kHelpers.contains(header))
         return true;
     if (from == QLatin1String("app"))
-        return kWidget.match(header).hasMatch() || header == QLatin1String("report/CheckRecord.h");
+        return kWidget.match(header).hasMatch() || header == QLatin1String("report/CheckRecord.h") ||
+               header == QLatin1String("report/FindingCounts.h");
     if (from == QLatin1String("drivers"))
         return header.startsWith(QLatin1String("traces/")) && !kNotShared.contains(header);
     if (from == QLatin1String("report") && header == QLatin1String("drivers/DriverTypes.h"))

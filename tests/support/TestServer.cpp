@@ -21,6 +21,9 @@ TestServer::TestServer(const TestPki &pki)
         {
             std::lock_guard<std::mutex> lock(mutex);
             received.append(QString::fromStdString(request.target));
+            if (!request.body.empty())
+                bodies.append(
+                    {QString::fromStdString(request.path.substr(1)), QByteArray::fromStdString(request.body)});
             const auto found = handlers.find(request.path.substr(1));
             if (found != handlers.end())
                 handler = found->second;
@@ -117,6 +120,17 @@ QStringList TestServer::requests() const
 {
     std::lock_guard<std::mutex> lock(mutex);
     return received;
+}
+
+QList<QByteArray> TestServer::bodiesOf(const QString &path) const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    QList<QByteArray> found;
+    for (const auto &body : bodies) {
+        if (body.first == path)
+            found.append(body.second);
+    }
+    return found;
 }
 
 int TestServer::contentServerLoopbackPort()

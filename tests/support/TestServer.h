@@ -50,6 +50,8 @@ public:
     void setHandler(const QString &path, Handler handler);
     void setDelay(int delayMs);
     QStringList requests() const;
+    // The bodies of the requests to `path` ("report"), in order.
+    QList<QByteArray> bodiesOf(const QString &path) const;
 
     // The port of the compiled-in URL when its host is loopback, otherwise 0.
     static int contentServerLoopbackPort();
@@ -60,6 +62,7 @@ private:
     mutable std::mutex mutex;
     std::map<std::string, Handler> handlers;
     QStringList received;
+    QList<QPair<QString, QByteArray>> bodies;
     int boundPort = 0;
     int extraDelayMs = 0;
 };

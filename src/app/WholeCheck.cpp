@@ -1,0 +1,70 @@
+#include "app/WholeCheck.h"
+
+#include <QProgressBar>
+#include <QWidget>
+
+WholeCheck::WholeCheck(QVector<Step> checkSteps, QObject *parent) : QObject(parent), steps(std::move(checkSteps)) {}
+
+void WholeCheck::start()
+{
+    if (isRunning() || steps.isEmpty())
+        return;
+    cancelled = false;
+    current = -1;
+    emit started();
+    startNextStep();
+}
+
+void WholeCheck::cancel()
+{
+    if (!isRunning() || cancelled)
+        return;
+    cancelled = true;
+    if (steps.at(current).cancel)
+        steps.at(current).cancel();
+}
+
+void WholeCheck::pageFinished(QWidget *page)
+{
+    if (!isRunning() || steps.at(current).page != page)
+        return;
+    for (const QMetaObject::Connection &connection : qAsConst(following))
+        disconnect(connection);
+    following.clear();
+    if (cancelled) {
+        const int at = current;
+        current = -1;
+        emit finished(at);
+        return;
+    }
+    // Queued: a page that finishes inside its own start (a quick one) does not start the next step
+    // from within it.
+    QMetaObject::invokeMethod(this, &WholeCheck::startNextStep, Qt::QueuedConnection);
+}
+
+void WholeCheck::startNextStep()
+{
+    if (++current >= steps.size()) {
+        current = -1;
+        emit finished(-1);
+        return;
+    }
+    const Step &step = steps.at(current);
+    follow(step.page->findChild<QProgressBar *>(QStringLiteral("progressBar")));
+    emit progressed(tr("Шаг %1 из %2: %3").arg(current + 1).arg(steps.size()).arg(step.caption), 0, 0);
+    step.start();
+}
+
+void WholeCheck::follow(QProgressBar *bar)
+{
+    followed = bar;
+    if (!bar)
+        return;
+    const int step = current;
+    const auto report = [this, step] {
+        if (current == step && followed)
+            emit progressed(tr("Шаг %1 из %2: %3").arg(step + 1).arg(steps.size()).arg(steps.at(step).caption),
+                            followed->value() - followed->minimum(), followed->maximum() - followed->minimum());
+    };
+    following.append(connect(bar, &QProgressBar::valueChanged, this, report));
+}
