@@ -101,8 +101,9 @@ std::string tracesHtml(const nlohmann::json &event)
         const std::string rowClass =
             matched ? (numberField(row, "level") != 0 ? " class=\"bad\"" : " class=\"warn\"") : "";
         const std::string kind = textField(row, "time_kind");
-        const std::string timeKind =
-            kind == "modified" ? " (изменение файла)" : kind == "recorded" ? " (запись Amcache)" : "";
+        const std::string timeKind = kind == "modified"   ? " (изменение файла)"
+                                     : kind == "recorded" ? " (запись Amcache)"
+                                                          : "";
         const std::string digest = !textField(row, "sha256").empty() || textField(row, "sha1").empty()
                                        ? htmlEscape(textField(row, "sha256"))
                                        : "SHA-1 " + htmlEscape(textField(row, "sha1"));
@@ -248,6 +249,14 @@ std::string eventHtml(const nlohmann::json &event)
         line = tracesHtml(event);
     } else if (type == "drivers") {
         line = driversHtml(event);
+    } else if (type == "accounts") {
+        line = "Аккаунты не проверены: " + htmlEscape(textField(event, "not_read"));
+    } else if (type == "whole_check") {
+        line = "Полная проверка: нарушения " + std::to_string(numberField(event, "violations")) +
+               ", требует внимания " + std::to_string(numberField(event, "attention")) + ", не проверено " +
+               std::to_string(numberField(event, "not_checked"));
+        if (event.contains("cancelled_at"))
+            line += "; отменена на шаге: " + htmlEscape(textField(event, "cancelled_at"));
     } else {
         line = htmlEscape(event.dump());
     }

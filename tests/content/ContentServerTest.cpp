@@ -159,7 +159,8 @@ const QByteArray kReport =
     R"j("target":"<b>m (x.exe, PID 5)"}]},)j"
     R"({"type":"drivers","lines":[{"level":"red","text":"<b>red</b>"},{"level":"plain","text":"x"}],)"
     R"("findings":[{"kind":"driver","name":"<u>d.sys","path":"C:\\d.sys","state":"loaded",)"
-    R"("signer":"<i>V</i>","list":"d.sys","level":"red"}]}]})";
+    R"("signer":"<i>V</i>","list":"d.sys","level":"red"}]},{"type":"accounts","not_read":"<b>no</b>"},)"
+    R"j({"type":"whole_check","violations":3,"attention":1,"not_checked":2,"cancelled_at":"2 из 4: <i>x</i>"}]})j";
 
 } // namespace
 
@@ -507,7 +508,9 @@ void ContentServerTest::reports()
           "<li class=\"bad\">Не проверено за 10 с: процесс cs&lt;b&gt;go.exe (PID 7)</li>",
           "Драйверы: 1, обнаружений: 1<ul><li class=\"bad\">&lt;b&gt;red&lt;/b&gt;</li><li>x</li></ul>",
           "<tr class=\"bad\"><td>&lt;u&gt;d.sys</td><td>C:\\d.sys</td><td>&lt;i&gt;V&lt;/i&gt;</td>",
-          "<td>d.sys</td><td>загружен</td>"})
+          "<td>d.sys</td><td>загружен</td>", "Аккаунты не проверены: &lt;b&gt;no&lt;/b&gt;",
+          "Полная проверка: нарушения 3, требует внимания 1, не проверено 2; отменена на шаге: 2 из 4: "
+          "&lt;i&gt;x&lt;/i&gt;"})
         QVERIFY2(page.body.contains(shown), page.body.constData());
 }
 
