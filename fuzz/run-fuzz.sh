@@ -29,8 +29,9 @@ case "$target" in
     compat_cache) sources=("$traces/CompatCacheReader.cpp" "$traces/TraceDecoders.cpp"); packages=(Qt5Core) ;;
     event_log) sources=("$traces/EventLogReader.cpp"); packages=(Qt5Core) ;;
     amcache) sources=("$traces/AmcacheReader.cpp"); packages=(Qt5Core libregf) ;;
-    ntfs_volume) sources=("$src/src/platform/LockedFile.cpp" "$src/src/platform/FileSystem.cpp" "$src/src/platform/FileSystem_other.cpp")
-                 packages=(Qt5Core libfsntfs) ;;
+    ntfs_volume) sources=("$src/src/platform/LockedFile.cpp" "$src/src/platform/VolumeDevice_other.cpp"
+                          "$src/src/platform/FileSystem.cpp" "$src/src/platform/FileSystem_other.cpp")
+                 packages=(Qt5Core libfsntfs libbfio) ;;
     registry_file) sources=("$src/src/platform/RegistryFile.cpp" "$src/src/platform/Registry.cpp" "$src/src/platform/FileSystem.cpp"
                             "$src/src/platform/FileSystem_other.cpp"); packages=(Qt5Core) ;;
     proxy_line) sources=("$src/server/ProxyProtocol.cpp"); packages=() ;;
