@@ -6,6 +6,11 @@
 #include <QFile>
 #include <QObject>
 
+// The toolchain's libfsntfs declares its calls over a file I/O handle only when told that the layer is
+// there; it is, built into the library.
+#ifndef HAVE_LIBBFIO
+#define HAVE_LIBBFIO 1
+#endif
 #include <libbfio.h>
 #include <libfsntfs.h>
 

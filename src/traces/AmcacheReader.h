@@ -36,5 +36,5 @@ constexpr qint64 kAmcacheHashedBytes = 31457280;
 
 // Reads the hive file at `path` (a private copy of ours) with libregf, within `seconds`; false with the
 // reason in the examiner's words and the library's own in `detail` when it is no hive.
-bool readAmcache(const QString &path, Amcache &amcache, QString &reason, QString *detail = nullptr, int seconds = 60,
+bool readAmcache(const QString &path, Amcache &amcache, QString &reason, QString *detail = nullptr, int seconds = 20,
                  const std::atomic<bool> *stop = nullptr);

@@ -19,39 +19,54 @@ quint64 fileTime(const QDateTime &time)
     return time.isValid() ? quint64(time.toMSecsSinceEpoch() + 11644473600000LL) * 10000 : 0;
 }
 
-// The bin's cells, each allocated (a negative size) and 8-byte aligned; offsets count from the bin's start.
+// The bins' cells, each allocated (a negative size) and 8-byte aligned, in bins of 4 KiB as Windows
+// writes them (larger only for a larger cell): libregf finds a cell by walking its bin. Offsets count
+// from the first bin's start.
 class Cells
 {
 public:
-    Cells() : bin(32, '\0') {}
-
     quint32 add(const QByteArray &content)
     {
         const int size = (4 + content.size() + 7) & ~7;
-        const quint32 offset = static_cast<quint32>(bin.size());
-        QByteArray cell(size, '\0');
-        put<qint32>(cell, 0, -size);
-        cell.replace(4, content.size(), content);
-        bin += cell;
+        if (data.isEmpty() || used + size > data.size()) {
+            closeBin();
+            openBin(size);
+        }
+        const quint32 offset = static_cast<quint32>(used);
+        put<qint32>(data, used, -size);
+        data.replace(used + 4, content.size(), content);
+        used += size;
         return offset;
     }
-    void set(quint32 offset, int at, quint32 value) { put<quint32>(bin, offset + 4 + at, value); }
+    void set(quint32 offset, int at, quint32 value) { put<quint32>(data, int(offset) + 4 + at, value); }
 
     QByteArray finished()
     {
-        // The unused rest is one free cell (a positive size), as Windows leaves it.
-        const int used = bin.size();
-        const int size = (used + 8 + 4095) & ~4095;
-        bin.append(QByteArray(size - used, '\0'));
-        put<qint32>(bin, used, size - used);
-        bin.replace(0, 4, "hbin", 4);
-        put<quint32>(bin, 4, 0);
-        put<quint32>(bin, 8, static_cast<quint32>(size));
-        return bin;
+        closeBin();
+        return data;
     }
 
 private:
-    QByteArray bin;
+    void openBin(int cell)
+    {
+        const int start = data.size();
+        const int size = (32 + cell + 4095) & ~4095;
+        data.append(QByteArray(size, '\0'));
+        data.replace(start, 4, "hbin", 4);
+        put<quint32>(data, start + 4, static_cast<quint32>(start));
+        put<quint32>(data, start + 8, static_cast<quint32>(size));
+        used = start + 32;
+    }
+    // The unused rest of the bin is one free cell (a positive size), as Windows leaves it.
+    void closeBin()
+    {
+        if (used < data.size())
+            put<qint32>(data, used, data.size() - used);
+        used = data.size();
+    }
+
+    QByteArray data;
+    int used = 0;
 };
 
 QByteArray numbers(std::initializer_list<quint32> values)

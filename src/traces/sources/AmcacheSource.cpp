@@ -85,7 +85,8 @@ TraceFindings AmcacheSource::collect(const TraceMachine &machine, TraceLimits &l
                                                         : QObject::tr("Драйвер не подписан"));
     }
     if (amcache.cut)
-        notRead(QObject::tr("больше %1 записей или дольше минуты, прочитаны первые").arg(kLargestAmcache));
+        notRead(
+            QObject::tr("прочитаны не все записи: больше %1, повреждённые ключи или дольше 20 с").arg(kLargestAmcache));
     if (amcache.unflushed)
         found.notices.append(
             QObject::tr("Amcache (%1): последние записи могут быть только в журналах .LOG1/.LOG2, они не прочитаны")
