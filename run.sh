@@ -123,6 +123,10 @@ xdotool mousemove 100 301 click 1 sleep 0.5 mousemove 550 430 click 1 sleep 0.3 
 xdotool mousemove 845 512 click 1
 sleep 2
 import -window root "$build/report.png"
+# The whole check from the information tab, and its result.
+xdotool mousemove 100 28 click 1 sleep 0.5 mousemove 284 484 click 1
+sleep 12
+import -window root "$build/whole-check.png"
 kill "$pid" 2>/dev/null
 wait "$pid" 2>/dev/null
 exit 0
@@ -143,7 +147,8 @@ HOME=$browser_home timeout 120 chromium --headless "${sandbox[@]}" --disable-gpu
     "https://admin:$(cat "$build/admin.token")@127.0.0.1:$port/admin/reports" > /dev/null 2>&1 ||
     echo "no screenshot of the admin page (chromium failed)"
 echo "screenshots: $build/preloader.png $build/main-window.png $build/prohibited-programs.png $build/accounts.png" \
-    "$build/utilities.png $build/error-fixing.png $build/traces.png $build/drivers.png $build/report.png $build/admin-reports.png"
+    "$build/utilities.png $build/error-fixing.png $build/traces.png $build/drivers.png $build/report.png" \
+    "$build/whole-check.png $build/admin-reports.png"
 echo "reports on the server: $(sqlite3 "$build/content/reports.sqlite" 'select count(*) from reports' 2>/dev/null)"
 echo "tools started: $(cat "$TMPDIR/vigilor-demo-tools.log" 2>/dev/null | wc -l) (log: $TMPDIR/vigilor-demo-tools.log)"
 echo "game folder after the fix: $(ls "$machine/Games/csgo" | tr '\n' ' ')"

@@ -8,12 +8,12 @@
 namespace {
 // "Нарушения: 3 — Запрещенные программы: 1, Следы запуска: 2", each part a link to its tab.
 QString countLine(const QString &caption, const FindingCounts &counts, FindingCounts::Kind kind,
-                  const QHash<QString, QString> &tabNames)
+                  const QHash<QString, QString> &tabNames, const QColor &linkColour)
 {
     QStringList parts;
     for (const FindingCounts::Part &part : counts.parts[kind])
-        parts.append(QStringLiteral("<a href=\"%1\">%2: %3</a>")
-                         .arg(part.type, tabNames.value(part.type, part.type).toHtmlEscaped())
+        parts.append(QStringLiteral("<a href=\"%1\" style=\"color:%2\">%3: %4</a>")
+                         .arg(part.type, linkColour.name(), tabNames.value(part.type, part.type).toHtmlEscaped())
                          .arg(part.count));
     QString line = QStringLiteral("%1: %2").arg(caption.toHtmlEscaped()).arg(counts.total[kind]);
     if (!parts.isEmpty())
@@ -63,12 +63,14 @@ void InfoWidget::showResult(const FindingCounts &counts, const QHash<QString, QS
                                                             : tr("Проверка отменена на шаге %1").arg(cancelledAt));
     // Never "clean": without a red finding it says so, and still names what could not be read.
     QStringList lines;
+    // Links in the theme's accent, readable on the dark theme as on the light one.
+    const QColor link = palette().color(QPalette::Highlight);
     lines.append(counts.total[FindingCounts::Violations] == 0
                      ? QStringLiteral("<span>%1</span>").arg(tr("Нарушений не найдено"))
                      : QStringLiteral("<span style=\"color:red\">%1</span>")
-                           .arg(countLine(tr("Нарушения"), counts, FindingCounts::Violations, tabNames)));
-    lines.append(countLine(tr("Требует внимания"), counts, FindingCounts::Attention, tabNames));
-    lines.append(countLine(tr("Не проверено"), counts, FindingCounts::NotChecked, tabNames));
+                           .arg(countLine(tr("Нарушения"), counts, FindingCounts::Violations, tabNames, link)));
+    lines.append(countLine(tr("Требует внимания"), counts, FindingCounts::Attention, tabNames, link));
+    lines.append(countLine(tr("Не проверено"), counts, FindingCounts::NotChecked, tabNames, link));
     if (!cancelledAt.isEmpty())
         lines.append(
             tr("Проверка отменена на шаге %1; найденное до отмены сохранено").arg(cancelledAt).toHtmlEscaped());
