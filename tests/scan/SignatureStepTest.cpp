@@ -66,6 +66,9 @@ void SignatureStepTest::initTestCase()
     QVERIFY(writeFile(loader, marker() + " yy"));
     environment.set("SystemRoot", temp.filePath(QStringLiteral("Windows")));
     environment.set("APPDATA", temp.filePath(QStringLiteral("Roaming")));
+    // A desktop without hidden windows, asked: no line of theirs comes before the signatures'.
+    QVERIFY(writeFile(temp.filePath(QStringLiteral("windows.txt")), QByteArray()));
+    environment.set("VIGILOR_HIDDEN_WINDOWS", temp.filePath(QStringLiteral("windows.txt")));
 
     const QJsonArray rules{QJsonObject{{"desc", "Folder"}, {"roots", QJsonArray{folder}}, {"filename", "^never$"}}};
     const QString yara = QStringLiteral("rule step_marker { meta: desc = \"Loader <b>signature</b>\" level = 0 "
