@@ -27,7 +27,9 @@ toolchain_file=$("$toolchain_source/install.sh" /opt/windows-qt5)
 # stamps in the PE headers.
 SOURCE_DATE_EPOCH=$(git -C "$root" log -1 --format=%ct 2>/dev/null || echo 315532800)
 export SOURCE_DATE_EPOCH
-export QT_RCC_SOURCE_DATE_OVERRIDE=$SOURCE_DATE_EPOCH
+# The resources' times are fixed, not the commit's: rcc's output is not rebuilt when only the commit
+# changes, so a build folder used again would keep an older commit's time.
+export QT_RCC_SOURCE_DATE_OVERRIDE=315532800
 flags="-ffile-prefix-map=$root=. -ffile-prefix-map=$out=build"
 cmake -S . -B "$out" -DCMAKE_TOOLCHAIN_FILE="$toolchain_file" -DCMAKE_BUILD_TYPE=Release \
     -DVIGILOR_BUILD_TESTS=OFF -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_C_FLAGS="$flags" \
