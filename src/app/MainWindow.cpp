@@ -113,15 +113,9 @@ QVector<WholeCheck::Step> MainWindow::wholeCheckSteps()
 
 void MainWindow::finishWholeCheck(int cancelledAt)
 {
-    const QVector<WholeCheck::Step> steps = wholeCheckSteps();
-    QStringList captions;
-    for (const WholeCheck::Step &step : steps)
-        captions.append(step.caption);
-    const QString cancelled =
-        cancelledAt < 0 ? QString()
-                        : tr("%1 из %2: %3").arg(cancelledAt + 1).arg(steps.size()).arg(captions.value(cancelledAt));
+    const QString cancelled = cancelledAt < 0 ? QString() : wholeCheck.stepPlace(cancelledAt);
     const FindingCounts counts = countFindings(record.eventsSince(wholeCheckFirstEvent));
-    record.wholeCheckFinished(captions, cancelled, counts.total[FindingCounts::Violations],
+    record.wholeCheckFinished(wholeCheck.captions(), cancelled, counts.total[FindingCounts::Violations],
                               counts.total[FindingCounts::Attention], counts.total[FindingCounts::NotChecked]);
     QString code;
     QString error;

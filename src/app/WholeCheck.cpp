@@ -5,6 +5,19 @@
 
 WholeCheck::WholeCheck(QVector<Step> checkSteps, QObject *parent) : QObject(parent), steps(std::move(checkSteps)) {}
 
+QStringList WholeCheck::captions() const
+{
+    QStringList captions;
+    for (const Step &step : steps)
+        captions.append(step.caption);
+    return captions;
+}
+
+QString WholeCheck::stepPlace(int index) const
+{
+    return tr("%1 из %2: %3").arg(index + 1).arg(steps.size()).arg(steps.value(index).caption);
+}
+
 void WholeCheck::start()
 {
     if (isRunning() || steps.isEmpty())
@@ -51,7 +64,7 @@ void WholeCheck::startNextStep()
     }
     const Step &step = steps.at(current);
     follow(step.page->findChild<QProgressBar *>(QStringLiteral("progressBar")));
-    emit progressed(tr("Шаг %1 из %2: %3").arg(current + 1).arg(steps.size()).arg(step.caption), 0, 0);
+    emit progressed(tr("Шаг %1").arg(stepPlace(current)), 0, 0);
     step.start();
 }
 
@@ -63,8 +76,8 @@ void WholeCheck::follow(QProgressBar *bar)
     const int step = current;
     const auto report = [this, step] {
         if (current == step && followed)
-            emit progressed(tr("Шаг %1 из %2: %3").arg(step + 1).arg(steps.size()).arg(steps.at(step).caption),
-                            followed->value() - followed->minimum(), followed->maximum() - followed->minimum());
+            emit progressed(tr("Шаг %1").arg(stepPlace(step)), followed->value() - followed->minimum(),
+                            followed->maximum() - followed->minimum());
     };
     following.append(connect(bar, &QProgressBar::valueChanged, this, report));
 }

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 #include <functional>
@@ -30,7 +31,9 @@ public:
     explicit WholeCheck(QVector<Step> steps, QObject *parent = nullptr);
 
     bool isRunning() const { return current >= 0; }
-    int stepCount() const { return steps.size(); }
+    QStringList captions() const;
+    // Where step `index` (0-based) stands: "2 из 4: следы запуска".
+    QString stepPlace(int index) const;
 
 public slots:
     // Does nothing while a check runs.
