@@ -28,7 +28,7 @@ case "$target" in
     recycle_bin|usn_journal|pca) sources=("$traces/TraceDecoders.cpp"); packages=(Qt5Core) ;;
     compat_cache) sources=("$traces/CompatCacheReader.cpp" "$traces/TraceDecoders.cpp"); packages=(Qt5Core) ;;
     event_log) sources=("$traces/EventLogReader.cpp"); packages=(Qt5Core) ;;
-    amcache) sources=("$traces/AmcacheReader.cpp"); packages=(Qt5Core libregf) ;;
+    amcache) sources=("$traces/AmcacheReader.cpp" "$traces/TraceDecoders.cpp"); packages=(Qt5Core libregf) ;;
     ntfs_volume) sources=("$src/src/platform/LockedFile.cpp" "$src/src/platform/VolumeDevice_other.cpp"
                           "$src/src/platform/FileSystem.cpp" "$src/src/platform/FileSystem_other.cpp")
                  packages=(Qt5Core libfsntfs libbfio) ;;

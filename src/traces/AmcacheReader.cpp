@@ -1,6 +1,7 @@
 #include "traces/AmcacheReader.h"
 
 #include "traces/ParserCopy.h"
+#include "traces/TraceDecoders.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -13,9 +14,6 @@
 #include <memory>
 
 namespace {
-// The layout's fields; names of values and keys are ASCII.
-constexpr int kLongestText = 32768;
-
 struct Key
 {
     libregf_key_t *key = nullptr;
@@ -44,9 +42,7 @@ QDateTime fromFileTime(quint64 ticks)
     // Before 1980 or past 2100 is no time Windows wrote.
     constexpr quint64 k1980 = 119600064000000000ULL;
     constexpr quint64 k2100 = 157469184000000000ULL;
-    if (ticks < k1980 || ticks > k2100)
-        return QDateTime();
-    return QDateTime::fromMSecsSinceEpoch(qint64(ticks / 10000) - 11644473600000LL, Qt::UTC);
+    return ticks < k1980 || ticks > k2100 ? QDateTime() : traces::fileTime(ticks);
 }
 
 Value valueOf(libregf_key_t *key, const char *name)
@@ -92,6 +88,15 @@ qint64 numberOf(libregf_key_t *key, const char *name)
     return -1;
 }
 
+// Opens the sub-key `index` of `key` into `sub`; false for one that does not parse.
+bool openSubKey(libregf_key_t *key, int index, Key &sub)
+{
+    if (libregf_key_get_sub_key(key, index, &sub.key, nullptr) == 1)
+        return true;
+    sub.key = nullptr;
+    return false;
+}
+
 QString nameOf(libregf_key_t *key)
 {
     return parserText(
@@ -135,12 +140,10 @@ public:
                 return;
             }
             Key sub;
-            if (libregf_key_get_sub_key(key, i, &sub.key, nullptr) != 1) {
-                sub.key = nullptr;
+            if (openSubKey(key, i, sub))
+                visit(sub.key);
+            else
                 ++damagedKeys;
-                continue;
-            }
-            visit(sub.key);
         }
     }
 
@@ -215,11 +218,7 @@ bool keyAt(libregf_file_t *file, const char *path, Key &key)
         // The keys looked for sit among a handful of siblings; a planted crowd is not searched through.
         for (int i = 0; i < count && i < 4096 && !found; ++i) {
             Key sub;
-            if (libregf_key_get_sub_key(key.key, i, &sub.key, nullptr) != 1) {
-                sub.key = nullptr;
-                continue;
-            }
-            if (nameOf(sub.key).compare(component, Qt::CaseInsensitive) == 0) {
+            if (openSubKey(key.key, i, sub) && nameOf(sub.key).compare(component, Qt::CaseInsensitive) == 0) {
                 std::swap(key.key, sub.key);
                 found = true;
             }

@@ -34,6 +34,12 @@ constexpr int kLargestAmcache = 100000;
 // Amcache's SHA-1 covers at most a file's first this many bytes: for larger files it is not the file's.
 constexpr qint64 kAmcacheHashedBytes = 31457280;
 
+// Whether Amcache's SHA-1 of a file it recorded as `size` bytes (-1: size not recorded) is the file's.
+constexpr bool amcacheSha1IsWhole(qint64 size)
+{
+    return size <= kAmcacheHashedBytes;
+}
+
 // Reads the hive file at `path` (a private copy of ours) with libregf, within `seconds`; false with the
 // reason in the examiner's words and the library's own in `detail` when it is no hive.
 bool readAmcache(const QString &path, Amcache &amcache, QString &reason, QString *detail = nullptr, int seconds = 20,

@@ -221,6 +221,13 @@ void settleStates(const TraceMachine &machine, TraceCollection &result, TraceLim
             *targets[i].sha256 = *targets.at(sameAs.at(i)).sha256;
     }
 }
+// The SHA-1 Amcache recorded for the row's file, when it is the whole file's: of a larger file it covers
+// only the start, and is no file's digest.
+QString wholeFileSha1(const TraceRow &row)
+{
+    return amcacheSha1IsWhole(row.recordedSize) ? row.sha1 : QString();
+}
+
 // Identical signs as one, with their count: a crafted file repeating one sign a million times must
 // not bury the others.
 QStringList foldedSigns(const QStringList &signs)
@@ -301,8 +308,7 @@ void matchTraces(QVector<TraceRow> &rows, const QList<DetectionRule> &rules)
         row.ruleDescription.clear();
         row.ruleLevel = 0;
         row.matchedFile.clear();
-        // Amcache's SHA-1 of a larger file covers only its start: it is no file's digest.
-        const QString sha1 = row.recordedSize <= kAmcacheHashedBytes ? row.sha1 : QString();
+        const QString sha1 = wholeFileSha1(row);
         for (const Matcher &matcher : qAsConst(matchers)) {
             const bool own =
                 matches(matcher, row.fileName, row.sha256) || (!sha1.isEmpty() && matcher.sha1.contains(sha1));
@@ -325,9 +331,10 @@ void matchTraces(QVector<TraceRow> &rows, const QList<DetectionRule> &rules)
 void matchListedDrivers(QVector<TraceRow> &rows, const DriverList &list)
 {
     for (TraceRow &row : rows) {
-        if (row.matched || !row.driver || row.sha1.isEmpty() || row.recordedSize > kAmcacheHashedBytes)
+        const QString sha1 = wholeFileSha1(row);
+        if (row.matched || !row.driver || sha1.isEmpty())
             continue;
-        if (const ListedDriver *listed = list.byDigest(QString(), row.sha1, QString())) {
+        if (const ListedDriver *listed = list.byDigest(QString(), sha1, QString())) {
             // As the drivers' tab judges a listed driver by itself: a malicious one is red, a vulnerable one
             // orange, since a clean PC may have one installed with a hardware tool.
             row.matched = true;

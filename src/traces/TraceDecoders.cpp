@@ -38,7 +38,11 @@ QDateTime fileTime(const QByteArray &data, int offset)
 {
     if (offset < 0 || data.size() < offset + 8)
         return QDateTime();
-    const quint64 ticks = qFromLittleEndian<quint64>(data.constData() + offset);
+    return fileTime(qFromLittleEndian<quint64>(data.constData() + offset));
+}
+
+QDateTime fileTime(quint64 ticks)
+{
     if (ticks == 0 || ticks >= kFirstInvalidFileTime)
         return QDateTime();
     const qint64 msecs = (static_cast<qint64>(ticks) - static_cast<qint64>(kFileTimeUnixEpoch)) / 10000;

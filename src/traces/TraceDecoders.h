@@ -17,6 +17,8 @@ namespace traces {
 // A FILETIME (100 ns steps since 1601, UTC) from the first 8 bytes at `offset` of `data`; invalid
 // when the data is too short or the time is zero.
 QDateTime fileTime(const QByteArray &data, int offset);
+// The same from its value.
+QDateTime fileTime(quint64 ticks);
 
 // ROT13 of the letters A-Z and a-z; everything else stays.
 QString rot13(const QString &text);

@@ -32,7 +32,7 @@ QString TraceTableModel::programDetails(const TraceRow &row)
         lines.append(QStringLiteral("SHA-256: ") + row.sha256);
     if (!row.sha1.isEmpty())
         lines.append(tr("SHA-1 по Amcache: %1").arg(row.sha1) +
-                     (row.recordedSize > kAmcacheHashedBytes ? tr(" (первых 30 МиБ файла)") : QString()));
+                     (!amcacheSha1IsWhole(row.recordedSize) ? tr(" (первых 30 МиБ файла)") : QString()));
     lines += row.recordedFacts;
     if (row.runCount > 0)
         lines.append(tr("Запусков: %1").arg(row.runCount));

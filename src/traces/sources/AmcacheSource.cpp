@@ -8,11 +8,6 @@
 namespace {
 // A gaming PC's hive is a few to some tens of MiB; one past this is planted to stall the check.
 constexpr qint64 kLargestHive = qint64(256) << 20;
-
-QString sizeFact(qint64 size)
-{
-    return QObject::tr("Размер по Amcache: %1 байт").arg(size);
-}
 } // namespace
 
 QString AmcacheSource::name() const
@@ -71,7 +66,7 @@ TraceFindings AmcacheSource::collect(const TraceMachine &machine, TraceLimits &l
         row.recordedSize = entry.size;
         row.driver = entry.driver;
         if (entry.size >= 0)
-            row.recordedFacts.append(sizeFact(entry.size));
+            row.recordedFacts.append(QObject::tr("Размер по Amcache: %1 байт").arg(entry.size));
         if (entry.modified.isValid())
             row.recordedFacts.append(QObject::tr("Изменён (UTC, по Amcache): %1")
                                          .arg(entry.modified.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))));
