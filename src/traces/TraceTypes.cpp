@@ -76,58 +76,72 @@ const Names<Value> *entryNamed(const Names<Value> (&table)[N], const QString &na
                                     [&name](const Names<Value> &entry) { return name == QLatin1String(entry.name); });
     return found == std::end(table) ? nullptr : found;
 }
+
+// A value's name in the report, its caption on the screen, and the value a name stands for; `otherwise`
+// where the table has none.
+template <typename Value, std::size_t N>
+QString nameOf(const Names<Value> (&table)[N], Value value, const QString &otherwise)
+{
+    const auto *entry = entryOf(table, value);
+    return entry ? QString::fromLatin1(entry->name) : otherwise;
+}
+
+template <typename Value, std::size_t N>
+QString captionOf(const Names<Value> (&table)[N], Value value, const QString &otherwise)
+{
+    const auto *entry = entryOf(table, value);
+    return entry ? QObject::tr(entry->caption) : otherwise;
+}
+
+template <typename Value, std::size_t N>
+Value valueNamed(const Names<Value> (&table)[N], const QString &name, Value otherwise)
+{
+    const auto *entry = entryNamed(table, name);
+    return entry ? entry->value : otherwise;
+}
 } // namespace
 
 QString traceTimeKindName(TraceTimeKind kind)
 {
-    const auto *entry = entryOf(kTimeKindNames, kind);
-    return entry ? QString::fromLatin1(entry->name) : QString();
+    return nameOf(kTimeKindNames, kind, QString());
 }
 
 TraceTimeKind traceTimeKindFromName(const QString &name)
 {
-    const auto *entry = entryNamed(kTimeKindNames, name);
-    return entry ? entry->value : TraceTimeKind::Run;
+    return valueNamed(kTimeKindNames, name, TraceTimeKind::Run);
 }
 
 QString traceTimeKindCaption(TraceTimeKind kind)
 {
-    const auto *entry = entryOf(kTimeKindNames, kind);
-    return entry ? QObject::tr(entry->caption) : QString();
+    return captionOf(kTimeKindNames, kind, QString());
 }
 
 QString traceMediumText(TraceMedium medium)
 {
-    const auto *entry = entryOf(kMediumNames, medium);
-    return entry ? QObject::tr(entry->caption) : QString();
+    return captionOf(kMediumNames, medium, QString());
 }
 
 QString traceMediumName(TraceMedium medium)
 {
-    const auto *entry = entryOf(kMediumNames, medium);
-    return entry ? QString::fromLatin1(entry->name) : QString();
+    return nameOf(kMediumNames, medium, QString());
 }
 
 TraceMedium traceMediumFromName(const QString &name)
 {
-    const auto *entry = entryNamed(kMediumNames, name);
-    return entry ? entry->value : TraceMedium::Fixed;
+    return valueNamed(kMediumNames, name, TraceMedium::Fixed);
 }
 
 QString traceStateText(TraceState state)
 {
-    const auto *entry = entryOf(kStateNames, state);
-    return entry ? QObject::tr(entry->caption) : QStringLiteral("—");
+    return captionOf(kStateNames, state, QStringLiteral("—"));
 }
 
 QString traceStateName(TraceState state)
 {
-    const auto *entry = entryOf(kStateNames, state);
-    return entry ? QString::fromLatin1(entry->name) : QStringLiteral("name");
+    return nameOf(kStateNames, state, QStringLiteral("name"));
 }
 
 TraceState traceStateFromName(const QString &name)
 {
-    const auto *entry = entryNamed(kStateNames, name);
-    return entry ? entry->value : TraceState::NameOnly;
+    return valueNamed(kStateNames, name, TraceState::NameOnly);
 }
