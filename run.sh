@@ -146,9 +146,15 @@ HOME=$browser_home timeout 120 chromium --headless "${sandbox[@]}" --disable-gpu
     --user-data-dir="$browser_home/profile" --window-size=1000,420 --screenshot="$build/admin-reports.png" \
     "https://admin:$(cat "$build/admin.token")@127.0.0.1:$port/admin/reports" > /dev/null 2>&1 ||
     echo "no screenshot of the admin page (chromium failed)"
+# The result page of the whole check's report, the newest one.
+newest=$(sqlite3 "$build/content/reports.sqlite" 'select id from reports order by seq desc limit 1' 2>/dev/null || true)
+[ -n "$newest" ] && { HOME=$browser_home timeout 120 chromium --headless "${sandbox[@]}" --disable-gpu --hide-scrollbars \
+    --user-data-dir="$browser_home/profile" --window-size=1000,1400 --screenshot="$build/admin-result.png" \
+    "https://admin:$(cat "$build/admin.token")@127.0.0.1:$port/admin/reports/$newest" > /dev/null 2>&1 ||
+    echo "no screenshot of the result page (chromium failed)"; }
 echo "screenshots: $build/preloader.png $build/main-window.png $build/prohibited-programs.png $build/accounts.png" \
     "$build/utilities.png $build/error-fixing.png $build/traces.png $build/drivers.png $build/report.png" \
-    "$build/whole-check.png $build/admin-reports.png"
+    "$build/whole-check.png $build/admin-reports.png $build/admin-result.png"
 echo "reports on the server: $(sqlite3 "$build/content/reports.sqlite" 'select count(*) from reports' 2>/dev/null)"
 echo "tools started: $(cat "$TMPDIR/vigilor-demo-tools.log" 2>/dev/null | wc -l) (log: $TMPDIR/vigilor-demo-tools.log)"
 echo "game folder after the fix: $(ls "$machine/Games/csgo" | tr '\n' ' ')"

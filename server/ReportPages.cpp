@@ -1,6 +1,7 @@
 #include "ReportPages.h"
 
 #include "Intake.h"
+#include "ReportResult.h"
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
@@ -18,7 +19,9 @@ table { border-collapse: collapse; width: 100%; }
 th, td { text-align: left; vertical-align: top; padding: 0.3em 0.6em; border-bottom: 1px solid #4d4d4d;
          overflow-wrap: anywhere; }
 th { color: #3daee9; font-weight: normal; overflow-wrap: normal; }
-.ok { color: #27ae60; } .bad { color: #ff5050; } .warn { color: orange; } .time, .id { white-space: nowrap; }
+.ok { color: #27ae60; } .bad { color: #ff5050; } .warn { color: orange; } .unread { color: #bdc3c7; font-style: italic; }
+.time, .id { white-space: nowrap; }
+#counts { font-size: 1.3em; } #counts .bad a { color: #ff5050; } #counts .warn a { color: orange; }
 pre { white-space: pre-wrap; overflow-wrap: anywhere; }
 @media (max-width: 600px) { .wide { display: none; } }
 </style>)";
@@ -359,7 +362,7 @@ std::string reportListPage(const std::vector<Report> &reports, int limit)
                         rows + "</table>\n");
 }
 
-std::string reportPage(const Report &report)
+std::string reportPage(const Report &report, const TimelineFilter &filter)
 {
     // Stored before the intake refused such reports, or changed in the store: shown as far as it is
     // safe, never walked.
@@ -385,15 +388,17 @@ std::string reportPage(const Report &report)
     for (const auto &field : fields)
         header += std::string("<tr><th>") + field.first + "</th><td>" + htmlEscape(textField(body, field.second)) +
                   "</td></tr>\n";
+    const ReportResult result = readReportResult(body);
     std::string events;
     if (body.is_object() && body.contains("events") && body["events"].is_array()) {
         for (const nlohmann::json &event : body["events"])
             events += eventHtml(event);
     }
-    return htmlPage("Отчёт " + report.id, "<p><a href=\"/admin/reports\">Все отчёты</a> · <a href=\"/admin/reports/" +
-                                              htmlEscape(report.id) + ".json\">JSON</a></p>\n<h1>Отчёт " +
-                                              htmlEscape(report.id) + "</h1>\n<table>\n" + header +
-                                              "</table>\n<h2>Ход проверки</h2>\n<table>\n" + events +
-                                              "</table>\n<h2>Комментарий проверяющего</h2>\n<pre>" +
-                                              htmlEscape(textField(body, "note")) + "</pre>\n");
+    return htmlPage("Отчёт " + report.id,
+                    "<p><a href=\"/admin/reports\">Все отчёты</a> · <a href=\"/admin/reports/" + htmlEscape(report.id) +
+                        ".json\">JSON</a></p>\n<h1>Отчёт " + htmlEscape(report.id) + "</h1>\n" + findingsHtml(result) +
+                        "<h2>Отчёт</h2>\n<table>\n" + header + "</table>\n" + timelineHtml(result, report.id, filter) +
+                        "<h2>Ход проверки</h2>\n<table>\n" + events +
+                        "</table>\n<h2>Комментарий проверяющего</h2>\n<pre>" + htmlEscape(textField(body, "note")) +
+                        "</pre>\n");
 }

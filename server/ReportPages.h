@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ReportResult.h"
 #include "Stores.h"
 
 #include <nlohmann/json.hpp>
@@ -20,4 +21,5 @@ bool adminCredentialsMatch(const std::string &authorization, const std::string &
 // The admins' pages: plain server-rendered HTML with a small style sheet of our own, every text
 // escaped, no scripts.
 std::string reportListPage(const std::vector<Report> &reports, int limit);
-std::string reportPage(const Report &report);
+// One report: its result and timeline (filtered as asked), its header, its events and the note.
+std::string reportPage(const Report &report, const TimelineFilter &filter);

@@ -84,6 +84,11 @@ std::string failure(const std::string &message)
     return "{\"ok\":false,\"message\":" + jsonString(message) + "}";
 }
 
+TimelineFilter filterOf(const HttpRequest &request)
+{
+    return TimelineFilter{request.param("source"), request.param("colour")};
+}
+
 void fail(HttpResponse &response, int status, const std::string &message)
 {
     response.status = status;
@@ -222,19 +227,35 @@ void addRoutes(HttpServer &server, const Services &services)
                      response.setContent(reportListPage(*newest, kListedReports), "text/html; charset=utf-8");
                  }));
     // One report, as received or rendered.
-    const auto reportRoute = [&admin, reports = services.reports](std::string (*render)(const Report &),
-                                                                  const char *type) {
-        return admin([reports, render, type](const HttpRequest &request, HttpResponse &response) {
+    using ReportAnswer = void (*)(const Report &, const HttpRequest &, HttpResponse &);
+    const auto reportRoute = [&admin, reports = services.reports](ReportAnswer answer) {
+        return admin([reports, answer](const HttpRequest &request, HttpResponse &response) {
             std::optional<Report> report;
             if (!reports->find(request.matches[1], report))
                 return fail(response, 503, kStoreUnreadable);
             if (!report)
                 return fail(response, 404, "no such report");
-            response.setContent(render(*report), type);
+            answer(*report, request, response);
         });
     };
     server.routePattern("GET", R"(/admin/reports/([0-9A-Z-]+)\.json)", HttpServer::Runs::OnWorkers,
-                        reportRoute([](const Report &report) { return report.body; }, "application/json"));
+                        reportRoute([](const Report &report, const HttpRequest &, HttpResponse &response) {
+                            response.setContent(report.body, "application/json");
+                        }));
+    // The timeline for a timeline viewer, filtered as the page was.
+    server.routePattern(
+        "GET", R"(/admin/reports/([0-9A-Z-]+)\.csv)", HttpServer::Runs::OnWorkers,
+        reportRoute([](const Report &report, const HttpRequest &request, HttpResponse &response) {
+            const std::string fault = reportTextFault(report.body);
+            if (!fault.empty())
+                return fail(response, 422, "the report is not shown: " + fault);
+            const ReportResult result = readReportResult(nlohmann::json::parse(report.body, nullptr, false));
+            response.setContent(timelineCsv(timelineOf(result, filterOf(request))), "text/csv; charset=utf-8");
+            response.headers.emplace_back("Content-Disposition",
+                                          "attachment; filename=\"vigilor-" + report.id + ".csv\"");
+        }));
     server.routePattern("GET", R"(/admin/reports/([0-9A-Z-]+))", HttpServer::Runs::OnWorkers,
-                        reportRoute(reportPage, "text/html; charset=utf-8"));
+                        reportRoute([](const Report &report, const HttpRequest &request, HttpResponse &response) {
+                            response.setContent(reportPage(report, filterOf(request)), "text/html; charset=utf-8");
+                        }));
 }
