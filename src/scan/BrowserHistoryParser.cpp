@@ -58,14 +58,15 @@ bool readSource(const HistorySource &source, const QString &browser, QVector<Sea
     if (!readBrowserDatabase(source.path, readers[source.kind], read))
         return false;
     failure = read.failure;
-    const QStringList &rows = read.rows;
+    QStringList &rows = read.rows;
     // Copies of this thread's own: every term shares them, and a count shared with another thread's
     // terms would bounce between the cores at each one.
     const QString ownBrowser(browser.constData(), browser.size());
     const QString ownProfile(source.profile.constData(), source.profile.size());
     terms.reserve(rows.size());
-    for (const QString &row : rows)
-        terms.append(SearchTerm{row, ownBrowser, ownProfile, source.sourceShown});
+    // Each term's text is moved, not shared: a count per term costs as much as the read itself.
+    for (QString &row : rows)
+        terms.append(SearchTerm{std::move(row), ownBrowser, ownProfile, source.sourceShown});
     return true;
 }
 
@@ -192,6 +193,11 @@ QVector<bool> collectBrowserTerms(const QList<IBrowserHistoryParser *> &parsers,
         }
     }
 
+    // Room for every term at once: growing by each browser would copy the terms before it again.
+    int total = terms.size();
+    for (const Read &read : qAsConst(reads))
+        total += read.terms.size();
+    terms.reserve(total);
     QVector<bool> found(parsers.size(), false);
     for (int p = 0; p < parsers.size(); ++p) {
         IBrowserHistoryParser *parser = parsers.at(p);
@@ -207,7 +213,6 @@ QVector<bool> collectBrowserTerms(const QList<IBrowserHistoryParser *> &parsers,
         if (!present)
             continue;
         emit parser->elementsFound(count);
-        terms.reserve(terms.size() + count);
         for (Read &read : reads) {
             if (read.parser == parser) {
                 for (SearchTerm &term : read.terms)
