@@ -18,31 +18,16 @@ scripts/make-pki.sh "$pki"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVIGILOR_BUILD_TESTS=OFF \
     -DVIGILOR_CONTENT_SERVER_URL="$url" -DVIGILOR_CONTENT_SERVER_CA="$pki/ca.pem"
 cmake --build "$build" -j"$(nproc)" --target vigilor vigilor-content-server vigilor-demo-traces \
-    vigilor-demo-driver-list
+    vigilor-demo-driver-list vigilor-demo-machine
 
 server/demo/prepare-content.sh "$build/content" "" "$build/server/vigilor-demo-driver-list"
 
-# The examined machine of the demo: its folders, and the registry stand-in pointing into them.
+# The examined machine of the demo: its folders, traces and browsers, the registry stand-in pointing
+# into them; VIGILOR_DEMO_MACHINE=realistic lays the bulk of a real gaming PC on top.
 machine=$build/machine
-rm -rf "$machine"
-cp -r server/demo/machine "$machine"
-for file in registry.reg loaded-drivers.txt hidden-windows.txt; do
-    sed "s#@MACHINE@#$machine#g" "server/demo/machine/$file" > "$machine/$file"
-done
-# Its Prefetch file of the game, a shortcut, the Recycle Bin, the change journal and the event log.
-"$build/server/vigilor-demo-traces" "$machine"
-# The browsers' databases are built from SQL, so that no binary database is kept in the repository.
-while read -r sql target; do
-    mkdir -p "$(dirname "$machine/$target")"
-    sqlite3 "$machine/$target" < "server/demo/browsers/$sql"
-done <<'DATABASES'
-chrome-history.sql AppData/Local/Google/Chrome/User Data/Default/History
-edge-history.sql AppData/Local/Microsoft/Edge/User Data/Default/History
-opera-history.sql AppData/Roaming/Opera Software/Opera Stable/History
-firefox-formhistory.sql AppData/Roaming/Mozilla/Firefox/Profiles/k2x9demo.default-release/formhistory.sqlite
-firefox-places.sql AppData/Roaming/Mozilla/Firefox/Profiles/k2x9demo.default-release/places.sqlite
-DATABASES
-cp server/demo/browsers/firefox-profiles.ini "$machine/AppData/Roaming/Mozilla/Firefox/profiles.ini"
+bulk=()
+[ "${VIGILOR_DEMO_MACHINE:-}" = realistic ] && bulk=("$build/server/vigilor-demo-machine")
+server/demo/lay-out-machine.sh "$machine" "$build/server/vigilor-demo-traces" "${bulk[@]}"
 
 # The admins' pages take this demo password (user admin).
 [ -f "$build/admin.token" ] || (umask 077 && openssl rand -hex 16 > "$build/admin.token")
