@@ -13,5 +13,5 @@ void startScanProgress(QProgressBar *bar, int steps);
 void finishScanProgress(QProgressBar *bar);
 
 // A progress report (done, total) that may be called from any thread and moves `bar` on its own
-// thread: to `base` + done of `base` + total.
+// thread: to `base` + done of `base` + total, whenever that is a thousandth further, and at the end.
 std::function<void(int, int)> backgroundProgress(QProgressBar *bar, int base = 0);

@@ -3,6 +3,9 @@
 #include <QProgressBar>
 #include <QWidget>
 
+#include <memory>
+#include <utility>
+
 WholeCheck::WholeCheck(QVector<Step> checkSteps, QObject *parent) : QObject(parent), steps(std::move(checkSteps)) {}
 
 QStringList WholeCheck::captions() const
@@ -74,10 +77,19 @@ void WholeCheck::follow(QProgressBar *bar)
     if (!bar)
         return;
     const int step = current;
-    const auto report = [this, step] {
-        if (current == step && followed)
-            emit progressed(tr("Шаг %1").arg(stepPlace(step)), followed->value() - followed->minimum(),
-                            followed->maximum() - followed->minimum());
+    // A page may move its bar once per item, a million times a step: the window's bar is moved only
+    // when the percent it shows would change.
+    auto shown = std::make_shared<std::pair<int, int>>(-1, -1); // percent and total
+    const auto report = [this, step, shown] {
+        if (current != step || !followed)
+            return;
+        const int done = followed->value() - followed->minimum();
+        const int total = followed->maximum() - followed->minimum();
+        const int percent = total > 0 ? int(qint64(done) * 100 / total) : 0;
+        if (*shown == std::make_pair(percent, total))
+            return;
+        *shown = {percent, total};
+        emit progressed(tr("Шаг %1").arg(stepPlace(step)), done, total);
     };
     following.append(connect(bar, &QProgressBar::valueChanged, this, report));
 }

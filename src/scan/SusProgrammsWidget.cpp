@@ -71,9 +71,9 @@ void SusProgrammsWidget::report(const QString &colour, const QString &html)
     updateCountLabel();
 }
 
-void SusProgrammsWidget::advanceProgress()
+void SusProgrammsWidget::advanceProgress(int by)
 {
-    ui->progressBar->setValue(ui->progressBar->value() + 1);
+    ui->progressBar->setValue(ui->progressBar->value() + by);
 }
 
 void SusProgrammsWidget::scan()
@@ -159,19 +159,28 @@ void SusProgrammsWidget::startBrowserStep(const QList<DetectionRule> &rules)
 {
     // The databases are the player's: each read is bounded, and the window paints meanwhile. The
     // browsers' counts reach the bar as queued signals, before the step's end.
+    // Only the suspicious terms reach the window: a real history holds over a million, and testing or
+    // counting them one by one there would freeze it for seconds.
     auto terms = std::make_shared<QVector<SearchTerm>>();
+    auto read = std::make_shared<int>(0);
     auto unread = std::make_shared<QVector<UnreadHistory>>();
     auto hidden = std::make_shared<platform::HiddenWindows>();
     const QList<IBrowserHistoryParser *> browsers = parsers;
     const std::atomic<bool> *stop = &stopping;
     runInBackground(
-        [browsers, terms, unread, hidden, stop] {
-            collectBrowserTerms(browsers, *terms, unread.get(), stop);
+        [browsers, terms, read, unread, hidden, stop] {
+            QVector<SearchTerm> all;
+            collectBrowserTerms(browsers, all, unread.get(), stop);
+            *read = all.size();
+            for (SearchTerm &term : all) {
+                if (isSuspiciousTerm(term.term))
+                    terms->append(std::move(term));
+            }
             // The windows are asked while the browsers' step runs: a short walk that the GUI need not wait for.
             *hidden = platform::windowsHiddenFromCapture();
         },
-        [this, rules, terms, unread, hidden] {
-            reportBrowserTerms(*terms, *unread);
+        [this, rules, terms, read, unread, hidden] {
+            reportBrowserTerms(*terms, *read, *unread);
             reportHiddenWindows(*hidden);
             // A cancelled scan ends after the browsers: the signatures do not start.
             if (ContentLoader::instance()->signatures() && !stopping)
@@ -199,20 +208,19 @@ void SusProgrammsWidget::reportHiddenWindows(const platform::HiddenWindows &hidd
     }
 }
 
-void SusProgrammsWidget::reportBrowserTerms(const QVector<SearchTerm> &terms, const QVector<UnreadHistory> &unread)
+void SusProgrammsWidget::reportBrowserTerms(const QVector<SearchTerm> &suspicious, int read,
+                                            const QVector<UnreadHistory> &unread)
 {
-    for (const SearchTerm &found : terms) {
-        if (isSuspiciousTerm(found.term)) {
-            QString line = tr("Подозрительный запрос: ") + found.term.left(kShownTermLength).toHtmlEscaped();
-            // Profile folder names are the player's too.
-            if (found.sourceShown)
-                line += QStringLiteral(" (") + (found.browser + QStringLiteral(", ") + found.profile).toHtmlEscaped() +
-                        QLatin1Char(')');
-            report(QStringLiteral("orange"), line);
-            emit suspiciousTermFound(found.term, found.browser, found.profile);
-        }
-        advanceProgress();
+    for (const SearchTerm &found : suspicious) {
+        QString line = tr("Подозрительный запрос: ") + found.term.left(kShownTermLength).toHtmlEscaped();
+        // Profile folder names are the player's too.
+        if (found.sourceShown)
+            line += QStringLiteral(" (") + (found.browser + QStringLiteral(", ") + found.profile).toHtmlEscaped() +
+                    QLatin1Char(')');
+        report(QStringLiteral("orange"), line);
+        emit suspiciousTermFound(found.term, found.browser, found.profile);
     }
+    advanceProgress(read);
     // Not a detection, so not counted: the examiner learns where the scan could not look.
     for (const UnreadHistory &database : unread) {
         appendLogLine(ui->log, QStringLiteral("orange"),

@@ -61,12 +61,13 @@ protected slots:
 private:
     void updateCountLabel();
     void report(const QString &colour, const QString &html);
-    void advanceProgress();
+    void advanceProgress(int by = 1);
     // Runs `work` on a worker thread, then `done` on this one.
     void runInBackground(const std::function<void()> &work, const std::function<void()> &done);
     // Reads the browsers' terms on a worker thread, then goes on with the signature step.
     void startBrowserStep(const QList<DetectionRule> &rules);
-    void reportBrowserTerms(const QVector<SearchTerm> &terms, const QVector<UnreadHistory> &unread);
+    // The suspicious ones of the `read` terms, and the databases not read in full.
+    void reportBrowserTerms(const QVector<SearchTerm> &suspicious, int read, const QVector<UnreadHistory> &unread);
     void reportHiddenWindows(const platform::HiddenWindows &hidden);
     // Matches the league's signatures on a worker thread; the scan ends when it does.
     void startSignatureStep(const QList<DetectionRule> &rules);

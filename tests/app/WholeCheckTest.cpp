@@ -27,6 +27,7 @@ private slots:
     void initTestCase();
     void everyStepRunsAndTheReportIsSentOnce();
     void cancelDuringTracesKeepsTheScan();
+    void aStepOfManyItemsMovesTheBarOncePerPercent();
 
 private:
     // Presses the button and waits for the result; `reports` holds what the server received meanwhile.
@@ -157,6 +158,21 @@ void WholeCheckTest::cancelDuringTracesKeepsTheScan()
     QVERIFY(window.findChild<QLabel *>(QStringLiteral("resultLabel"))
                 ->text()
                 .contains(QStringLiteral("Проверка отменена на шаге 2 из 4: следы запуска")));
+}
+
+void WholeCheckTest::aStepOfManyItemsMovesTheBarOncePerPercent()
+{
+    // A page that moves its bar once per item of a hundred thousand must not wake the window's bar as often.
+    QWidget page;
+    auto *bar = new QProgressBar(&page);
+    bar->setObjectName(QStringLiteral("progressBar"));
+    WholeCheck check({{QStringLiteral("много"), &page, [bar] { bar->setRange(0, 99999); }, [] {}}});
+    int passedOn = 0;
+    connect(&check, &WholeCheck::progressed, this, [&passedOn] { ++passedOn; });
+    check.start();
+    for (int i = 0; i <= 99999; ++i)
+        bar->setValue(i);
+    QVERIFY2(passedOn <= 102, qPrintable(QString::number(passedOn)));
 }
 
 VIGILOR_TEST_MAIN(WholeCheckTest)
