@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QObject>
 #include <QSet>
+#include <QThread>
 #include <QtEndian>
 
 #include <yara.h>
@@ -74,19 +75,23 @@ QByteArray headOf(const QString &path)
 
 using Scanner = std::unique_ptr<YR_SCANNER, decltype(&yr_scanner_destroy)>;
 
-// A scanner for one target, with its externals and the time-out set; null when libyara has no memory
-// for one.
-Scanner scannerFor(YR_RULES *rules, const QVector<QByteArray> &externals)
+// The externals of the next target, and its time-out.
+void prepareScanner(YR_SCANNER *scanner, const QVector<QByteArray> &externals)
+{
+    for (int i = 0; i < externals.size(); ++i)
+        yr_scanner_define_string_variable(scanner, kExternals[i], externals.at(i).constData());
+    yr_scanner_set_timeout(scanner, kSignatureTimeoutSeconds);
+}
+
+// A scanner with the time-out set and `externals` when given; null when libyara has no memory for one.
+Scanner scannerFor(YR_RULES *rules, const QVector<QByteArray> &externals = {})
 {
     YR_SCANNER *scanner = nullptr;
     if (yr_scanner_create(rules, &scanner) != ERROR_SUCCESS)
         scanner = nullptr;
     Scanner owned(scanner, yr_scanner_destroy);
-    if (!scanner)
-        return owned;
-    for (int i = 0; i < externals.size(); ++i)
-        yr_scanner_define_string_variable(scanner, kExternals[i], externals.at(i).constData());
-    yr_scanner_set_timeout(scanner, kSignatureTimeoutSeconds);
+    if (scanner)
+        prepareScanner(scanner, externals);
     return owned;
 }
 
@@ -255,13 +260,25 @@ void scanMemory(YR_RULES *rules, const Target &target, Outcome &outcome, const s
     }
 }
 
-void scanFile(YR_RULES *rules, const Target &target, Outcome &outcome)
+// What a worker thread scans files with: made once per thread, not once per file, as making a scanner
+// or a mapping costs more than a small file's scan.
+struct FileWorker
+{
+    Scanner scanner{nullptr, yr_scanner_destroy};
+    QByteArray buffer; // a small file's bytes
+};
+
+// Files up to this size are read into the worker's buffer: mapping and unmapping each costs every
+// core a flush of its address translations.
+constexpr qint64 kLargestReadFile = 1024 * 1024;
+
+void scanFile(FileWorker &worker, const Target &target, Outcome &outcome)
 {
     const auto problem = [&](SignatureProblem::Kind kind, const QString &reason) {
         outcome.problems.append({kind, target.path, -1, reason});
     };
-    // Mapped read-only, so that a file of up to 1 GiB costs address space, not memory, and nothing is
-    // copied.
+    // A larger file is mapped read-only, so that one of up to 1 GiB costs address space, not memory,
+    // and nothing is copied.
     QFile file(target.path);
     QString reason;
     if (!platform::openRegularFile(file, reason)) {
@@ -275,23 +292,32 @@ void scanFile(YR_RULES *rules, const Target &target, Outcome &outcome)
         problem(SignatureProblem::TooLarge, QObject::tr("больше 1 ГиБ"));
         return;
     }
-    const uchar *bytes = size > 0 ? file.map(0, size) : nullptr;
-    if (size > 0 && !bytes) {
+    const uchar *bytes = nullptr;
+    qint64 length = size;
+    if (size > 0 && size <= kLargestReadFile) {
+        worker.buffer.resize(static_cast<int>(size));
+        length = file.read(worker.buffer.data(), size);
+        bytes = reinterpret_cast<const uchar *>(worker.buffer.constData());
+    } else if (size > 0) {
+        bytes = file.map(0, size);
+    }
+    if (size > 0 && (!bytes || length < 0)) {
         outcome.status = Outcome::NotOpened;
         problem(SignatureProblem::NotRead, file.errorString());
         return;
     }
     const QByteArray head = QByteArray::fromRawData(reinterpret_cast<const char *>(bytes),
-                                                    static_cast<int>(std::min<qint64>(size, kHeaderBytes)));
-    const Scanner scanner = scannerFor(rules, externalsOf(target.path, head));
+                                                    static_cast<int>(std::min<qint64>(length, kHeaderBytes)));
+    YR_SCANNER *scanner = worker.scanner.get();
     if (!scanner) {
         outcome.status = Outcome::NotOpened;
         problem(SignatureProblem::NotRead, QStringLiteral("YARA: out of memory"));
         return;
     }
+    prepareScanner(scanner, externalsOf(target.path, head));
     CallbackData data{&target, &outcome.matches};
-    yr_scanner_set_callback(scanner.get(), onScanMessage, &data);
-    const int result = yr_scanner_scan_mem(scanner.get(), bytes, static_cast<size_t>(size));
+    yr_scanner_set_callback(scanner, onScanMessage, &data);
+    const int result = yr_scanner_scan_mem(scanner, bytes, static_cast<size_t>(length));
     if (result == ERROR_SCAN_TIMEOUT) {
         outcome.status = Outcome::TimedOut;
         problem(SignatureProblem::TimedOut, QString());
@@ -301,13 +327,13 @@ void scanFile(YR_RULES *rules, const Target &target, Outcome &outcome)
     }
 }
 
-Outcome scanTarget(YR_RULES *rules, const Target &target, const std::atomic<bool> *stop)
+Outcome scanTarget(YR_RULES *rules, FileWorker &worker, const Target &target, const std::atomic<bool> *stop)
 {
     Outcome outcome;
     if (target.path.isEmpty())
         scanMemory(rules, target, outcome, stop);
     else
-        scanFile(rules, target, outcome);
+        scanFile(worker, target, outcome);
     return outcome;
 }
 
@@ -415,17 +441,29 @@ SignatureScan scanSignatures(const SignatureRules &rules, const QStringList &fil
                              const QVector<platform::RunningProcess> &processes,
                              const std::function<void(int, int)> &progress, const std::atomic<bool> *stop)
 {
-    QVector<Target> targets;
-    QSet<QString> seen;
+    // Each name once; then their canonical paths and identities, looked up on every core.
+    QStringList names;
+    QSet<QString> named;
     for (const QString &file : files) {
-        const QFileInfo info(file);
+        if (!named.contains(file)) {
+            named.insert(file);
+            names.append(file);
+        }
+    }
+    QVector<QPair<QString, QString>> resolved(names.size()); // canonical path and key; empty when no file
+    runOnAllCores(names.size(), [&](int i) {
+        const QFileInfo info(names.at(i));
         const QString canonical = info.canonicalFilePath();
         if (canonical.isEmpty() || !info.isFile())
-            continue;
+            return;
         // One file, one scan, whatever names lead to it: hard links share their identity.
         const QString identity = platform::fileIdentity(canonical);
-        const QString key = identity.isEmpty() ? pathKey(canonical) : identity;
-        if (seen.contains(key))
+        resolved[i] = {canonical, identity.isEmpty() ? pathKey(canonical) : identity};
+    });
+    QVector<Target> targets;
+    QSet<QString> seen;
+    for (const auto &[canonical, key] : qAsConst(resolved)) {
+        if (canonical.isEmpty() || seen.contains(key))
             continue;
         seen.insert(key);
         targets.append({canonical, -1, QString(), QString()});
@@ -437,14 +475,20 @@ SignatureScan scanSignatures(const SignatureRules &rules, const QStringList &fil
 
     QVector<Outcome> outcomes(targets.size());
     std::atomic<int> done{0};
+    std::atomic<int> next{0};
     const int total = targets.size();
-    runOnAllCores(total, [&](int i) {
-        if (stop && *stop)
-            return;
-        outcomes[i] = scanTarget(rules.handle(), targets.at(i), stop);
-        const int finished = ++done;
-        if (progress)
-            progress(finished, total);
+    // One worker per core, each with a scanner of its own for the files it takes.
+    runOnAllCores(std::min(total, QThread::idealThreadCount()), [&](int) {
+        FileWorker worker;
+        worker.scanner = scannerFor(rules.handle());
+        for (int i = next++; i < total; i = next++) {
+            if (stop && *stop)
+                return;
+            outcomes[i] = scanTarget(rules.handle(), worker, targets.at(i), stop);
+            const int finished = ++done;
+            if (progress)
+                progress(finished, total);
+        }
     });
 
     SignatureScan scan;

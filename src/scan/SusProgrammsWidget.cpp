@@ -20,6 +20,7 @@
 #include <QThread>
 
 #include <memory>
+#include <thread>
 
 namespace {
 // A search term is shown cut to this many UTF-16 units; the suspicion test sees all of it.
@@ -254,6 +255,10 @@ void SusProgrammsWidget::startSignatureStep(const QList<DetectionRule> &rules)
     const auto progress = backgroundProgress(ui->progressBar, ui->progressBar->maximum());
     const std::atomic<bool> *stop = &stopping;
     const auto work = [signatures, folders, machine, result, progress, stop] {
+        // The programs the traces name that are still there, collected afresh beside the listing:
+        // both mostly wait on the disk.
+        TraceCollection traces;
+        std::thread tracing([&traces, &machine, stop] { traces = collectTraces(machine, {}, {}, false, stop); });
         QStringList files;
         QVector<SignatureProblem> crowded;
         for (const QString &folder : folders) {
@@ -265,8 +270,7 @@ void SusProgrammsWidget::startSignatureStep(const QList<DetectionRule> &rules)
                 crowded.append({SignatureProblem::NotRead, QDir::toNativeSeparators(QDir::cleanPath(folder)), -1,
                                 tr("больше %1 файлов, проверены первые").arg(platform::kLargestFolderListing)});
         }
-        // The programs the traces name that are still there, collected afresh.
-        const TraceCollection traces = collectTraces(machine, {}, {}, false, stop);
+        tracing.join();
         for (const TraceRow &row : traces.rows) {
             if (row.state == TraceState::Present)
                 files.append(row.path);
