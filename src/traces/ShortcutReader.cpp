@@ -63,6 +63,30 @@ bool linkInfoFits(const QByteArray &data)
                 return false;
         }
     }
+    // Every string ends within its block: the library looks for a string's end without a bound, past
+    // the block it copied.
+    const auto endsWithin = [&data](qint64 blockStart, qint64 blockEnd, qint64 offset, int width) {
+        if (offset <= 0)
+            return true;
+        for (qint64 i = blockStart + offset; i + width <= std::min<qint64>(blockEnd, data.size()); i += width) {
+            if (data.at(int(i)) == 0 && (width == 1 || data.at(int(i) + 1) == 0))
+                return true;
+        }
+        return false;
+    };
+    const qint64 end = at + size;
+    if (!endsWithin(at, end, number(at + 16, 4), 1) || !endsWithin(at, end, number(at + 24, 4), 1) ||
+        (headerSize >= 36 &&
+         (!endsWithin(at, end, number(at + 28, 4), 2) || !endsWithin(at, end, number(at + 32, 4), 2))))
+        return false;
+    const qint64 volume = number(at + 12, 4);
+    if (volume > 0) {
+        const qint64 volumeEnd = at + volume + number(at + volume, 4);
+        const qint64 label = number(at + volume + 12, 4);
+        if (label == 0x14 ? !endsWithin(at + volume, volumeEnd, number(at + volume + 16, 4), 2)
+                          : !endsWithin(at + volume, volumeEnd, label, 1))
+            return false;
+    }
     // The share's block: its name follows its header (20 bytes, or 28 with the Unicode offsets, which
     // a name placed further says are there), and a device name only when its flag says so.
     const qint64 share = number(at + 20, 4);
@@ -75,6 +99,11 @@ bool linkInfoFits(const QByteArray &data)
             return false;
         if (netName > 20 &&
             (shareSize < 28 || number(at + share + 20, 4) >= shareSize || number(at + share + 24, 4) >= shareSize))
+            return false;
+        const qint64 shareEnd = at + share + shareSize;
+        if (!endsWithin(at + share, shareEnd, netName, 1) || !endsWithin(at + share, shareEnd, deviceName, 1) ||
+            (netName > 20 && (!endsWithin(at + share, shareEnd, number(at + share + 20, 4), 2) ||
+                              !endsWithin(at + share, shareEnd, number(at + share + 24, 4), 2))))
             return false;
     }
     return true;

@@ -33,6 +33,10 @@ void RecentSourceTest::shortcuts_data()
     QTest::newRow("network") << shortcutFile({}, 0, "\\\\SERVER\\SHARE", "aim.exe") << "\\\\SERVER\\SHARE\\aim.exe"
                              << int(TraceMedium::Network) << true;
     QTest::newRow("no LinkInfo") << shortcutFile({}, 0) << QString() << int(TraceMedium::Fixed) << true;
+    // The share's name runs on past its block into the path's suffix.
+    QByteArray unterminated = shortcutFile({}, 0, "\\\\SERVER\\SHARE", "aim.exe");
+    unterminated[76 + 0x1C + 20 + 14] = 'X';
+    QTest::newRow("share name past its block") << unterminated << QString() << 0 << false;
     QTest::newRow("truncated") << shortcutFile("C:\\x.exe", 3).left(90) << QString() << 0 << false;
     QTest::newRow("no shortcut") << QByteArray("MZ\x90\0", 4) << QString() << 0 << false;
 }
