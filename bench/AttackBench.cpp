@@ -159,7 +159,7 @@ int main(int argc, char **argv)
         return phase;
     };
     const Phase quiet = measure();
-    const double quietRss = peakRssMiB(server.processId());
+    const double quietRss = peakResidentMiB(server.processId());
 
     Attackers attackers(port);
     // Past the head deadline, so that the server is cutting slow connections off and they come again.
@@ -174,7 +174,7 @@ int main(int argc, char **argv)
     app.exec();
     clients.join();
     const int openAfter = attackers.open();
-    const double attackedRss = peakRssMiB(server.processId());
+    const double attackedRss = peakResidentMiB(server.processId());
     server.terminate();
     server.waitForFinished();
 

@@ -47,8 +47,8 @@ void row(QTextStream &out, const QString &what, const TestPki &pki, const QStrin
     stop = true;
     attacker.join();
     out << what << ": examiners' report p99 " << QString::number(p99(reports), 'f', 1) << " ms, " << reports.failed
-        << " of " << kRequests << " failed; server peak RSS " << QString::number(peakRssMiB(server.processId()), 'f', 0)
-        << " MiB (goal under 300)\n";
+        << " of " << kRequests << " failed; server peak RSS "
+        << QString::number(peakResidentMiB(server.processId()), 'f', 0) << " MiB (goal under 300)\n";
     out.flush();
     server.terminate();
     server.waitForFinished();
@@ -64,17 +64,6 @@ void onThreads(int count, const std::function<void(int)> &work)
         thread.join();
 }
 } // namespace
-
-double peakRssMiB(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024;
-    return 0;
-}
 
 void oneAddressRows(QTextStream &out, const TestPki &pki, const QString &content)
 {

@@ -21,19 +21,6 @@
 namespace {
 constexpr int kTerms = 10000;
 
-// The process's peak resident memory so far, in MiB (Linux).
-double peakMemoryMiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024;
-    }
-    return 0;
-}
-
 QString numbers(int count)
 {
     return QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1) ").arg(count);
@@ -102,7 +89,7 @@ int main(int argc, char **argv)
     const QList<IBrowserHistoryParser *> parsers = makeBrowserHistoryParsers();
 
     // Best of nine runs each, alternating, so that neither side has the warmer cache.
-    const double memoryBefore = peakMemoryMiB();
+    const double memoryBefore = peakResidentMiB();
     double readMs = 1e9;
     double checkMs = 1e9;
     double shellMs = 1e9;
@@ -133,7 +120,7 @@ int main(int argc, char **argv)
         if (loop.exitCode() != 0)
             out << "the sqlite3 loop failed; is sqlite3 installed?\n";
     }
-    const double memoryAfter = peakMemoryMiB();
+    const double memoryAfter = peakResidentMiB();
 
     out << "cores: " << QThread::idealThreadCount() << "\n"
         << QStringLiteral("%1 databases, %2 terms read, %3 suspicious\n")

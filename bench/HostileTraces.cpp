@@ -30,18 +30,6 @@ void putNumber(QByteArray &data, int offset, quint32 value)
     qToLittleEndian<quint32>(value, data.data() + offset);
 }
 
-// The process's peak resident memory in MiB since the last reset (Linux).
-qint64 peakMemory()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    status.open(QIODevice::ReadOnly);
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong() / 1024;
-    }
-    return -1;
-}
-
 void resetPeakMemory()
 {
     QFile clear(QStringLiteral("/proc/self/clear_refs"));
@@ -53,13 +41,13 @@ void resetPeakMemory()
 void measure(QTextStream &out, const QString &what, const std::function<QString()> &work)
 {
     resetPeakMemory();
-    const qint64 before = peakMemory();
+    const qint64 before = qint64(peakResidentMiB());
     QElapsedTimer clock;
     clock.start();
     const QString outcome = work();
     const qint64 elapsed = clock.elapsed();
-    out << what << ": " << elapsed << " ms (limit " << kTimeLimit << "), peak memory " << peakMemory() << " MiB ("
-        << before << " before; limit " << kMemoryLimit << " more); " << outcome << "\n";
+    out << what << ": " << elapsed << " ms (limit " << kTimeLimit << "), peak memory " << qint64(peakResidentMiB())
+        << " MiB (" << before << " before; limit " << kMemoryLimit << " more); " << outcome << "\n";
     out.flush();
 }
 

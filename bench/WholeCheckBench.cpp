@@ -32,18 +32,6 @@
 #include <algorithm>
 
 namespace {
-double peakMemoryMiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024;
-    }
-    return 0;
-}
-
 // Runs a shell script; its time in ms, or -1 when it failed.
 double timedShell(const QString &script)
 {
@@ -129,7 +117,7 @@ int main(int argc, char **argv)
     app.processEvents();
     auto *button = window.findChild<QPushButton *>(QStringLiteral("wholeCheckButton"));
     auto *bar = window.findChild<QProgressBar *>(QStringLiteral("wholeCheckProgress"));
-    const double memoryBefore = peakMemoryMiB();
+    const double memoryBefore = peakResidentMiB();
 
     // A 5 ms timer's worst lateness is the longest the window could not paint; the same tick notes
     // when the step in the bar changes.
@@ -158,7 +146,7 @@ int main(int argc, char **argv)
         app.processEvents(QEventLoop::WaitForMoreEvents);
     const qint64 total = clock.elapsed();
     tick.stop();
-    const double memoryAfter = peakMemoryMiB();
+    const double memoryAfter = peakResidentMiB();
 
     out << "whole check:             " << total << " ms (goal under 60000)\n";
     for (int i = 0; i < steps.size(); ++i)

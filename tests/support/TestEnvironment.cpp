@@ -88,3 +88,15 @@ QString installRecordingProgram(ScopedEnvironment &environment, const QString &f
     environment.prependPath(folder);
     return log;
 }
+
+double peakResidentMiB(qint64 pid)
+{
+    QFile status(pid == 0 ? QStringLiteral("/proc/self/status") : QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024;
+    }
+    return 0;
+}

@@ -48,6 +48,10 @@ bool writeFile(const QString &path, const QByteArray &content);
 
 QByteArray readFile(const QString &path);
 
+// The peak resident memory so far of this process (`pid` 0) or of process `pid`, in MiB; 0 where
+// /proc does not say (Linux only).
+double peakResidentMiB(qint64 pid = 0);
+
 // Makes the registry hold what the registry-export text `exportText` says: on Windows the test's keys
 // are written into the real registry, elsewhere `file` becomes the registry stand-in.
 bool useRegistry(ScopedEnvironment &environment, const QString &file, const QByteArray &exportText);
