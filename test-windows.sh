@@ -43,10 +43,15 @@ export WINEPATH="$(winepath -w "$prefix/bin");$(winepath -w "$gcc_runtime");$(wi
 # The demo's traces go into the prefix only for the photographs at the end; the tests collect a
 # machine without them.
 appdata=$(winepath -u "$(wine cmd /c echo %APPDATA% 2>/dev/null | tr -d '\r')" 2>/dev/null) || appdata=$WINEPREFIX/no-appdata
+# The user's profile folder (C:\users\<user>), which holds AppData.
+profile=$(dirname "$(dirname "$appdata")")
+drive_c=$WINEPREFIX/drive_c
 remove_demo_traces() {
-    rm -rf "$WINEPREFIX/drive_c/windows/Prefetch" "$WINEPREFIX/drive_c/\$Recycle.Bin" \
-        "$WINEPREFIX/drive_c/windows/AppCompat/Programs/Amcache.hve" \
-        "$appdata/Microsoft/Windows/Recent/loader.exe.lnk" "$appdata/Microsoft/Windows/Recent/legit.cfg.lnk"
+    rm -rf "$drive_c/windows/Prefetch" "$drive_c/\$Recycle.Bin" "$drive_c/windows/AppCompat/Programs/Amcache.hve" \
+        "$appdata/Microsoft/Windows/Recent/loader.exe.lnk" "$appdata/Microsoft/Windows/Recent/legit.cfg.lnk" \
+        "$drive_c/Games" "$drive_c/Steam" "$drive_c/Program Files/MSI Afterburner" "$appdata/CheatTools" \
+        "$profile/AppData/Local/Downloads" "$profile/AppData/Local/Temp/settings.cfg" \
+        "$profile/AppData/Local/Temp/triggerbot.dll" "$profile/AppData/Local/Temp/iqvw64e.sys"
 }
 remove_demo_traces
 
@@ -81,22 +86,25 @@ host=$build/host
 cmake -S . -B "$host" -DCMAKE_BUILD_TYPE=Release -DVIGILOR_BUILD_TESTS=OFF > /dev/null
 cmake --build "$host" -j"$(nproc)" --target vigilor-content-server vigilor-demo-traces vigilor-demo-driver-list > /dev/null
 server/demo/prepare-content.sh "$build/content" "$prefix/bin/unzip.exe" "$host/server/vigilor-demo-driver-list"
+# The demo's machine laid where an examiner meets it on Windows: the game and Steam on C:, the user's
+# folders in the prefix's own profile, the traces where Windows keeps them (the game's Prefetch file
+# naming Windows paths, a shortcut among the user's Recent items, a Recycle Bin entry, Amcache's hive).
 machine=$build/machine
 rm -rf "$machine"
 cp -r server/demo/machine "$machine"
+"$host/server/vigilor-demo-traces" "$machine" 'C:' 'C:\windows' "$(winepath -w "$profile")"
+remove_demo_traces
+mkdir -p "$drive_c/windows/Prefetch" "$drive_c/windows/AppCompat/Programs" "$drive_c/Program Files" \
+    "$profile/AppData/Local"
+cp -r "$machine/Games" "$machine/Steam" "$machine/\$Recycle.Bin" "$drive_c/"
+cp -r "$machine/Program Files/MSI Afterburner" "$drive_c/Program Files/"
+cp -r "$machine/AppData/Roaming/." "$appdata/"
+cp -r "$machine/AppData/Local/." "$profile/AppData/Local/"
+cp "$machine"/Windows/Prefetch/*.pf "$drive_c/windows/Prefetch/"
+cp "$machine/Windows/AppCompat/Programs/Amcache.hve" "$drive_c/windows/AppCompat/Programs/"
 wine reg add 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Steam App 730' /v InstallLocation \
-    /d "$(winepath -w "$machine/Games")" /f > /dev/null 2>&1
-wine reg add 'HKCU\SOFTWARE\Valve\Steam' /v SteamPath /d "$(winepath -w "$machine/Steam")" /f > /dev/null 2>&1
-# The demo's traces where Windows keeps them: the game's Prefetch file (naming Windows paths), a
-# shortcut among the user's Recent items, a Recycle Bin entry and Amcache's hive.
-"$host/server/vigilor-demo-traces" "$machine" "$(winepath -w "$machine")" 'C:\windows'
-mkdir -p "$WINEPREFIX/drive_c/windows/Prefetch" "$appdata/Microsoft/Windows/Recent"
-cp "$machine"/Windows/Prefetch/*.pf "$WINEPREFIX/drive_c/windows/Prefetch/"
-mkdir -p "$WINEPREFIX/drive_c/windows/AppCompat/Programs"
-cp "$machine/Windows/AppCompat/Programs/Amcache.hve" "$WINEPREFIX/drive_c/windows/AppCompat/Programs/"
-cp "$machine"/AppData/Roaming/Microsoft/Windows/Recent/*.lnk "$appdata/Microsoft/Windows/Recent/"
-rm -rf "$WINEPREFIX/drive_c/\$Recycle.Bin"
-cp -r "$machine/\$Recycle.Bin" "$WINEPREFIX/drive_c/"
+    /d 'C:\Games' /f > /dev/null 2>&1
+wine reg add 'HKCU\SOFTWARE\Valve\Steam' /v SteamPath /d 'C:\Steam' /f > /dev/null 2>&1
 # No test's Windows process may still hold the server's port: end them, and wait until they are gone.
 wineserver -k 2>/dev/null || true
 wineserver -w 2>/dev/null || true

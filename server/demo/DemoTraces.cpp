@@ -4,10 +4,11 @@
 // cleared log and an installed driver, the driver files of the drivers check, and (into the registry
 // stand-in's file) the compatibility cache and a USB drive. Times are set relative to now, so that
 // they fall in the windows the program reads.
-// Run: vigilor-demo-traces MACHINE_FOLDER [RECORDED_AS WINDOWS_FOLDER]
+// Run: vigilor-demo-traces MACHINE_FOLDER [RECORDED_AS WINDOWS_FOLDER [PROFILE_AS]]
 // RECORDED_AS is how the examined system spells the machine folder in the paths its traces record
-// ("Z:\\…\\machine" under Wine), WINDOWS_FOLDER its Windows folder ("C:\\windows"); by default the
-// machine folder's own path and its Windows folder.
+// ("C:" when the machine's folders are laid on a Wine prefix's drive C), WINDOWS_FOLDER its Windows
+// folder ("C:\\windows"), PROFILE_AS the folder that holds the machine's AppData there
+// ("C:\\users\\player"); by default the machine folder's own path, its Windows folder and the machine folder.
 
 #include "HiveFixture.h"
 #include "TraceFixtures.h"
@@ -44,22 +45,24 @@ QByteArray eventXml(int id, const char *channel, const QDateTime &time, const QB
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    if (argc != 2 && argc != 4) {
-        QTextStream(stderr) << "usage: vigilor-demo-traces MACHINE_FOLDER [RECORDED_AS WINDOWS_FOLDER]\n";
+    if (argc != 2 && argc != 4 && argc != 5) {
+        QTextStream(stderr) << "usage: vigilor-demo-traces MACHINE_FOLDER [RECORDED_AS WINDOWS_FOLDER [PROFILE_AS]]\n";
         return 2;
     }
     const QString machine = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
-    const QString recorded = argc == 4 ? QString::fromLocal8Bit(argv[2]) : machine;
-    const QChar separator = recorded.contains(QLatin1Char('\\')) ? QLatin1Char('\\') : QLatin1Char('/');
-    const auto inMachine = [&recorded, separator](QString below) {
-        return recorded + separator + below.replace(QLatin1Char('/'), separator);
+    const QString recorded = argc >= 4 ? QString::fromLocal8Bit(argv[2]) : machine;
+    const QString profile = argc == 5 ? QString::fromLocal8Bit(argv[4]) : recorded;
+    const QChar separator = argc >= 4 ? QLatin1Char('\\') : QLatin1Char('/');
+    const auto inMachine = [&recorded, &profile, separator](QString below) {
+        const QString &root = below.startsWith(QLatin1String("AppData/")) ? profile : recorded;
+        return root + separator + below.replace(QLatin1Char('/'), separator);
     };
     const QDateTime now = QDateTime::currentDateTimeUtc();
     bool written = true;
 
     // The stand-in has no volumes to map, so the game's Prefetch file names the machine's own paths.
     const QStringList loaded = {inMachine(QStringLiteral("Games/csgo/csgo.exe")),
-                                (argc == 4 ? QString::fromLocal8Bit(argv[3]) + QStringLiteral("\\System32")
+                                (argc >= 4 ? QString::fromLocal8Bit(argv[3]) + QStringLiteral("\\System32")
                                            : inMachine(QStringLiteral("Windows/System32"))) +
                                     separator + QStringLiteral("ntdll.dll"),
                                 inMachine(QStringLiteral("AppData/Local/Temp/triggerbot.dll"))};
