@@ -91,8 +91,6 @@ public:
                 entry.rule = text(finding, "description");
                 if (!text(finding, "rule").empty())
                     entry.rule += " [" + text(finding, "rule") + "]";
-                if (!text(finding, "title").empty())
-                    entry.program += " «" + text(finding, "title") + "»";
             }
             add(std::move(entry));
         }
