@@ -1,6 +1,7 @@
 #include "ReportPages.h"
 
 #include "Intake.h"
+#include "ReportFields.h"
 #include "ReportResult.h"
 
 #include <openssl/crypto.h>
@@ -26,29 +27,6 @@ pre { white-space: pre-wrap; overflow-wrap: anywhere; }
 @media (max-width: 600px) { .wide { display: none; } }
 </style>)";
 
-std::string textField(const nlohmann::json &object, const char *key)
-{
-    if (!object.is_object() || !object.contains(key))
-        return std::string();
-    const nlohmann::json &value = object.at(key);
-    if (value.is_string())
-        return value.get<std::string>();
-    if (value.is_null())
-        return std::string();
-    return value.dump();
-}
-
-bool flagField(const nlohmann::json &object, const char *key)
-{
-    return object.is_object() && object.contains(key) && object.at(key).is_boolean() && object.at(key).get<bool>();
-}
-
-int numberField(const nlohmann::json &object, const char *key)
-{
-    return object.is_object() && object.contains(key) && object.at(key).is_number_integer() ? object.at(key).get<int>()
-                                                                                            : 0;
-}
-
 // "2026-12-07T14:17:38.062Z" as "2026-12-07 14:17:38", which may wrap between date and time.
 std::string shortTime(const std::string &received)
 {
@@ -64,38 +42,18 @@ std::string htmlPage(const std::string &title, const std::string &content)
            "</title>\n" + kStyle + "\n</head><body>\n" + content + "</body></html>\n";
 }
 
-// A name the program writes for a trace row's state or medium, and its caption; "" when unknown.
-std::string captionOf(const std::string &name, std::initializer_list<std::pair<const char *, const char *>> captions)
-{
-    for (const auto &[known, shown] : captions) {
-        if (name == known)
-            return shown;
-    }
-    return "";
-}
-
+// A trace row's state, "—" for one the program does not write.
 std::string traceState(const std::string &state)
 {
-    const std::string shown = captionOf(state, {{"present", "есть"},
-                                                {"deleted", "удалён"},
-                                                {"recycled", "в корзине"},
-                                                {"created", "создан"},
-                                                {"renamed", "переименован"}});
+    const std::string shown = traceStateCaption(state);
     return shown.empty() ? "—" : shown;
-}
-
-// Where a shortcut's target lay.
-std::string mediumCaption(const std::string &name)
-{
-    return captionOf(name, {{"removable", "съёмный"}, {"network", "сетевой"}, {"cd", "CD"}});
 }
 
 // A collection of execution traces: signs, unreadable sources, then the rows as the program recorded
 // them (matches first).
 std::string tracesHtml(const nlohmann::json &event)
 {
-    const nlohmann::json rows =
-        event.contains("rows") && event["rows"].is_array() ? event["rows"] : nlohmann::json::array();
+    const nlohmann::json &rows = arrayField(event, "rows");
     int matches = 0;
     std::string table;
     for (const nlohmann::json &row : rows) {
@@ -107,9 +65,6 @@ std::string tracesHtml(const nlohmann::json &event)
         const std::string timeKind = kind == "modified"   ? " (изменение файла)"
                                      : kind == "recorded" ? " (запись Amcache)"
                                                           : "";
-        const std::string digest = !textField(row, "sha256").empty() || textField(row, "sha1").empty()
-                                       ? htmlEscape(textField(row, "sha256"))
-                                       : "SHA-1 " + htmlEscape(textField(row, "sha1"));
         table += "<tr" + rowClass + "><td class=\"time\">" + htmlEscape(textField(row, "time")) + timeKind +
                  "</td><td>" + htmlEscape(textField(row, "path")) + "</td><td>" + htmlEscape(textField(row, "source")) +
                  "</td><td>" + traceState(textField(row, "state")) +
@@ -118,8 +73,8 @@ std::string tracesHtml(const nlohmann::json &event)
                  (textField(row, "matched_file").empty()
                       ? ""
                       : " (загружен " + htmlEscape(textField(row, "matched_file")) + ")") +
-                 "</td><td>" + mediumCaption(textField(row, "medium")) + "</td><td class=\"id\">" + digest +
-                 "</td></tr>\n";
+                 "</td><td>" + traceMediumCaption(textField(row, "medium")) + "</td><td class=\"id\">" +
+                 htmlEscape(traceDigest(row)) + "</td></tr>\n";
     }
     std::string line = "Следы запуска: " + std::to_string(rows.size()) + ", совпадений: " + std::to_string(matches);
     std::string list;
@@ -129,9 +84,7 @@ std::string tracesHtml(const nlohmann::json &event)
                                                            {"not_read", "<li>Не прочитано: "},
                                                            {"parser_errors", "<li>Ответ библиотеки разбора: "}};
     for (const auto &[key, opening] : lists) {
-        if (!event.contains(key) || !event[key].is_array())
-            continue;
-        for (const nlohmann::json &item : event[key])
+        for (const nlohmann::json &item : arrayField(event, key))
             list +=
                 std::string(opening) + htmlEscape(item.is_string() ? item.get<std::string>() : item.dump()) + "</li>";
     }
@@ -147,23 +100,19 @@ std::string tracesHtml(const nlohmann::json &event)
 // A drivers check: its lines by level, then every driver row as the program recorded it.
 std::string driversHtml(const nlohmann::json &event)
 {
-    const auto arrayOf = [&event](const char *key) {
-        return event.contains(key) && event[key].is_array() ? event[key] : nlohmann::json::array();
-    };
     const auto levelClass = [](const std::string &level) -> std::string {
         return level == "red" ? " class=\"bad\"" : level == "orange" ? " class=\"warn\"" : "";
     };
     std::string list;
     int red = 0;
-    for (const nlohmann::json &line : arrayOf("lines")) {
+    for (const nlohmann::json &line : arrayField(event, "lines")) {
         red += textField(line, "level") == "red" ? 1 : 0;
         list += "<li" + levelClass(textField(line, "level")) + ">" + htmlEscape(textField(line, "text")) + "</li>";
     }
     std::string table;
-    const nlohmann::json findings = arrayOf("findings");
+    const nlohmann::json &findings = arrayField(event, "findings");
     for (const nlohmann::json &row : findings) {
-        const std::string state =
-            captionOf(textField(row, "state"), {{"loaded", "загружен"}, {"service", "служба"}, {"deleted", "удалён"}});
+        const std::string state = driverStateCaption(textField(row, "state"));
         table += "<tr" + levelClass(textField(row, "level")) + "><td>" + htmlEscape(textField(row, "name")) +
                  "</td><td>" + htmlEscape(textField(row, "path")) + "</td><td>" + htmlEscape(textField(row, "signer")) +
                  "</td><td class=\"id wide\">" + htmlEscape(textField(row, "sha256")) + "</td><td>" +
@@ -184,8 +133,7 @@ std::string eventHtml(const nlohmann::json &event)
     const std::string type = textField(event, "type");
     std::string line;
     if (type == "scan") {
-        const nlohmann::json findings =
-            event.contains("findings") && event["findings"].is_array() ? event["findings"] : nlohmann::json::array();
+        const nlohmann::json &findings = arrayField(event, "findings");
         std::size_t detections = 0;
         for (const nlohmann::json &finding : findings)
             detections += textField(finding, "kind") == "unreadable" ? 0 : 1;
@@ -197,9 +145,7 @@ std::string eventHtml(const nlohmann::json &event)
                     line += "<li class=\"warn\">Не прочитано: " + htmlEscape(textField(finding, "target")) + " (" +
                             htmlEscape(textField(finding, "reason")) + ")</li>";
                 } else if (textField(finding, "kind") == "signature" && finding.contains("error")) {
-                    std::string target = htmlEscape(textField(finding, "target"));
-                    if (finding.contains("pid"))
-                        target = "процесс " + target + " (PID " + htmlEscape(textField(finding, "pid")) + ")";
+                    const std::string target = htmlEscape(scanTarget(finding));
                     line += textField(finding, "error") == "timeout"
                                 ? "<li class=\"bad\">Не проверено за 10 с: " + target + "</li>"
                                 : "<li class=\"bad\">Не прочитано: " + target + " (" +
@@ -211,12 +157,9 @@ std::string eventHtml(const nlohmann::json &event)
                                 htmlEscape(textField(finding, "browser") + ", " + textField(finding, "profile")) + ")";
                     line += "</li>";
                 } else {
-                    std::string target = htmlEscape(textField(finding, "target"));
-                    if (textField(finding, "kind") == "signature") {
-                        if (finding.contains("pid"))
-                            target = "процесс " + target + " (PID " + htmlEscape(textField(finding, "pid")) + ")";
+                    std::string target = htmlEscape(scanTarget(finding));
+                    if (textField(finding, "kind") == "signature")
                         target += " [" + htmlEscape(textField(finding, "rule")) + "]";
-                    }
                     line += std::string("<li class=\"") + (numberField(finding, "level") != 0 ? "bad" : "warn") +
                             "\">" + htmlEscape(textField(finding, "description")) + ": " + target + "</li>";
                 }
@@ -229,10 +172,7 @@ std::string eventHtml(const nlohmann::json &event)
         if (!flagField(event, "looked_up")) {
             line += "проверка не удалась";
         } else {
-            std::string bans = std::string(flagField(event, "vac") ? "[VAC]" : "") +
-                               (flagField(event, "community") ? "[COMMUNITY]" : "");
-            if (numberField(event, "game_bans") > 0)
-                bans += "[GAME BANS: " + std::to_string(numberField(event, "game_bans")) + "]";
+            const std::string bans = accountBans(event);
             line += bans.empty() ? "блокировок нет" : "<b class=\"bad\">" + bans + "</b>";
         }
     } else if (type == "utility") {

@@ -1,50 +1,24 @@
 #include "ReportResult.h"
 
+#include "ReportFields.h"
+
 #include <algorithm>
 #include <cstdio>
 
 namespace {
 using json = nlohmann::json;
 
-std::string text(const json &object, const char *key)
-{
-    if (!object.is_object() || !object.contains(key) || object.at(key).is_null())
-        return std::string();
-    const json &value = object.at(key);
-    return value.is_string() ? value.get<std::string>() : value.dump();
-}
-
-bool flag(const json &object, const char *key)
-{
-    return object.is_object() && object.contains(key) && object.at(key).is_boolean() && object.at(key).get<bool>();
-}
-
-long long number(const json &object, const char *key)
-{
-    return object.is_object() && object.contains(key) && object.at(key).is_number_integer()
-               ? object.at(key).get<long long>()
-               : 0;
-}
-
-const json &arrayOf(const json &object, const char *key)
-{
-    static const json empty = json::array();
-    return object.is_object() && object.contains(key) && object.at(key).is_array() ? object.at(key) : empty;
-}
-
 // A level of 0 asks for attention; any other is a violation.
 ResultColour byLevel(const json &object)
 {
-    return number(object, "level") != 0 ? ResultColour::Red : ResultColour::Orange;
+    return numberField(object, "level") != 0 ? ResultColour::Red : ResultColour::Orange;
 }
 
-std::string captionOf(const std::string &name, std::initializer_list<std::pair<const char *, const char *>> captions)
+// A caption of a name the program writes, or the name itself.
+std::string shownName(const std::string &name, std::string (*caption)(const std::string &))
 {
-    for (const auto &[known, shown] : captions) {
-        if (name == known)
-            return shown;
-    }
-    return name;
+    const std::string shown = caption(name);
+    return shown.empty() ? name : shown;
 }
 
 class Reader
@@ -61,36 +35,36 @@ public:
 
     void readScan(const json &event)
     {
-        const std::string time = utcTimeText(text(event, "time"));
-        for (const json &finding : arrayOf(event, "findings")) {
-            const std::string kind = text(finding, "kind");
+        const std::string time = utcTimeText(textField(event, "time"));
+        for (const json &finding : arrayField(event, "findings")) {
+            const std::string kind = textField(finding, "kind");
             ResultEntry entry;
             entry.time = time;
             entry.source = "Сканирование";
-            entry.program = text(finding, "target");
-            if (kind == "signature" && finding.contains("pid"))
-                entry.program = "процесс " + entry.program + " (PID " + text(finding, "pid") + ")";
+            entry.program = scanTarget(finding);
             if (kind == "unreadable" || (kind == "signature" && finding.contains("error"))) {
                 entry.colour = ResultColour::NotRead;
                 entry.group = "Сканирование";
-                entry.rule = kind == "unreadable"                  ? text(finding, "reason")
-                             : text(finding, "error") == "timeout" ? "не проверено за 10 с"
-                                                                   : text(finding, "error");
+                entry.rule = kind == "unreadable"                       ? textField(finding, "reason")
+                             : textField(finding, "error") == "timeout" ? "не проверено за 10 с"
+                                                                        : textField(finding, "error");
             } else if (kind == "search_term") {
                 entry.colour = ResultColour::Orange;
                 entry.group = "Поисковые запросы";
                 entry.source = "Браузеры";
-                entry.program = text(finding, "browser") +
-                                (text(finding, "profile").empty() ? "" : " (" + text(finding, "profile") + ")");
-                entry.rule = text(finding, "term");
+                entry.program =
+                    textField(finding, "browser") +
+                    (textField(finding, "profile").empty() ? "" : " (" + textField(finding, "profile") + ")");
+                entry.rule = textField(finding, "term");
             } else {
                 entry.colour = byLevel(finding);
-                entry.group = captionOf(kind, {{"rule", "Запрещённые программы"},
-                                               {"signature", "Сигнатуры"},
-                                               {"hidden_window", "Окна, скрытые от записи экрана"}});
-                entry.rule = text(finding, "description");
-                if (!text(finding, "rule").empty())
-                    entry.rule += " [" + text(finding, "rule") + "]";
+                entry.group = kind == "rule"            ? "Запрещённые программы"
+                              : kind == "signature"     ? "Сигнатуры"
+                              : kind == "hidden_window" ? "Окна, скрытые от записи экрана"
+                                                        : kind;
+                entry.rule = textField(finding, "description");
+                if (!textField(finding, "rule").empty())
+                    entry.rule += " [" + textField(finding, "rule") + "]";
             }
             add(std::move(entry));
         }
@@ -98,37 +72,32 @@ public:
 
     void readTraces(const json &event)
     {
-        for (const json &row : arrayOf(event, "rows")) {
+        for (const json &row : arrayField(event, "rows")) {
             ResultEntry entry;
             const bool matched = row.is_object() && row.contains("rule");
             entry.colour = matched ? byLevel(row) : ResultColour::None;
             entry.group = "Следы запуска";
-            entry.time = utcTimeText(text(row, "time"));
-            entry.source = text(row, "source");
-            entry.program = text(row, "path");
-            entry.state = captionOf(text(row, "state"), {{"present", "есть"},
-                                                         {"deleted", "удалён"},
-                                                         {"recycled", "в корзине"},
-                                                         {"created", "создан"},
-                                                         {"renamed", "переименован"}});
-            if (!text(row, "renamed_to").empty())
-                entry.state += " → " + text(row, "renamed_to");
-            entry.rule = text(row, matched ? "rule" : "threat");
-            if (!text(row, "matched_file").empty())
-                entry.rule += " (загружен " + text(row, "matched_file") + ")";
-            entry.medium = captionOf(text(row, "medium"), {{"removable", "съёмный"}, {"network", "сетевой"}});
-            entry.digest = !text(row, "sha256").empty() || text(row, "sha1").empty() ? text(row, "sha256")
-                                                                                     : "SHA-1 " + text(row, "sha1");
+            entry.time = utcTimeText(textField(row, "time"));
+            entry.source = textField(row, "source");
+            entry.program = textField(row, "path");
+            entry.state = shownName(textField(row, "state"), traceStateCaption);
+            if (!textField(row, "renamed_to").empty())
+                entry.state += " → " + textField(row, "renamed_to");
+            entry.rule = textField(row, matched ? "rule" : "threat");
+            if (!textField(row, "matched_file").empty())
+                entry.rule += " (загружен " + textField(row, "matched_file") + ")";
+            entry.medium = shownName(textField(row, "medium"), traceMediumCaption);
+            entry.digest = traceDigest(row);
             add(std::move(entry));
         }
-        const std::string time = utcTimeText(text(event, "time"));
+        const std::string time = utcTimeText(textField(event, "time"));
         const std::tuple<const char *, ResultColour, const char *, const char *> lists[] = {
             {"signs", ResultColour::Red, "Признаки сокрытия следов", ""},
             {"notices", ResultColour::Orange, "Замечания к следам", ""},
             {"unreadable", ResultColour::NotRead, "Следы запуска", "Нет прав на чтение: "},
             {"not_read", ResultColour::NotRead, "Следы запуска", "Не прочитано: "}};
         for (const auto &[key, colour, group, opening] : lists) {
-            for (const json &item : arrayOf(event, key)) {
+            for (const json &item : arrayField(event, key)) {
                 ResultEntry entry;
                 entry.colour = colour;
                 entry.group = group;
@@ -142,9 +111,9 @@ public:
 
     void readDrivers(const json &event)
     {
-        const std::string time = utcTimeText(text(event, "time"));
-        for (const json &line : arrayOf(event, "lines")) {
-            const std::string level = text(line, "level");
+        const std::string time = utcTimeText(textField(event, "time"));
+        for (const json &line : arrayField(event, "lines")) {
+            const std::string level = textField(line, "level");
             ResultEntry entry;
             entry.colour = level == "red"        ? ResultColour::Red
                            : level == "orange"   ? ResultColour::Orange
@@ -153,11 +122,11 @@ public:
             entry.group = "Драйверы";
             entry.time = time;
             entry.source = "Драйверы";
-            entry.program = text(line, "text");
+            entry.program = textField(line, "text");
             add(std::move(entry));
         }
-        for (const json &row : arrayOf(event, "findings")) {
-            const std::string level = text(row, "level");
+        for (const json &row : arrayField(event, "findings")) {
+            const std::string level = textField(row, "level");
             if (level != "red" && level != "orange")
                 continue;
             ResultEntry entry;
@@ -166,11 +135,10 @@ public:
             entry.group = "Драйверы";
             entry.time = time;
             entry.source = "Драйверы";
-            entry.program = text(row, "path").empty() ? text(row, "name") : text(row, "path");
-            entry.state =
-                captionOf(text(row, "state"), {{"loaded", "загружен"}, {"service", "служба"}, {"deleted", "удалён"}});
-            entry.rule = text(row, "list");
-            entry.digest = text(row, "sha256");
+            entry.program = textField(row, "path").empty() ? textField(row, "name") : textField(row, "path");
+            entry.state = shownName(textField(row, "state"), driverStateCaption);
+            entry.rule = textField(row, "list");
+            entry.digest = textField(row, "sha256");
             add(std::move(entry));
         }
     }
@@ -179,23 +147,21 @@ public:
     {
         ResultEntry entry;
         entry.group = "Аккаунты";
-        entry.time = utcTimeText(text(event, "time"));
+        entry.time = utcTimeText(textField(event, "time"));
         entry.source = "Аккаунты";
-        if (text(event, "type") == "accounts") {
+        if (textField(event, "type") == "accounts") {
             entry.colour = ResultColour::NotRead;
-            entry.program = text(event, "not_read");
+            entry.program = textField(event, "not_read");
             entry.rule = "аккаунты не проверены";
             return add(std::move(entry));
         }
-        entry.program = text(event, "persona_name") + " (" + text(event, "steam_id") + ")";
-        if (event.contains("looked_up") && !flag(event, "looked_up")) {
+        entry.program = textField(event, "persona_name") + " (" + textField(event, "steam_id") + ")";
+        if (event.contains("looked_up") && !flagField(event, "looked_up")) {
             entry.colour = ResultColour::NotRead;
             entry.rule = "проверка не удалась";
             return add(std::move(entry));
         }
-        entry.rule = std::string(flag(event, "vac") ? "[VAC]" : "") + (flag(event, "community") ? "[COMMUNITY]" : "");
-        if (number(event, "game_bans") > 0)
-            entry.rule += "[GAME BANS: " + std::to_string(number(event, "game_bans")) + "]";
+        entry.rule = accountBans(event);
         entry.colour = entry.rule.empty() ? ResultColour::None : ResultColour::Red;
         if (entry.rule.empty())
             entry.rule = "блокировок нет";
@@ -267,8 +233,8 @@ std::string csvCell(std::string cell)
 ReportResult readReportResult(const json &report)
 {
     Reader reader;
-    for (const json &event : arrayOf(report, "events")) {
-        const std::string type = text(event, "type");
+    for (const json &event : arrayField(report, "events")) {
+        const std::string type = textField(event, "type");
         if (type == "scan")
             reader.readScan(event);
         else if (type == "traces")
@@ -280,10 +246,10 @@ ReportResult readReportResult(const json &report)
         else if (type == "whole_check") {
             ReportResult::WholeCheck &check = reader.result.wholeCheck;
             check.held = true;
-            check.counts[0] = static_cast<int>(number(event, "violations"));
-            check.counts[1] = static_cast<int>(number(event, "attention"));
-            check.counts[2] = static_cast<int>(number(event, "not_checked"));
-            check.cancelledAt = text(event, "cancelled_at");
+            check.counts[0] = static_cast<int>(numberField(event, "violations"));
+            check.counts[1] = static_cast<int>(numberField(event, "attention"));
+            check.counts[2] = static_cast<int>(numberField(event, "not_checked"));
+            check.cancelledAt = textField(event, "cancelled_at");
         }
     }
     return reader.result;
