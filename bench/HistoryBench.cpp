@@ -21,18 +21,14 @@
 namespace {
 constexpr int kTerms = 10000;
 
-QString numbers(int count)
-{
-    return QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1) ").arg(count);
-}
-
 // A History file of kTerms terms, one in a hundred suspicious.
 QString chromiumHistory(const QString &path)
 {
     writeHistoryDatabase(path, {});
-    writeDatabase(path, {numbers(kTerms) + QStringLiteral("INSERT INTO keyword_search_terms SELECT 2, i, 'term ' || i "
-                                                          "|| CASE WHEN i % 100 = 0 THEN ' cheat' ELSE '' END, '' "
-                                                          "FROM n")});
+    writeDatabase(path,
+                  {numberedRows(kTerms) + QStringLiteral("INSERT INTO keyword_search_terms SELECT 2, i, 'term ' || i "
+                                                         "|| CASE WHEN i % 100 = 0 THEN ' cheat' ELSE '' END, '' "
+                                                         "FROM n")});
     return QStringLiteral("sqlite3 \"%1\" 'select term from keyword_search_terms order by url_id desc'").arg(path);
 }
 
@@ -43,12 +39,13 @@ QString firefoxProfile(const QString &folder)
     const QString places = folder + QStringLiteral("/places.sqlite");
     writeDatabase(form,
                   {kFirefoxFormHistorySchema,
-                   numbers(kTerms / 2) + QStringLiteral("INSERT INTO moz_formhistory SELECT i, "
-                                                        "'searchbar-history', 'term ' || i, 1, i, i, '' FROM n")});
-    writeDatabase(places, {kFirefoxPlacesSchema,
-                           numbers(kTerms / 2) + QStringLiteral("INSERT INTO moz_places (url, last_visit_date) SELECT "
-                                                                "'https://www.google.com/search?q=term+' || i, i "
-                                                                "FROM n")});
+                   numberedRows(kTerms / 2) + QStringLiteral("INSERT INTO moz_formhistory SELECT i, "
+                                                             "'searchbar-history', 'term ' || i, 1, i, i, '' FROM n")});
+    writeDatabase(places,
+                  {kFirefoxPlacesSchema,
+                   numberedRows(kTerms / 2) + QStringLiteral("INSERT INTO moz_places (url, last_visit_date) SELECT "
+                                                             "'https://www.google.com/search?q=term+' || i, i "
+                                                             "FROM n")});
     return QStringLiteral("sqlite3 \"%1\" \"select value from moz_formhistory where fieldname = 'searchbar-history' "
                           "order by lastUsed desc\"; sqlite3 \"%2\" \"select url from moz_places where url like "
                           "'%q=%' or url like '%text=%' order by last_visit_date desc\"")

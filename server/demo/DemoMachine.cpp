@@ -8,6 +8,7 @@
 
 #include "HistoryDatabase.h"
 #include "TraceFixtures.h"
+#include "traces/TraceDecoders.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -70,17 +71,12 @@ QByteArray fileContent(const QString &name, int size)
     return content;
 }
 
-QString numbers(int count)
-{
-    return QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1) ").arg(count);
-}
-
 // Search terms of a history: mostly plain, one in a thousand a suspicious one.
 bool writeChromiumHistory(const QString &path)
 {
     if (!QFile::exists(path) && !writeHistoryDatabase(path, {}))
         return false;
-    return writeDatabase(path, {numbers(kHistoryRows) +
+    return writeDatabase(path, {numberedRows(kHistoryRows) +
                                 QStringLiteral("INSERT INTO keyword_search_terms SELECT 2, 100000 + i, 'how to ' || "
                                                "CASE WHEN i % 1000 = 0 THEN 'cheat rank ' ELSE 'fix fps ' END || i, '' "
                                                "FROM n")});
@@ -90,11 +86,11 @@ bool writeFirefoxProfile(const QString &folder)
 {
     const QString form = folder + QStringLiteral("/formhistory.sqlite");
     const QString places = folder + QStringLiteral("/places.sqlite");
-    QStringList formStatements{numbers(kHistoryRows / 2) +
+    QStringList formStatements{numberedRows(kHistoryRows / 2) +
                                QStringLiteral("INSERT INTO moz_formhistory (fieldname, value, timesUsed, firstUsed, "
                                               "lastUsed, guid) SELECT 'searchbar-history', 'settings ' || i, 1, i, "
                                               "i, '' FROM n")};
-    QStringList placesStatements{numbers(kHistoryRows / 2) +
+    QStringList placesStatements{numberedRows(kHistoryRows / 2) +
                                  QStringLiteral("INSERT INTO moz_places (url, last_visit_date) SELECT "
                                                 "'https://www.google.com/search?q=patch+notes+' || i, i FROM n")};
     if (!QFile::exists(form))
@@ -131,19 +127,6 @@ bool writeBrowsers(const QString &machine)
     return written && writeFile(firefox + QStringLiteral("profiles.ini"), ini);
 }
 
-QString rot13(const QString &text)
-{
-    QString out = text;
-    for (QChar &c : out) {
-        const ushort u = c.unicode();
-        if ((u >= 'a' && u <= 'z'))
-            c = QChar(ushort('a' + (u - 'a' + 13) % 26));
-        else if (u >= 'A' && u <= 'Z')
-            c = QChar(ushort('A' + (u - 'A' + 13) % 26));
-    }
-    return out;
-}
-
 // BAM under five users' SIDs and UserAssist's two keys: programs of the machine, a fifth of them
 // still there, and one planted cheat.
 QByteArray registryValues(const QString &machine, const QDateTime &now)
@@ -170,8 +153,8 @@ QByteArray registryValues(const QString &machine, const QDateTime &now)
         QByteArray data(72, '\0');
         data[4] = char(1 + i % 20);
         data.replace(60, 8, fileTimeBytes(now.addSecs(-90 * i)));
-        reg += '"' + rot13(QStringLiteral("C:\\\\Tools\\\\tool-%1.exe").arg(i)).toUtf8() + "\"=" + registryHex(data) +
-               "\r\n";
+        reg += '"' + traces::rot13(QStringLiteral("C:\\\\Tools\\\\tool-%1.exe").arg(i)).toUtf8() +
+               "\"=" + registryHex(data) + "\r\n";
     }
     return reg;
 }

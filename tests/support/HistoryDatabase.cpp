@@ -15,6 +15,11 @@ const QString kFirefoxPlacesSchema =
                    "INTEGER DEFAULT 0 NOT NULL, frecency INTEGER DEFAULT -1 NOT NULL, last_visit_date INTEGER, guid "
                    "TEXT, foreign_count INTEGER DEFAULT 0 NOT NULL, url_hash INTEGER DEFAULT 0 NOT NULL)");
 
+QString numberedRows(int count)
+{
+    return QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1) ").arg(count);
+}
+
 bool writeDatabase(const QString &path, const QStringList &statements)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());

@@ -10,6 +10,9 @@
 // keyword_search_terms holds the (url_id, term) rows; a null QVariant term is stored as NULL.
 bool writeHistoryDatabase(const QString &path, const QList<QPair<int, QVariant>> &rows);
 
+// A WITH clause naming the numbers 1 to `count` n(i), to fill a table with "INSERT … SELECT … FROM n".
+QString numberedRows(int count);
+
 // Runs `statements` on the SQLite database at `path` (folders and file made on the way).
 bool writeDatabase(const QString &path, const QStringList &statements);
 
