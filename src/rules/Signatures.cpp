@@ -400,14 +400,8 @@ SignatureScan scanSignatures(const SignatureRules &rules, const QStringList &fil
                              const std::function<void(int, int)> &progress, const std::atomic<bool> *stop)
 {
     // Each name once; then their canonical paths and identities, looked up on every core.
-    QStringList names;
-    QSet<QString> named;
-    for (const QString &file : files) {
-        if (!named.contains(file)) {
-            named.insert(file);
-            names.append(file);
-        }
-    }
+    QStringList names = files;
+    names.removeDuplicates();
     QVector<QPair<QString, QString>> resolved(names.size()); // canonical path and key; empty when no file
     runOnAllCores(names.size(), [&](int i) {
         const QFileInfo info(names.at(i));
